@@ -1,5 +1,6 @@
-// Line-speed pacing of the simulated board: each octet takes 10 bit times at
-// the speed the host set, in both directions, against absolute deadlines.
+// The simulated board's transport: lost replies, and line-speed pacing (each
+// octet takes 10 bit times at the speed the host set, in both directions,
+// against absolute deadlines).
 
 #include "DriverFixture.h"
 #include "LinkOctets.h"
@@ -16,6 +17,24 @@ double lineMs(size_t octets, int baud)
 // A heartbeat frame without escapes is 12 octets each way; escapes only add.
 constexpr size_t kHeartbeatOctets = 12;
 constexpr int kExchanges = 4;
+
+TEST_F(DriverTest, LostReplyFollowsTheBoardsAction)
+{
+    board.dropEveryNthReply(2);
+    API_Message_t response{};
+    ASSERT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::NoError);
+    // The board switches the rail on but loses its reply; the retransmission
+    // is answered.
+    ASSERT_EQ(driver.executeRPC(request(1, 0, {4, 1}), response), LPCDriver::NoError);
+    EXPECT_EQ(board.device().access([](SimDeviceState& s) { return s.peripheralPower[4]; }), 1);
+    const auto log = board.requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_FALSE(log[1].lost);
+    EXPECT_EQ(log[2].message.SeqNo, log[1].message.SeqNo);
+    const LpcStats stats = driver.getStats();
+    EXPECT_EQ(stats.successes, 1u);
+    EXPECT_EQ(stats.retransmitted, 1u);
+}
 
 TEST_F(DriverTest, UnpacedLineIgnoresTheSpeed)
 {
