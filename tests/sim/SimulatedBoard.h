@@ -81,7 +81,7 @@ private:
         std::vector<uint8_t> data;
     };
 
-    void onFrame(const std::vector<uint8_t>& payload, bool lost);
+    void onFrame(const std::vector<uint8_t>& payload, double receivedMs, bool lost);
     void answer(const API_Message_t& request, double receivedMs);
     static std::vector<uint8_t> encode(const API_Message_t& message);
 
