@@ -31,6 +31,10 @@ constexpr uint8_t kFlag = 0x7E;
 // How far ahead of a flag's time the line thread wakes to spin (above the
 // usual lateness of a timer wake-up).
 constexpr double kSpinMs = 0.05;
+// How long before the receive line runs dry the line thread reads again what
+// the host wrote meanwhile (well above a late wake-up), so that octets
+// waiting in the terminal follow the ones before them without a gap.
+constexpr double kReadAheadMs = 2;
 constexpr double kNever = std::numeric_limits<double>::infinity();
 
 // The terminal speed codes and the bits per second they stand for.
@@ -257,8 +261,9 @@ void SimLine::run()
 
 // The earliest of: the arrival of the next flag (the only octet whose
 // arrival the host can see, through the reply to the frame it ends), the
-// end of the receive line's busy time, the next octet to send, the next
-// scheduled frame, the end of a write stall. kNever when nothing waits.
+// moment to start reading ahead of the receive line's end of busy time, the
+// end of that busy time, the next octet to send, the next scheduled frame,
+// the end of a write stall. kNever when nothing waits.
 double SimLine::nextWakeMs()
 {
     double wake = kNever;
@@ -268,6 +273,9 @@ double SimLine::nextWakeMs()
                                        [](const TimedOctet& t) { return t.octet == kFlag; });
         if (flag != mArriving.end())
             wake = flag->dueMs;
+        const double readAhead = mArriving.back().dueMs - kReadAheadMs;
+        if (readAhead > nowMs())
+            wake = std::min(wake, readAhead);
     }
     if (mStalledSinceMs > 0)
         wake = std::min(wake, mStalledSinceMs + kWriteStallMs);
@@ -280,14 +288,16 @@ double SimLine::nextWakeMs()
 }
 
 // Sleeps until wakeMs, until a stalled write finds room, until another
-// thread schedules something, or, while the receive line is idle, until the
-// host writes. While it is busy, what the host writes queues behind it and
-// is read on the next wake-up, so the host's octets wake us once per frame
-// instead of once per write.
+// thread schedules something, or, when the receive line is idle or close to
+// it, until the host writes. Earlier in a long busy time, what the host
+// writes queues behind it and is read on the next wake-up: the host's
+// octets wake us a few times per frame instead of once per write, and are
+// still read before the line runs dry, so no gap opens between them.
 void SimLine::waitForLine(double wakeMs)
 {
     short events = 0;
-    if (mArriving.empty())
+    if (mArriving.empty() ||
+        (mArriving.size() < kMaxArriving && mArriving.back().dueMs - kReadAheadMs <= nowMs()))
         events |= POLLIN;
     if (mStalledSinceMs > 0)
         events |= POLLOUT;
