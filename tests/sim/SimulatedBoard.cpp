@@ -44,16 +44,22 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receive
     if (API_message_deserialise(&request, payload.data(), static_cast<uint16_t>(payload.size())) !=
         static_cast<int>(payload.size()))
         return;
+    // The device acts before the request is logged and the reply goes out
+    // after: whoever sees the request in the log sees its effect, and whoever
+    // got the reply finds the request in the log.
+    std::vector<uint8_t> reply;
+    if (!lost)
+        reply = answer(request);
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
     if (!lost)
-        answer(request, receivedMs);
+        mLine.sendReply(reply, receivedMs);
 }
 
-void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
+std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request)
 {
     const uint8_t subId = request.Size > 0 ? request.Data[0] : 0;
     std::vector<uint8_t> data;
@@ -85,7 +91,7 @@ void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
             data.push_back(subId);
         data.insert(data.end(), reply.values.begin(), reply.values.end());
     }
-    mLine.sendReply(encode(makeMessage(id, kTypeResponse, error, seqNo, data)), receivedMs);
+    return encode(makeMessage(id, kTypeResponse, error, seqNo, data));
 }
 
 void SimulatedBoard::replyWithWrongSeqNo(int count)

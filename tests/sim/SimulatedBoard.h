@@ -82,7 +82,8 @@ private:
     };
 
     void onFrame(const std::vector<uint8_t>& payload, double receivedMs, bool lost);
-    void answer(const API_Message_t& request, double receivedMs);
+    // Lets the device act on the request; returns the encoded reply.
+    std::vector<uint8_t> answer(const API_Message_t& request);
     static std::vector<uint8_t> encode(const API_Message_t& message);
 
     mutable std::mutex mMutex;
