@@ -1,0 +1,41 @@
+#pragma once
+
+// Helpers over flat maps of "/"-joined key paths, shared by VariantMap and
+// SettingStore so that both read subtrees, erase and print alike.
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "foundation/Variant.h"
+
+namespace KeyPath
+{
+
+using Entries = std::map<std::string, Variant>;
+
+// The keys below key, i.e. matching the glob key + "/*" ('*' and '?' in key
+// are wildcards), in key order.
+std::vector<std::string> keysUnder(const Entries& entries, const std::string& key);
+
+// The part of a key from keysUnder after the shortest prefix that matches
+// key and the "/" after it; for a key without wildcards the part after
+// key + "/". Never throws.
+std::string relativeKey(const std::string& stored, const std::string& key);
+
+// The entry at key; else the entries below it gathered into a Map-tagged
+// Variant; else the null Variant. Throws the JSON library's type error when
+// the gathered keys do not form a tree.
+Variant get(const Entries& entries, const std::string& key);
+
+// True when component is a canonical decimal index (no sign, no leading
+// zero) below limit, and sets index; a larger or other number names an
+// object member, so no key can make an export allocate a huge array.
+bool arrayIndex(const std::string& component, std::size_t limit, std::size_t& index);
+
+// The two-column text table of the entries, one line per element without line
+// feeds: border, header (keyTitle, "VALUE"), border, one line per entry, border.
+std::vector<std::string> table(const Entries& entries, const char* keyTitle);
+
+}
