@@ -1,5 +1,103 @@
 #include "lpc/LPCDriver.h"
 
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+#include "foundation/Log.h"
+#include "foundation/String.h"
+
+namespace {
+
+// A tick that ends sooner than this found the port failing (vanished device,
+// end of file) rather than a second of line silence: pause before the next.
+constexpr int kFailedReadPauseMs = 100;
+
+uint16_t firstSequenceNumber()
+{
+    std::random_device source("default");
+    std::mt19937 generator(source());
+    return static_cast<uint16_t>(std::uniform_int_distribution<int>(0, 65535)(generator));
+}
+
+} // namespace
+
+LPCDriver::LPCDriver()
+    : mReader(&LPCDriver::threadFunction, this), mResponses(kResponseQueueCapacity), mNextSeqNo(firstSequenceNumber())
+{
+}
+
+LPCDriver::~LPCDriver()
+{
+    close();
+}
+
+LPCDriver::ErrorCode LPCDriver::open(const char* device, int baud)
+{
+    if (device == nullptr)
+        return OpenFailed;
+    close();
+
+    std::lock_guard<Mutex> lock(mRequestMutex);
+    if (!API_init(&mLink, &mPort, device, static_cast<uint32_t>(baud), &LPCDriver::messageReceivedCallback, this)) {
+        // The port may be open although setting it up failed: close it again.
+        API_uninit(&mLink);
+        return OpenFailed;
+    }
+    if (!mReader.run()) {
+        API_uninit(&mLink);
+        return OpenFailed;
+    }
+    return NoError;
+}
+
+LPCDriver::ErrorCode LPCDriver::close()
+{
+    if (!mReader.running())
+        return NoError;
+    mReader.terminate();
+    mLink.stopRequested = true;
+    mReader.join();
+
+    std::lock_guard<Mutex> lock(mRequestMutex);
+    API_uninit(&mLink);
+    return NoError;
+}
+
+void LPCDriver::registerEventHandler(EventHandler handler, void* user)
+{
+    std::lock_guard<Mutex> lock(mHandlerMutex);
+    mHandler = handler;
+    mHandlerUser = user;
+}
+
+void LPCDriver::setReceiveTimeout(int ms)
+{
+    mReceiveTimeout = ms;
+}
+
+void LPCDriver::setTransmitRetries(int count)
+{
+    mTransmitRetries = count;
+}
+
+void LPCDriver::setDebugEnable(bool on)
+{
+    mDebug = on;
+}
+
+LpcStats LPCDriver::getStats() const
+{
+    LpcStats stats;
+    stats.droppedBytes = mLink.hdlc.droppedBytes.load();
+    stats.successes = mSuccesses.load();
+    stats.failures = mFailures.load();
+    stats.retransmitted = mRetransmitted.load();
+    return stats;
+}
+
 std::string LPCDriver::strerror(ErrorCode code)
 {
     static const char* const texts[] = {
@@ -20,4 +118,156 @@ std::string LPCDriver::strerror(ErrorCode code)
     if (index < 0 || index >= static_cast<int>(sizeof texts / sizeof texts[0]))
         return "Unspecified Error";
     return texts[index];
+}
+
+uint16_t LPCDriver::getNextSeqNumber()
+{
+    uint16_t current = mNextSeqNo.load();
+    uint16_t drawn;
+    uint16_t next;
+    do {
+        drawn = current == 65535 ? 0 : current;
+        next = static_cast<uint16_t>(drawn + 1);
+    } while (!mNextSeqNo.compare_exchange_weak(current, next));
+    return drawn;
+}
+
+LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Message_t& response)
+{
+    std::unique_lock<Mutex> lock(mRequestMutex);
+    const int timeoutMs = mReceiveTimeout;
+    const int transmissions = mTransmitRetries;
+    ErrorCode result = Timeout;
+    for (int attempt = 1; attempt <= transmissions; ++attempt) {
+        result = sendRequest(request);
+        if (result == NoError)
+            result = waitForResponse(response, request.ID, request.SeqNo, timeoutMs);
+        if (result == NoError) {
+            lock.unlock();
+            ++(attempt == 1 ? mSuccesses : mRetransmitted);
+            if (response.Error < NoError || response.Error > UnknownError)
+                return UnknownError;
+            return static_cast<ErrorCode>(response.Error);
+        }
+        Log::warning("Response timeout. Re-transmitting message (attempt %d of %d)", attempt, transmissions);
+        Thread::sleep(1);
+    }
+    lock.unlock();
+    ++mFailures;
+    return result;
+}
+
+LPCDriver::ErrorCode LPCDriver::sendRequest(const API_Message_t& request)
+{
+    log("Send request");
+    log(request);
+    return API_send(&mLink, &request) == 0 ? SendFailed : NoError;
+}
+
+// Takes queued responses until one carries id and seqNo; every other one is
+// a late reply to an earlier request and is discarded, and the wait restarts.
+LPCDriver::ErrorCode LPCDriver::waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs)
+{
+    for (;;) {
+        if (!mResponses.semaphore.Wait(timeoutMs))
+            return Timeout;
+        {
+            std::lock_guard<Mutex> lock(mResponses.mutex);
+            response = mResponses.items.front();
+            mResponses.items.pop_front();
+        }
+        if (response.ID == id && response.SeqNo == seqNo)
+            return NoError;
+    }
+}
+
+void LPCDriver::threadFunction(void* driver)
+{
+    auto* self = static_cast<LPCDriver*>(driver);
+    while (!self->mReader.terminated(0)) {
+        const auto start = std::chrono::steady_clock::now();
+        API_tick(&self->mLink);
+        if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kFailedReadPauseMs) &&
+            self->mReader.terminated(kFailedReadPauseMs))
+            return;
+    }
+}
+
+void LPCDriver::messageReceivedCallback(API_Message_t* message, void* driver)
+{
+    auto* self = static_cast<LPCDriver*>(driver);
+    switch (message->Type) {
+    case API_TYPE_RESPONSE:
+        self->handleResponse(*message);
+        break;
+    case API_TYPE_INDICATION:
+        self->handleIndication(*message);
+        break;
+    default:
+        std::fputs("Invalid message type received\n", stdout);
+        std::fflush(stdout);
+        break;
+    }
+}
+
+// Beyond the queue's capacity responses are dropped: the request they belong
+// to times out and retransmits.
+void LPCDriver::handleResponse(const API_Message_t& message)
+{
+    log("Response received");
+    log(message);
+    std::lock_guard<Mutex> lock(mResponses.mutex);
+    if (mResponses.items.size() < mResponses.semaphore.GetMaxCount()) {
+        mResponses.items.push_back(message);
+        mResponses.semaphore.Post();
+    }
+}
+
+void LPCDriver::handleIndication(const API_Message_t& message)
+{
+    log("Indication received");
+    log(message);
+    notify(LPCEvent::create(message));
+}
+
+void LPCDriver::notify(const LPCEvent& event)
+{
+    EventHandler handler;
+    void* user;
+    {
+        std::lock_guard<Mutex> lock(mHandlerMutex);
+        handler = mHandler;
+        user = mHandlerUser;
+    }
+    if (handler != nullptr)
+        handler(event, user);
+}
+
+void LPCDriver::log(const char* format, ...) const
+{
+    if (!mDebug)
+        return;
+    const std::string prefixed = std::string("[LPCDriver] ") + format;
+    va_list args;
+    va_start(args, format);
+    Log::vprint(Log::Debug, prefixed.c_str(), args);
+    va_end(args);
+}
+
+void LPCDriver::log(const API_Message_t& message) const
+{
+    if (!mDebug)
+        return;
+    std::string text;
+    text += String::format("ID     : %d\n", message.ID);
+    text += String::format("SubID  : %d\n", message.Size > 0 ? message.Data[0] : -1);
+    text += String::format("Type   : %d\n", message.Type);
+    text += String::format("Error  : %d\n", message.Error);
+    text += String::format("SeqNo  : %d\n", message.SeqNo);
+    text += String::format("Size   : %d\n", message.Size);
+    text += "Data   : ";
+    for (uint16_t i = 0; i < message.Size; ++i)
+        text += String::format("0x%02x ", message.Data[i]);
+    text += "\n";
+    Log::debug("[LPCDriver] API Message:\n%s", text.c_str());
 }

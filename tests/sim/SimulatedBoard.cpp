@@ -1,0 +1,136 @@
+#include "sim/SimulatedBoard.h"
+
+#include <chrono>
+#include <algorithm>
+
+namespace {
+
+constexpr int kTypeResponse = 1;
+constexpr int kTypeIndication = 2;
+
+API_Message_t makeMessage(uint8_t id, int type, int error, uint16_t seqNo, const std::vector<uint8_t>& data)
+{
+    API_Message_t message{};
+    message.ID = id;
+    message.Type = type;
+    message.Error = error;
+    message.SeqNo = seqNo;
+    message.Size = static_cast<uint16_t>(std::min(data.size(), sizeof message.Data));
+    std::copy(data.begin(), data.begin() + message.Size, message.Data);
+    return message;
+}
+
+} // namespace
+
+SimulatedBoard::SimulatedBoard()
+    : mLine([this](const std::vector<uint8_t>& payload, bool lost) { onFrame(payload, lost); })
+{
+}
+
+std::vector<uint8_t> SimulatedBoard::encode(const API_Message_t& message)
+{
+    std::vector<uint8_t> payload(API_HEADER_SIZE + message.Size);
+    API_message_serialise(&message, payload.data());
+    return payload;
+}
+
+void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, bool lost)
+{
+    const double receivedMs = SimLine::nowMs();
+    // Only frames that hold exactly one message; the host's link layer never
+    // sends others.
+    API_Message_t request{};
+    if (API_message_deserialise(&request, payload.data(), static_cast<uint16_t>(payload.size())) !=
+        static_cast<int>(payload.size()))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mLog.push_back(LoggedRequest{receivedMs, request, lost});
+    }
+    mLogged.notify_all();
+    if (!lost)
+        answer(request, receivedMs);
+}
+
+void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
+{
+    const uint8_t subId = request.Size > 0 ? request.Data[0] : 0;
+    std::vector<uint8_t> data;
+    int error = 0;
+    bool forced = false;
+    uint8_t id = request.ID;
+    uint16_t seqNo = request.SeqNo;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        const auto it = mForced.find({request.ID, subId});
+        if (it != mForced.end()) {
+            forced = true;
+            error = it->second.error;
+            data = it->second.data;
+        }
+        if (mWrongSeqNo > 0) {
+            --mWrongSeqNo;
+            seqNo = static_cast<uint16_t>(seqNo + 1);
+        }
+        if (mWrongId > 0) {
+            --mWrongId;
+            id ^= 0x80;
+        }
+    }
+    if (!forced) {
+        const SimReply reply = mDevice.handle(request.ID, request.Type, request.Data, request.Size);
+        error = reply.error;
+        if (request.Size > 0)
+            data.push_back(subId);
+        data.insert(data.end(), reply.values.begin(), reply.values.end());
+    }
+    mLine.sendReply(encode(makeMessage(id, kTypeResponse, error, seqNo, data)), receivedMs);
+}
+
+void SimulatedBoard::replyWithWrongSeqNo(int count)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mWrongSeqNo = count;
+}
+
+void SimulatedBoard::replyWithWrongId(int count)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mWrongId = count;
+}
+
+void SimulatedBoard::forceReply(uint8_t id, uint8_t subId, int error, const std::vector<uint8_t>& data)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mForced[{id, subId}] = Forced{error, data};
+}
+
+void SimulatedBoard::clearForcedReplies()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mForced.clear();
+}
+
+void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values)
+{
+    std::vector<uint8_t> data{subId};
+    data.insert(data.end(), values.begin(), values.end());
+    mLine.sendFrame(encode(makeMessage(id, kTypeIndication, 0, 0, data)));
+}
+
+void SimulatedBoard::sendMessage(const API_Message_t& message)
+{
+    mLine.sendFrame(encode(message));
+}
+
+std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mLog;
+}
+
+bool SimulatedBoard::waitForRequests(size_t count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mMutex);
+    return mLogged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return mLog.size() >= count; });
+}

@@ -1,0 +1,91 @@
+#pragma once
+// SimulatedBoard: a software microcontroller on a real pseudo-terminal, for
+// tests of everything that talks to the board. It decodes requests with the
+// project's framing and message code, answers them from its own device model
+// (SimDevice), logs every request it receives with a time stamp, and offers
+// controls that name the direction they act in: requests the board loses or
+// ignores, replies it delays, damages or replaces, and messages it sends of
+// its own accord.
+//
+// Threading: the board runs one thread of its own (SimLine's). Every public
+// function may be called from any thread. mMutex guards the request log, the
+// forced replies and the reply-mangling counters; it is never held while
+// calling into the line or the device.
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lpc/api.h"
+#include "sim/SimDevice.h"
+#include "sim/SimLine.h"
+
+class SimulatedBoard {
+public:
+    // One message from the host as it arrived: when (SimLine::nowMs), the decoded message,
+    // and whether the line lost it (then it was not answered).
+    struct LoggedRequest {
+        double timeMs;
+        API_Message_t message;
+        bool lost;
+    };
+
+    SimulatedBoard();
+    ~SimulatedBoard() = default;
+
+    // The device path that the code under test opens.
+    const std::string& devicePath() const { return mLine.devicePath(); }
+    // The board's own state, for tests to set and inspect.
+    SimDevice& device() { return mDevice; }
+
+    // Requests towards the board.
+    void setSilent(bool silent) { mLine.setSilent(silent); }
+    void dropNextRequests(int count) { mLine.dropNextRequests(count); }
+    void dropEveryNthRequest(int n) { mLine.dropEveryNthRequest(n); }
+
+    // Replies from the board.
+    void delayReplies(int ms) { mLine.delayReplies(ms); }
+    void corruptNextFcs(int count = 1) { mLine.corruptNextFcs(count); }
+    // The next count replies carry SeqNo + 1 (or ID xor 0x80) instead of
+    // the request's.
+    void replyWithWrongSeqNo(int count = 1);
+    void replyWithWrongId(int count = 1);
+    // Until cleared, every request (id, subId) is answered with this Error
+    // and these Data octets (sub-identifier included, so Size is data.size()).
+    void forceReply(uint8_t id, uint8_t subId, int error, const std::vector<uint8_t>& data);
+    void clearForcedReplies();
+
+    // Messages the board sends unasked.
+    void sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values = {});
+    void sendMessage(const API_Message_t& message);
+    void sendRaw(const std::vector<uint8_t>& octets) { mLine.sendRaw(octets); }
+
+    // The request log.
+    std::vector<LoggedRequest> requests() const;
+    // Waits until at least count requests were logged; false on timeout.
+    bool waitForRequests(size_t count, int timeoutMs) const;
+
+private:
+    struct Forced {
+        int error;
+        std::vector<uint8_t> data;
+    };
+
+    void onFrame(const std::vector<uint8_t>& payload, bool lost);
+    void answer(const API_Message_t& request, double receivedMs);
+    static std::vector<uint8_t> encode(const API_Message_t& message);
+
+    mutable std::mutex mMutex;
+    mutable std::condition_variable mLogged;
+    std::vector<LoggedRequest> mLog;
+    std::map<std::pair<uint8_t, uint8_t>, Forced> mForced;
+    int mWrongSeqNo = 0;
+    int mWrongId = 0;
+
+    SimDevice mDevice;
+    SimLine mLine; // last: its thread calls back into the members above
+};
