@@ -26,13 +26,16 @@
 //   reader thread, which alone delivers the replies.
 
 #include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "foundation/Mutex.h"
 #include "foundation/Thread.h"
 #include "lpc/LPCEvent.h"
+#include "lpc/LpcRequest.h"
 #include "lpc/LpcStats.h"
 #include "lpc/LpcTypes.h"
 #include "lpc/Queue.h"
@@ -136,4 +139,119 @@ private:
     std::atomic<size_t> mSuccesses{0};
     std::atomic<size_t> mFailures{0};
     std::atomic<size_t> mRetransmitted{0};
+
+    // ---- Request catalogue -------------------------------------------------
+    // One method per request of the microcontroller. Each returns 0, the
+    // reply's Error (1 to 8), 9 when no reply came, 10 when the request could
+    // not be sent, 7 when the reply is shorter than the method reads, or 6
+    // when an argument is refused (then nothing is sent). Out arguments are
+    // written only on 0. Any thread; requests queue on the request mutex.
+public:
+    // System.
+    ErrorCode heartbeat();
+    ErrorCode getSystemUptime(unsigned int& uptime);
+    ErrorCode getFirmwareVersion(std::string& text);
+    ErrorCode getHardwareVersion(std::string& text);
+    ErrorCode getHardwareID(std::string& text);
+    ErrorCode getHardwareStatus(LPCHWStatus& status);
+    ErrorCode getPoleID(std::string& text);
+    ErrorCode setFirmwareDefaults();
+
+    // Power and inputs; state 0 off, 1 on.
+    ErrorCode setPeripheralPowerState(LPCPeripheral peripheral, int state);
+    ErrorCode getPeripheralPowerState(LPCPeripheral peripheral, int& state);
+    ErrorCode resetPeripheral(LPCPeripheral peripheral);
+    ErrorCode getIgnitionInput(int& state);
+    ErrorCode getInput(int& state);
+    ErrorCode getSystemVoltage(double& volts);
+    // Sends the reset without waiting for a reply: 0 when sent, 10 when not.
+    // Counts nothing in the statistics.
+    ErrorCode resetSystem();
+    ErrorCode delayShutdown();
+
+    // Display brightness.
+    ErrorCode setDisplayBacklightLevel(unsigned char level);
+    ErrorCode getDisplayBacklightLevel(unsigned char& level);
+    ErrorCode getLightSensorLevel(unsigned char& level);
+    ErrorCode setDisplayBrightnessMode(int mode);
+    ErrorCode getDisplayBrightnessMode(int& mode);
+
+    // Buzzer, case temperature and heater, audio.
+    ErrorCode setBuzzerPattern(unsigned short on, unsigned short off, int repeat);
+    ErrorCode getCaseTemperature(double& temperature);
+    ErrorCode getDeviceHeaterState(int& state);
+    // second is 0 when the board reports only one jack.
+    ErrorCode getAudioJackState(int& first, int& second);
+    ErrorCode setAudioJackSelectionAuto();
+    ErrorCode setAudioChannel(int channel);
+    ErrorCode getAudioChannel(int& channel);
+    ErrorCode setAmplifierState(int state);
+    ErrorCode getAmplifierState(int& state);
+    ErrorCode setAudioMute(int mute);
+    ErrorCode getAudioMute(int& mute);
+
+    // LEDs. A pattern sends at most its first kMaxLedSteps steps.
+    static constexpr size_t kMaxLedSteps = 6;
+    ErrorCode setLEDPattern(const std::vector<LPCLEDStep>& steps, int repeat);
+    ErrorCode setLEDState(unsigned int colour);
+    ErrorCode clearLEDState();
+
+    // GPIO pins.
+    ErrorCode setIOMode(int pin, int mode);
+    ErrorCode setDigitalOutputState(int pin, int value);
+    ErrorCode getDigitalInputState(int pin, int& value);
+    ErrorCode getAnalogInputState(int pin, unsigned short& value);
+    ErrorCode setPullResistor(int pin, int resistor);
+    ErrorCode getIOMode(int pin, int& mode);
+    ErrorCode getDigitalOutputState(int pin, int& value);
+    ErrorCode getPullResistor(int pin, int& resistor);
+
+    // LCD. Texts are cut to their first kMaxScreenText octets.
+    static constexpr size_t kMaxScreenText = 150;
+    ErrorCode screenOff();
+    ErrorCode screenOn();
+    ErrorCode screenClear();
+    ErrorCode screenGetWidth(int& pixels);
+    ErrorCode screenGetHeight(int& pixels);
+    ErrorCode screenStatus(LPCScreenStatus& status);
+    ErrorCode screenSetFont(LPCScreenFont font);
+    ErrorCode screenSetFontSpacing(int spacing);
+    ErrorCode screenSetTextAlign(LPCScreenAlignment align);
+    ErrorCode screenRemoveObject(unsigned int id);
+    ErrorCode screenErase(int x, int y, int width, int height, unsigned int& id);
+    ErrorCode screenText(unsigned int& id, int x, int y, const std::string& text, int width, int height);
+    ErrorCode screenDrawBitmap(unsigned int& id, int bank, int x, int y, int width, int height);
+    // Colour: red in bits 0-7, green in 8-15, blue in 16-23.
+    ErrorCode screenSetBacklight(unsigned int colour);
+    ErrorCode screenGetBacklight(unsigned int& colour);
+
+    // Serial ports, printer, inertial unit.
+    ErrorCode setSerialProtocol(int port, LPCSerialProtocol protocol);
+    ErrorCode getSerialProtocol(int port, LPCSerialProtocol& protocol);
+    ErrorCode setSerialDuplex(int port, LPCSerialDuplex duplex);
+    ErrorCode getSerialDuplex(int port, LPCSerialDuplex& duplex);
+    ErrorCode openPrinterCover();
+    ErrorCode getImuRawData(IMUData& data);
+    ErrorCode getImuTotalAcceleration(double& value);
+
+    // Bootloader. Bit 0 of the boot flags cannot be cleared: 6.
+    ErrorCode getBootStatus(int& status);
+    ErrorCode getBootFlags(std::bitset<16>& flags);
+    ErrorCode setBootFlags(const std::bitset<16>& flags);
+    ErrorCode setBootFlagBit(unsigned char bit);
+    ErrorCode clearBootFlagBit(unsigned char bit);
+
+private:
+    // The path every request shares: 6 when the request does not fit a
+    // message; otherwise draws the sequence number, runs the exchange and
+    // returns its result, or 7 when a reply with Error 0 holds fewer than
+    // minSize octets. reply is meaningful only on 0.
+    ErrorCode runRequest(const LpcRequest& request, uint16_t minSize, API_Message_t& reply);
+    // A request whose reply carries nothing the caller reads.
+    ErrorCode command(const LpcRequest& request);
+    // A request whose reply of at least minSize octets is handed to decode
+    // (called only on success, so out arguments change only then).
+    template <typename Decode>
+    ErrorCode query(const LpcRequest& request, uint16_t minSize, Decode decode);
+    // ---- End of request catalogue ------------------------------------------
 };
