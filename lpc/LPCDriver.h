@@ -34,6 +34,7 @@
 
 #include "foundation/Mutex.h"
 #include "foundation/Thread.h"
+#include "foundation/Variant.h"
 #include "lpc/LPCEvent.h"
 #include "lpc/LpcRequest.h"
 #include "lpc/LpcStats.h"
@@ -254,4 +255,55 @@ private:
     template <typename Decode>
     ErrorCode query(const LpcRequest& request, uint16_t minSize, Decode decode);
     // ---- End of request catalogue ------------------------------------------
+
+    // ---- Firmware parameters and segmented downloads ----------------------
+public:
+    static constexpr size_t kMaxParameterName = 29;
+    static constexpr size_t kMaxParameterText = 49;
+    static constexpr size_t kSegmentSize = 128;
+    // What the segment fields can count: bitmaps carry their segment count
+    // in one octet and their size in 16 bits, firmware its count in 16 bits.
+    static constexpr size_t kMaxBitmapSegments = 255;
+    static constexpr size_t kMaxBitmapSize = 65535;
+    static constexpr size_t kMaxFirmwareSegments = 65535;
+    static constexpr int kDownloadReceiveTimeoutMs = 1000;
+
+    // Reads a named parameter: an unsigned integer, a double or a string
+    // Variant. 6 for a name over 29 octets (nothing sent); 2 when the reply
+    // does not echo the name or does not fit its type code. value is written
+    // only on 0.
+    ErrorCode getFirmwareParameter(const std::string& name, Variant& value);
+    // Writes a signed integer, double or string value; 6 (nothing sent) for
+    // a name over 29 octets, a text over 49 or any other type.
+    ErrorCode setFirmwareParameter(const std::string& name, const Variant& value);
+    // Stores a bitmap in an LCD bank, zero-run compressed when asked and
+    // when that makes it shorter. 6 (nothing sent) when the data needs more
+    // than 255 segments or its size exceeds 65535 octets. Stops at the first
+    // failing segment and returns its result.
+    ErrorCode screenStoreBitmap(int bank, int width, int height, const std::vector<unsigned char>& data,
+                                bool compress);
+    // Downloads a firmware image to the bootloader with a receive timeout of
+    // 1000 ms, restored afterwards on every path. Delivers "downloadProgress"
+    // events 0, every 4096 octets, and 100 on this thread to the event handler,
+    // which must not start another download. 6 (nothing sent) when the image
+    // needs more than 65535 segments. Stops at the first failing segment.
+    ErrorCode updateFirmware(const std::vector<unsigned char>& image);
+
+private:
+    using Octets = std::vector<unsigned char>;
+    // Returns the compressed size when the compressed form is kept (then in
+    // compressed), 0 when the data is to be sent as it is.
+    size_t compressData(const Octets& data, Octets& compressed);
+    ErrorCode screenStoreBitmapSegment0(int bank, int width, int height, size_t size, int segments,
+                                        size_t compressedSize);
+    ErrorCode screenStoreBitmapSegmentN(Octets::const_iterator& position, size_t count, int segment);
+    ErrorCode downloadFirmwareSegment0(size_t size, unsigned int crc, int segments);
+    ErrorCode downloadFirmwareSegmentN(Octets::const_iterator& position, size_t count, int segment);
+    void notifyProgress(int percent);
+
+    // One bitmap upload or firmware download at a time: their segments
+    // would otherwise interleave on the link. A second one waits. Held while
+    // progress events run; taken before the request mutex.
+    Mutex mDownloadMutex;
+    // ---- End of firmware parameters and segmented downloads ---------------
 };

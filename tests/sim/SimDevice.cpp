@@ -14,6 +14,9 @@ SimDevice::SimDevice()
     addScreen();
     addSerialPrinterImu();
     addBootloader();
+    addParameters();
+    addBitmapStore();
+    addFirmwareStore();
 }
 
 void SimDevice::add(uint8_t id, uint8_t subId, int argCount, Handler handler)

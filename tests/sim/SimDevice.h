@@ -7,7 +7,8 @@
 // Error policy (Error field of the reply):
 //   a message that is not a request 4, unknown identifier 3, known
 //   identifier with unknown sub-identifier 5, wrong request size 7, argument
-//   out of range 6.
+//   out of range 6 (also a transfer segment out of turn), content that does
+//   not fit its layout 2.
 //
 // Threading: handle() runs on the simulator's line thread; tests read and
 // change the state through access() from their own thread. mMutex guards the
@@ -18,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +54,51 @@ struct SimScreenObject {
 struct SimSerialPort {
     uint8_t protocol = 0;
     uint8_t duplex = 1;
+};
+
+// A firmware parameter: its type code (1 integer, 2 double, 3 text) and the
+// value of that type.
+struct SimParameter {
+    uint8_t code;
+    uint32_t integer;
+    double number;
+    std::string text;
+};
+
+// An LCD bitmap bank: the picture as the board stores it, uncompressed.
+struct SimBitmapBank {
+    uint16_t width = 0;
+    uint16_t height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// A segmented transfer (bitmap upload, firmware download) as the board
+// follows it: a header announces total octets in segments of 128, data
+// segments must come in order. A repeat of the last accepted segment (or of
+// the header before any data) is a retransmission and is accepted again;
+// any other segment out of turn is rejected and remembered.
+struct SimTransfer {
+    enum Outcome { Accepted, Rejected, WrongSize };
+    static constexpr size_t kSegmentSize = 128;
+
+    void start(const std::vector<uint8_t>& header, size_t totalOctets, size_t segmentCount);
+    Outcome segment(size_t number, const std::vector<uint8_t>& octets);
+    // Forgets the transfer; the counters and detectors stay.
+    void clear();
+    bool complete() const { return active && next > segments; }
+
+    bool active = false;
+    std::vector<uint8_t> header;
+    size_t total = 0;
+    size_t segments = 0;
+    size_t next = 1;
+    std::vector<uint8_t> received;
+    std::vector<uint8_t> last;
+
+    int repeats = 0;       // retransmitted segments accepted again
+    int abandoned = 0;     // transfers replaced by a new header before they completed
+    bool sawInterleaved = false; // a segment of the current number but other octets
+    bool sawOutOfOrder = false;  // a segment that was neither next nor a repeat
 };
 
 // What the simulated board knows about itself. Counters record requests
@@ -124,6 +171,26 @@ struct SimDeviceState {
     int printerCoverOpenings = 0;
     std::array<int16_t, 6> imuRaw{}; // acceleration x, y, z, rotation x, y, z
     uint32_t imuTotalMilliG = 1000;
+
+    // Firmware parameters; setFirmwareDefaults restores defaultParameters().
+    // Names in unknownParameters are refused as if the firmware lacked them.
+    static std::map<std::string, SimParameter> defaultParameters();
+    std::map<std::string, SimParameter> parameters = defaultParameters();
+    std::set<std::string> unknownParameters;
+
+    // Bitmap banks and the upload that fills one.
+    std::array<SimBitmapBank, kBitmapBanks> bitmapBanks;
+    SimTransfer bitmapUpload;
+    uint8_t uploadBank = 0;
+    SimBitmapBank uploadHeader;
+    uint16_t uploadCompressedSize = 0;
+
+    // The firmware store: the download in progress, checked at the next
+    // reset; bootStatus then reports 0x0001 installed, 0x0020 wrong CRC,
+    // 0x0002 incomplete, 0 when nothing was downloaded.
+    SimTransfer firmwareDownload;
+    uint32_t firmwareCrc = 0;
+    std::vector<uint8_t> installedFirmware;
 };
 
 // The answer to one request: the Error field and the values that follow the
@@ -168,6 +235,9 @@ private:
     void addScreen();
     void addSerialPrinterImu();
     void addBootloader();
+    void addParameters();
+    void addBitmapStore();
+    void addFirmwareStore();
 
     std::mutex mMutex;
     SimDeviceState mState;

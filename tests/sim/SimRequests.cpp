@@ -65,6 +65,7 @@ void SimDevice::addSystem()
     add(0, 6, 0, [](State& s, Args) { return ok(textOf(s.poleId)); });
     add(0, 9, 0, [](State& s, Args) {
         ++s.defaultsRestored;
+        s.parameters = State::defaultParameters();
         return ok();
     });
 }
@@ -94,6 +95,7 @@ void SimDevice::addPower()
     add(1, 9, 0, [](State& s, Args) {
         ++s.resets;
         s.uptimeSeconds = 0;
+        installFirmware(s);
         return ok();
     });
     add(1, 11, 0, [](State& s, Args) {

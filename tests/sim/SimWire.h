@@ -10,7 +10,6 @@
 
 namespace sim {
 
-constexpr int kErrorGeneral = 1;
 constexpr int kErrorMalformed = 2;
 constexpr int kErrorInvalidId = 3;
 constexpr int kErrorInvalidType = 4;
@@ -53,5 +52,9 @@ inline std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+
+// At a reset: checks a firmware download's length and CRC, installs it and
+// reports the outcome in the boot status.
+void installFirmware(SimDeviceState& state);
 
 } // namespace sim
