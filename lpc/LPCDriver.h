@@ -26,13 +26,17 @@
 //   reader thread, which alone delivers the replies.
 
 #include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "foundation/Mutex.h"
 #include "foundation/Thread.h"
+#include "foundation/Variant.h"
 #include "lpc/LPCEvent.h"
+#include "lpc/LpcRequest.h"
 #include "lpc/LpcStats.h"
 #include "lpc/LpcTypes.h"
 #include "lpc/Queue.h"
@@ -136,4 +140,170 @@ private:
     std::atomic<size_t> mSuccesses{0};
     std::atomic<size_t> mFailures{0};
     std::atomic<size_t> mRetransmitted{0};
+
+    // ---- Request catalogue -------------------------------------------------
+    // One method per request of the microcontroller. Each returns 0, the
+    // reply's Error (1 to 8), 9 when no reply came, 10 when the request could
+    // not be sent, 7 when the reply is shorter than the method reads, or 6
+    // when an argument is refused (then nothing is sent). Out arguments are
+    // written only on 0. Any thread; requests queue on the request mutex.
+public:
+    // System.
+    ErrorCode heartbeat();
+    ErrorCode getSystemUptime(unsigned int& uptime);
+    ErrorCode getFirmwareVersion(std::string& text);
+    ErrorCode getHardwareVersion(std::string& text);
+    ErrorCode getHardwareID(std::string& text);
+    ErrorCode getHardwareStatus(LPCHWStatus& status);
+    ErrorCode getPoleID(std::string& text);
+    ErrorCode setFirmwareDefaults();
+
+    // Power and inputs; state 0 off, 1 on.
+    ErrorCode setPeripheralPowerState(LPCPeripheral peripheral, int state);
+    ErrorCode getPeripheralPowerState(LPCPeripheral peripheral, int& state);
+    ErrorCode resetPeripheral(LPCPeripheral peripheral);
+    ErrorCode getIgnitionInput(int& state);
+    ErrorCode getInput(int& state);
+    ErrorCode getSystemVoltage(double& volts);
+    // Sends the reset without waiting for a reply: 0 when sent, 10 when not.
+    // Counts nothing in the statistics.
+    ErrorCode resetSystem();
+    ErrorCode delayShutdown();
+
+    // Display brightness.
+    ErrorCode setDisplayBacklightLevel(unsigned char level);
+    ErrorCode getDisplayBacklightLevel(unsigned char& level);
+    ErrorCode getLightSensorLevel(unsigned char& level);
+    ErrorCode setDisplayBrightnessMode(int mode);
+    ErrorCode getDisplayBrightnessMode(int& mode);
+
+    // Buzzer, case temperature and heater, audio.
+    ErrorCode setBuzzerPattern(unsigned short on, unsigned short off, int repeat);
+    ErrorCode getCaseTemperature(double& temperature);
+    ErrorCode getDeviceHeaterState(int& state);
+    // second is 0 when the board reports only one jack.
+    ErrorCode getAudioJackState(int& first, int& second);
+    ErrorCode setAudioJackSelectionAuto();
+    ErrorCode setAudioChannel(int channel);
+    ErrorCode getAudioChannel(int& channel);
+    ErrorCode setAmplifierState(int state);
+    ErrorCode getAmplifierState(int& state);
+    ErrorCode setAudioMute(int mute);
+    ErrorCode getAudioMute(int& mute);
+
+    // LEDs. A pattern sends at most its first kMaxLedSteps steps.
+    static constexpr size_t kMaxLedSteps = 6;
+    ErrorCode setLEDPattern(const std::vector<LPCLEDStep>& steps, int repeat);
+    ErrorCode setLEDState(unsigned int colour);
+    ErrorCode clearLEDState();
+
+    // GPIO pins.
+    ErrorCode setIOMode(int pin, int mode);
+    ErrorCode setDigitalOutputState(int pin, int value);
+    ErrorCode getDigitalInputState(int pin, int& value);
+    ErrorCode getAnalogInputState(int pin, unsigned short& value);
+    ErrorCode setPullResistor(int pin, int resistor);
+    ErrorCode getIOMode(int pin, int& mode);
+    ErrorCode getDigitalOutputState(int pin, int& value);
+    ErrorCode getPullResistor(int pin, int& resistor);
+
+    // LCD. Texts are cut to their first kMaxScreenText octets.
+    static constexpr size_t kMaxScreenText = 150;
+    ErrorCode screenOff();
+    ErrorCode screenOn();
+    ErrorCode screenClear();
+    ErrorCode screenGetWidth(int& pixels);
+    ErrorCode screenGetHeight(int& pixels);
+    ErrorCode screenStatus(LPCScreenStatus& status);
+    ErrorCode screenSetFont(LPCScreenFont font);
+    ErrorCode screenSetFontSpacing(int spacing);
+    ErrorCode screenSetTextAlign(LPCScreenAlignment align);
+    ErrorCode screenRemoveObject(unsigned int id);
+    ErrorCode screenErase(int x, int y, int width, int height, unsigned int& id);
+    ErrorCode screenText(unsigned int& id, int x, int y, const std::string& text, int width, int height);
+    ErrorCode screenDrawBitmap(unsigned int& id, int bank, int x, int y, int width, int height);
+    // Colour: red in bits 0-7, green in 8-15, blue in 16-23.
+    ErrorCode screenSetBacklight(unsigned int colour);
+    ErrorCode screenGetBacklight(unsigned int& colour);
+
+    // Serial ports, printer, inertial unit.
+    ErrorCode setSerialProtocol(int port, LPCSerialProtocol protocol);
+    ErrorCode getSerialProtocol(int port, LPCSerialProtocol& protocol);
+    ErrorCode setSerialDuplex(int port, LPCSerialDuplex duplex);
+    ErrorCode getSerialDuplex(int port, LPCSerialDuplex& duplex);
+    ErrorCode openPrinterCover();
+    ErrorCode getImuRawData(IMUData& data);
+    ErrorCode getImuTotalAcceleration(double& value);
+
+    // Bootloader. Bit 0 of the boot flags cannot be cleared: 6.
+    ErrorCode getBootStatus(int& status);
+    ErrorCode getBootFlags(std::bitset<16>& flags);
+    ErrorCode setBootFlags(const std::bitset<16>& flags);
+    ErrorCode setBootFlagBit(unsigned char bit);
+    ErrorCode clearBootFlagBit(unsigned char bit);
+
+private:
+    // The path every request shares: 6 when the request does not fit a
+    // message; otherwise draws the sequence number, runs the exchange and
+    // returns its result, or 7 when a reply with Error 0 holds fewer than
+    // minSize octets. reply is meaningful only on 0.
+    ErrorCode runRequest(const LpcRequest& request, uint16_t minSize, API_Message_t& reply);
+    // A request whose reply carries nothing the caller reads.
+    ErrorCode command(const LpcRequest& request);
+    // A request whose reply of at least minSize octets is handed to decode
+    // (called only on success, so out arguments change only then).
+    template <typename Decode>
+    ErrorCode query(const LpcRequest& request, uint16_t minSize, Decode decode);
+    // ---- End of request catalogue ------------------------------------------
+
+    // ---- Firmware parameters and segmented downloads ----------------------
+public:
+    static constexpr size_t kMaxParameterName = 29;
+    static constexpr size_t kMaxParameterText = 49;
+    static constexpr size_t kSegmentSize = 128;
+    // What the segment fields can count: bitmaps carry their segment count
+    // in one octet and their size in 16 bits, firmware its count in 16 bits.
+    static constexpr size_t kMaxBitmapSegments = 255;
+    static constexpr size_t kMaxBitmapSize = 65535;
+    static constexpr size_t kMaxFirmwareSegments = 65535;
+    static constexpr int kDownloadReceiveTimeoutMs = 1000;
+
+    // Reads a named parameter: an unsigned integer, a double or a string
+    // Variant. 6 for a name over 29 octets (nothing sent); 2 when the reply
+    // does not echo the name or does not fit its type code. value is written
+    // only on 0.
+    ErrorCode getFirmwareParameter(const std::string& name, Variant& value);
+    // Writes a signed integer, double or string value; 6 (nothing sent) for
+    // a name over 29 octets, a text over 49 or any other type.
+    ErrorCode setFirmwareParameter(const std::string& name, const Variant& value);
+    // Stores a bitmap in an LCD bank, zero-run compressed when asked and
+    // when that makes it shorter. 6 (nothing sent) when the data needs more
+    // than 255 segments or its size exceeds 65535 octets. Stops at the first
+    // failing segment and returns its result.
+    ErrorCode screenStoreBitmap(int bank, int width, int height, const std::vector<unsigned char>& data,
+                                bool compress);
+    // Downloads a firmware image to the bootloader with a receive timeout of
+    // 1000 ms, restored afterwards on every path. Delivers "downloadProgress"
+    // events 0, every 4096 octets, and 100 on this thread to the event handler,
+    // which must not start another download. 6 (nothing sent) when the image
+    // needs more than 65535 segments. Stops at the first failing segment.
+    ErrorCode updateFirmware(const std::vector<unsigned char>& image);
+
+private:
+    using Octets = std::vector<unsigned char>;
+    // Returns the compressed size when the compressed form is kept (then in
+    // compressed), 0 when the data is to be sent as it is.
+    size_t compressData(const Octets& data, Octets& compressed);
+    ErrorCode screenStoreBitmapSegment0(int bank, int width, int height, size_t size, int segments,
+                                        size_t compressedSize);
+    ErrorCode screenStoreBitmapSegmentN(Octets::const_iterator& position, size_t count, int segment);
+    ErrorCode downloadFirmwareSegment0(size_t size, unsigned int crc, int segments);
+    ErrorCode downloadFirmwareSegmentN(Octets::const_iterator& position, size_t count, int segment);
+    void notifyProgress(int percent);
+
+    // One bitmap upload or firmware download at a time: their segments
+    // would otherwise interleave on the link. A second one waits. Held while
+    // progress events run; taken before the request mutex.
+    Mutex mDownloadMutex;
+    // ---- End of firmware parameters and segmented downloads ---------------
 };
