@@ -6,7 +6,9 @@
 //
 // The code is split by concern: Manager.cpp (opening, handshake, stop),
 // ManagerProbe.cpp (capability probe, identity, pin/port/power counts),
-// ManagerEvents.cpp (events, status polling), ManagerGpio.cpp,
+// ManagerEvents.cpp (events, status polling, delayed shutdown),
+// ManagerConfig.cpp (configuration apply and report), ManagerFirmware.cpp
+// (firmware update, bootloader flags and status), ManagerGpio.cpp,
 // ManagerLcd.cpp and ManagerOperations.cpp (hardware operations).
 //
 // Threading:
@@ -22,13 +24,22 @@
 // - gpioMutex guards the records in `gpios`; it is held across a pin's device
 //   request so that the cache follows the order in which requests were sent.
 //   Lock order: gpioMutex, then the driver's request mutex.
-// - The counts, the capability flags, the identity texts and the bootloader
-//   status are written only by the constructor and read-only afterwards.
-//   isActive is an atomic flag.
+// - The counts, the capability flags and the identity texts are written
+//   only by the constructor and read-only afterwards. isActive and
+//   ignitionOn are atomic flags.
+// - configMutex guards `config` once the constructor is done; it is never
+//   held across a device request. bootloaderMutex guards the cached
+//   bootloader flags and status, which are handed out as shared pointers to
+//   objects that never change. firmwareMutex keeps firmware updates (each a
+//   download and the reset after it) one at a time; a progress observer
+//   must not start another update. Lock order: firmwareMutex, then the
+//   driver's locks.
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,12 +47,15 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "board/BootloaderFlags.h"
 #include "board/BootloaderStatus.h"
 #include "board/Color.h"
 #include "board/Config.h"
 #include "board/ErrorCode.h"
+#include "board/Firmware.h"
 #include "board/Gpio.h"
 #include "board/Hardware.h"
 #include "board/Led.h"
@@ -58,7 +72,7 @@
 
 namespace tavo::Board {
 
-class Manager : public Logger {
+class Manager : public Logger, public std::enable_shared_from_this<Manager> {
 public:
     // What the manager reaches on its host besides the serial device. Tests
     // replace both, so that no test moves files beside its own binary or
@@ -77,13 +91,48 @@ public:
     // automatic firmware update. Throws std::runtime_error "Could not open
     // device <path> ." when no rate answers.
     explicit Manager(const std::string& device, Host host = Host{});
-    // Does what stop() does; the timers then end with their members.
+    // Stops every timer, waits until no asynchronous update runs on another
+    // thread, then does what stop() does; the timers then end with their
+    // members, each waiting for its running callback.
     ~Manager() override;
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;
 
     // Stops the status polling and closes the driver. Any thread.
     void stop();
+
+    // ---- Configuration (ManagerConfig.cpp) --------------------------------
+    // Stores the "device" section and pushes what it names to the device,
+    // ignoring device errors, then calls every observer's onConfigSet. A
+    // JSON value of the wrong type or a GPIO entry with an unknown mode or
+    // resistor throws: what was applied before stays, the failing pin keeps
+    // its previous record, later keys are not applied and nobody is told.
+    void setConfig(const nlohmann::json& j);
+    // The stored configuration in the same layout.
+    nlohmann::json getConfig();
+    // Drives a pin to the record: InvalidArgument for a pin out of range or
+    // an analog output, else the mode's result, then the resistor's (input)
+    // or the value's (output). The cache takes the mode even when refused.
+    ErrorCode gpioPinSet(unsigned long pin, const GPIO& gpio);
+
+    // ---- Firmware update and bootloader (ManagerFirmware.cpp) -------------
+    // Downloads the file's image and resets the microcontroller when the
+    // download succeeded; blocks throughout. OpenFailed when the file is no
+    // firmware, the translated download error, UnknownError on an
+    // exception. Updates run one at a time.
+    ErrorCode firmwareUpdate(const std::string& path);
+    // OpenFailed at once when the file is no firmware; otherwise Ok, and the
+    // update runs on a detached thread that keeps a shared-owned manager
+    // alive until it ends.
+    ErrorCode firmwareUpdateAsync(const std::string& path);
+    // Reads the flags and makes them the cached flags (all clear when the
+    // read failed).
+    std::pair<ErrorCode, std::shared_ptr<BootloaderFlags::Interface>> bootloaderFlagsGet();
+    // Writes the flags in the board's layout; cached on success.
+    ErrorCode bootloaderFlagsSet(const std::bitset<16>& flags);
+    // Reads the status, which becomes the cached status when the read
+    // succeeded; returns the result and the cached status.
+    std::pair<ErrorCode, std::shared_ptr<BootloaderStatus::Interface>> bootloaderStatusGet();
 
     // Adds the observer once; observers are notified in address order.
     // A null pointer is ignored. Any thread.
@@ -228,6 +277,33 @@ private:
     static void lpcEventHandler(const LPCEvent& event, void* manager);
     static void statusFunction(void* manager);
     static void autoFirmwareUpdate(void* manager);
+    static void delayShutdownPingFunction(void* manager);
+    static void delayShutdownStopFunction(void* manager);
+
+    // Events the manager acts on; on the reader thread, no device request.
+    void handlePowerOffEvent(const LPCEvent& event);
+    void handleIgnitionChangedEvent(const LPCEvent& event);
+    void handleHighGAlarm(const LPCEvent& event);
+
+    // The device steps of setConfig, in their order.
+    void applyStatusPeriod();
+    void applyDisplay();
+    void applyImu();
+    void applyPower();
+    // Applies the pins' entries in pin order; `applied` ends past the last
+    // pin whose entry was applied and stored.
+    void applyGpio(const nlohmann::json& entries, unsigned long& applied);
+    void applySerial(const nlohmann::json& entries);
+
+    // The automatic update's steps.
+    void runAutoFirmwareUpdate();
+    std::string firmwareDirectory() const;
+    bool firmwareAccepted(const Firmware& file, const std::string& path, const BootloaderFlags::Interface& flags);
+    // The cached flags; read from the device first when never read.
+    std::shared_ptr<BootloaderFlags::Interface> currentFlags();
+    // The destructor's first step: stops every timer and waits until no
+    // asynchronous update runs on another thread.
+    void quiesce();
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);
@@ -267,10 +343,25 @@ private:
     Host host;
     mutable std::mutex observersMutex;
     mutable std::mutex gpioMutex;
+    std::atomic<bool> ignitionOn{true};
+    mutable std::mutex configMutex;
+    std::shared_ptr<BootloaderFlags::Interface> bootloaderFlags;
+    mutable std::mutex bootloaderMutex;
+    std::mutex firmwareMutex;
+    // The asynchronous updates still running; shared with their threads, so
+    // that the last one may signal its end while the manager goes away.
+    struct AsyncUpdates {
+        std::mutex mutex;
+        std::condition_variable ended;
+        int running = 0;
+    };
+    std::shared_ptr<AsyncUpdates> asyncUpdates = std::make_shared<AsyncUpdates>();
     // Last: destroyed first, each waiting for its running callback, while the
     // members above still exist.
     Timer statusTimer;
     Timer autoFirmwareUpdateTimer;
+    Timer delayShutdownPingTimer{Timer::Periodic, &Manager::delayShutdownPingFunction, this};
+    Timer delayShutdownStopTimer{Timer::SingleShot, &Manager::delayShutdownStopFunction, this};
 };
 
 } // namespace tavo::Board

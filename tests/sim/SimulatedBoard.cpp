@@ -1,5 +1,7 @@
 #include "sim/SimulatedBoard.h"
 
+#include "sim/SimWire.h"
+
 #include <chrono>
 #include <algorithm>
 
@@ -45,11 +47,18 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, bool lost)
         return;
     {
         std::lock_guard<std::mutex> lock(mMutex);
+        lost = lost || misses(request, receivedMs);
         mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
     if (!lost)
         answer(request, receivedMs);
+}
+
+bool SimulatedBoard::misses(const API_Message_t& request, double receivedMs) const
+{
+    const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
+    return receivedMs < mRebootEndsMs || (heartbeat && !mAnswerHeartbeats);
 }
 
 void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
@@ -87,6 +96,13 @@ void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
         if (request.Size > 0)
             data.push_back(subId);
         data.insert(data.end(), reply.values.begin(), reply.values.end());
+        const bool reset = request.ID == 1 && subId == 9 && error == 0;
+        const int rebootMs = reset ? mDevice.access([](SimDeviceState& s) { return s.rebootMs; }) : 0;
+        if (rebootMs > 0) {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mRebootEndsMs = receivedMs + rebootMs;
+            return;
+        }
     }
     mLine.sendReply(encode(makeMessage(id, kTypeResponse, error, seqNo, data)), receivedMs);
 }
@@ -131,6 +147,29 @@ void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector
 void SimulatedBoard::sendMessage(const API_Message_t& message)
 {
     mLine.sendFrame(encode(message));
+}
+
+void SimulatedBoard::answerHeartbeats(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mAnswerHeartbeats = on;
+}
+
+void SimulatedBoard::sendHighGAlarm(uint32_t milliG)
+{
+    sendIndication(11, 2, sim::be32(milliG));
+}
+
+std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::vector<double> times;
+    for (const LoggedRequest& logged : mLog) {
+        const API_Message_t& m = logged.message;
+        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId)
+            times.push_back(logged.timeMs);
+    }
+    return times;
 }
 
 std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const
