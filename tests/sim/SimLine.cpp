@@ -330,6 +330,8 @@ void SimLine::receive()
         const ssize_t count = ::read(mMaster, buffer, room);
         if (count <= 0)
             return;
+        if (!hearsHostRate())
+            continue;
         const double readMs = nowMs();
         if (perOctet < 0) {
             std::lock_guard<std::mutex> lock(mMutex);

@@ -1,5 +1,7 @@
 #include "sim/SimulatedBoard.h"
 
+#include "sim/SimWire.h"
+
 #include <chrono>
 #include <algorithm>
 
@@ -44,22 +46,32 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receive
     if (API_message_deserialise(&request, payload.data(), static_cast<uint16_t>(payload.size())) !=
         static_cast<int>(payload.size()))
         return;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        lost = lost || misses(request, receivedMs);
+    }
     // The device acts before the request is logged and the reply goes out
     // after: whoever sees the request in the log sees its effect, and whoever
     // got the reply finds the request in the log.
     std::vector<uint8_t> reply;
     if (!lost)
-        reply = answer(request);
+        reply = answer(request, receivedMs);
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
-    if (!lost)
+    if (!reply.empty())
         mLine.sendReply(reply, receivedMs);
 }
 
-std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request)
+bool SimulatedBoard::misses(const API_Message_t& request, double receivedMs) const
+{
+    const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
+    return receivedMs < mRebootEndsMs || (heartbeat && !mAnswerHeartbeats);
+}
+
+std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
 {
     const uint8_t subId = request.Size > 0 ? request.Data[0] : 0;
     std::vector<uint8_t> data;
@@ -74,6 +86,10 @@ std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request)
             forced = true;
             error = it->second.error;
             data = it->second.data;
+        } else if (const int refused = mRefusal ? mRefusal(request) : 0; refused != 0) {
+            forced = true;
+            error = refused;
+            data = {subId};
         }
         if (mWrongSeqNo > 0) {
             --mWrongSeqNo;
@@ -90,6 +106,13 @@ std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request)
         if (request.Size > 0)
             data.push_back(subId);
         data.insert(data.end(), reply.values.begin(), reply.values.end());
+        const bool reset = request.ID == 1 && subId == 9 && error == 0;
+        const int rebootMs = reset ? mDevice.access([](SimDeviceState& s) { return s.rebootMs; }) : 0;
+        if (rebootMs > 0) {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mRebootEndsMs = receivedMs + rebootMs;
+            return {};
+        }
     }
     return encode(makeMessage(id, kTypeResponse, error, seqNo, data));
 }
@@ -118,6 +141,12 @@ void SimulatedBoard::clearForcedReplies()
     mForced.clear();
 }
 
+void SimulatedBoard::refuseRequests(std::function<int(const API_Message_t& request)> refusal)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRefusal = std::move(refusal);
+}
+
 void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values)
 {
     std::vector<uint8_t> data{subId};
@@ -128,6 +157,29 @@ void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector
 void SimulatedBoard::sendMessage(const API_Message_t& message)
 {
     mLine.sendFrame(encode(message));
+}
+
+void SimulatedBoard::answerHeartbeats(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mAnswerHeartbeats = on;
+}
+
+void SimulatedBoard::sendHighGAlarm(uint32_t milliG)
+{
+    sendIndication(11, 2, sim::be32(milliG));
+}
+
+std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::vector<double> times;
+    for (const LoggedRequest& logged : mLog) {
+        const API_Message_t& m = logged.message;
+        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId)
+            times.push_back(logged.timeMs);
+    }
+    return times;
 }
 
 std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const

@@ -9,11 +9,12 @@
 //
 // Threading: the board runs one thread of its own (SimLine's). Every public
 // function may be called from any thread. mMutex guards the request log, the
-// forced replies and the reply-mangling counters; it is never held while
-// calling into the line or the device.
+// forced replies, the reply-mangling counters, the heartbeat switch and the
+// reboot window; it is never held while calling into the line or the device.
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -50,6 +51,11 @@ public:
     void setSilent(bool silent) { mLine.setSilent(silent); }
     void dropNextRequests(int count) { mLine.dropNextRequests(count); }
     void dropEveryNthRequest(int n) { mLine.dropEveryNthRequest(n); }
+    // Hears the host only at these rates; empty: at every rate.
+    void hearOnlyAt(const std::vector<int>& baudRates) { mLine.hearOnlyAt(baudRates); }
+    // While off, heartbeats (0/0) are lost as if the board no longer heard
+    // them; every other request is served. On at start.
+    void answerHeartbeats(bool on);
 
     // Replies from the board.
     void delayReplies(int ms) { mLine.delayReplies(ms); }
@@ -64,16 +70,30 @@ public:
     // and these Data octets (sub-identifier included, so Size is data.size()).
     void forceReply(uint8_t id, uint8_t subId, int error, const std::vector<uint8_t>& data);
     void clearForcedReplies();
+    // Until replaced, a request for which refusal returns a non-zero Error
+    // (and no forced reply applies) is answered with that Error and only its
+    // sub-identifier; an empty function refuses nothing. It runs on the
+    // board's thread with the board's lock held: it must not call the board.
+    void refuseRequests(std::function<int(const API_Message_t& request)> refusal);
 
     // Messages the board sends unasked.
     void sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values = {});
     void sendMessage(const API_Message_t& message);
     void sendRaw(const std::vector<uint8_t>& octets) { mLine.sendRaw(octets); }
+    // The board's own events: power about to go, the ignition line (0 off,
+    // anything else on), a high-G alarm with the total acceleration in
+    // thousandths of g.
+    void sendPowerOff() { sendIndication(1, 3); }
+    void sendIgnition(uint8_t state) { sendIndication(1, 10, {state}); }
+    void sendHighGAlarm(uint32_t milliG);
 
     // The request log.
     std::vector<LoggedRequest> requests() const;
     // Waits until at least count requests were logged; false on timeout.
     bool waitForRequests(size_t count, int timeoutMs) const;
+    // When each request (id, subId) that the board acted on arrived
+    // (SimLine::nowMs), in order: (1, 11) gives the delayed-shutdown requests.
+    std::vector<double> requestTimes(uint8_t id, uint8_t subId) const;
 
 private:
     struct Forced {
@@ -82,16 +102,22 @@ private:
     };
 
     void onFrame(const std::vector<uint8_t>& payload, double receivedMs, bool lost);
-    // Lets the device act on the request; returns the encoded reply.
-    std::vector<uint8_t> answer(const API_Message_t& request);
+    // Lets the device act on the request; returns the encoded reply, or
+    // nothing when the board reboots instead of answering.
+    std::vector<uint8_t> answer(const API_Message_t& request, double receivedMs);
+    // Whether the board, rebooting or deaf to heartbeats, misses this request.
+    bool misses(const API_Message_t& request, double receivedMs) const;
     static std::vector<uint8_t> encode(const API_Message_t& message);
 
     mutable std::mutex mMutex;
     mutable std::condition_variable mLogged;
     std::vector<LoggedRequest> mLog;
     std::map<std::pair<uint8_t, uint8_t>, Forced> mForced;
+    std::function<int(const API_Message_t&)> mRefusal;
     int mWrongSeqNo = 0;
     int mWrongId = 0;
+    bool mAnswerHeartbeats = true;
+    double mRebootEndsMs = 0; // deaf until then (SimLine::nowMs)
 
     SimDevice mDevice;
     SimLine mLine; // last: its thread calls back into the members above
