@@ -192,6 +192,8 @@ void SimLine::receive()
     uint8_t buffer[kReadChunk];
     ssize_t count;
     while ((count = ::read(mMaster, buffer, sizeof buffer)) > 0) {
+        if (!hearsHostRate())
+            continue;
         for (ssize_t i = 0; i < count; ++i)
             HDLC_octetReceived(&mRx, buffer[i]);
     }

@@ -58,6 +58,11 @@ public:
     // Damages the FCS of the next count frames sent (replies or others).
     void corruptNextFcs(int count = 1);
 
+    // Hears the host only while it has set one of these rates (bits per
+    // second) on its end of the line; whatever it sends at another rate is
+    // lost as noise. Empty: every rate. Defined in SimLineSpeed.cpp.
+    void hearOnlyAt(const std::vector<int>& baudRates);
+
     // Milliseconds on the monotonic clock that the request log uses.
     static double nowMs();
 
@@ -69,6 +74,9 @@ private:
     void schedule(std::vector<uint8_t> octets, double dueMs);
     std::vector<uint8_t> frame(const std::vector<uint8_t>& payload);
     bool takeDropDecision();
+    // Whether the host's current rate, read from the terminal settings of
+    // the master side, is one the line hears.
+    bool hearsHostRate();
 
     static void onFrame(uint8_t* frame, uint16_t length, void* user);
     static void putOctet(char octet, void* user);
@@ -88,6 +96,7 @@ private:
     int mRequestCount = 0;
     int mDelayMs = 0;
     int mCorruptFcs = 0;
+    std::vector<unsigned> mHeardSpeeds; // termios speed codes; empty: all
 
     std::atomic<bool> mStop{false};
     std::thread mThread;

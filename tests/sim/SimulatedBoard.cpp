@@ -67,6 +67,10 @@ void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
             forced = true;
             error = it->second.error;
             data = it->second.data;
+        } else if (const int refused = mRefusal ? mRefusal(request) : 0; refused != 0) {
+            forced = true;
+            error = refused;
+            data = {subId};
         }
         if (mWrongSeqNo > 0) {
             --mWrongSeqNo;
@@ -109,6 +113,12 @@ void SimulatedBoard::clearForcedReplies()
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mForced.clear();
+}
+
+void SimulatedBoard::refuseRequests(std::function<int(const API_Message_t& request)> refusal)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRefusal = std::move(refusal);
 }
 
 void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values)

@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -46,6 +47,8 @@ public:
     void setSilent(bool silent) { mLine.setSilent(silent); }
     void dropNextRequests(int count) { mLine.dropNextRequests(count); }
     void dropEveryNthRequest(int n) { mLine.dropEveryNthRequest(n); }
+    // Hears the host only at these rates; empty: at every rate.
+    void hearOnlyAt(const std::vector<int>& baudRates) { mLine.hearOnlyAt(baudRates); }
 
     // Replies from the board.
     void delayReplies(int ms) { mLine.delayReplies(ms); }
@@ -58,6 +61,11 @@ public:
     // and these Data octets (sub-identifier included, so Size is data.size()).
     void forceReply(uint8_t id, uint8_t subId, int error, const std::vector<uint8_t>& data);
     void clearForcedReplies();
+    // Until replaced, a request for which refusal returns a non-zero Error
+    // (and no forced reply applies) is answered with that Error and only its
+    // sub-identifier; an empty function refuses nothing. It runs on the
+    // board's thread with the board's lock held: it must not call the board.
+    void refuseRequests(std::function<int(const API_Message_t& request)> refusal);
 
     // Messages the board sends unasked.
     void sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values = {});
@@ -83,6 +91,7 @@ private:
     mutable std::condition_variable mLogged;
     std::vector<LoggedRequest> mLog;
     std::map<std::pair<uint8_t, uint8_t>, Forced> mForced;
+    std::function<int(const API_Message_t&)> mRefusal;
     int mWrongSeqNo = 0;
     int mWrongId = 0;
 

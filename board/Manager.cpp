@@ -1,0 +1,164 @@
+// Opening the device: the baud-rate attempts with their handshakes, the
+// capability probes, the order of the construction steps, and stopping.
+
+#include "board/Manager.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "board/Helpers.h"
+#include "foundation/String.h"
+#include "foundation/Variant.h"
+#include "foundation/Thread.h"
+
+namespace tavo::Board {
+
+namespace {
+
+// Each rate twice: a board that is still booting misses the first attempt.
+constexpr int kBaudRates[] = {115200, 115200, 57600, 57600};
+constexpr size_t kHandshakes = 3;
+constexpr int kAttemptPauseMs = 500;
+constexpr int kHandshakePauseMs = 100;
+constexpr int kAutoFirmwareUpdateDelayMs = 100;
+// Red, green and blue 100 each: a colour backlight accepts it, a
+// single-colour one refuses it.
+const Color kProbeBacklight(100, 100, 100);
+
+int runShellCommand(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+} // namespace
+
+Manager::Manager(const std::string& device, Host hostAccess)
+    : Logger("Manager"), devicePath(device), config(false, false), host(std::move(hostAccess)),
+      statusTimer(Timer::Periodic, &Manager::statusFunction, this),
+      autoFirmwareUpdateTimer(Timer::SingleShot, &Manager::autoFirmwareUpdate, this)
+{
+    if (!host.runCommand) {
+        host.runCommand = runShellCommand;
+    }
+    if (!deviceFactory()) {
+        throw std::runtime_error(String::format("Could not open device %s .", devicePath.c_str()));
+    }
+    isActive = true;
+    driver.registerEventHandler(&Manager::lpcEventHandler, this);
+
+    // From here on the reader thread calls into this object: should a step
+    // throw, it must be gone before the members are.
+    try {
+        Variant maxShutdownDelay;
+        delayedShutdownSupported =
+            driver.getFirmwareParameter("MAX_SHUTDOWN_DELAY", maxShutdownDelay) == LPCDriver::NoError;
+        unsigned char level = 0;
+        driversDisplaySupported = driver.getDisplayBacklightLevel(level) == LPCDriver::NoError;
+        colorBacklightSupported = driver.screenSetBacklight(kProbeBacklight.pack()) == LPCDriver::NoError;
+        logSupport();
+
+        config = Config(delayedShutdownSupported, driversDisplaySupported);
+        cacheLpcInfo();
+        gpioInitialize();
+        serialInitialize();
+        powerInitialize();
+        autoFirmwareUpdateTimer.start(kAutoFirmwareUpdateDelayMs);
+    } catch (...) {
+        driver.registerEventHandler(nullptr, nullptr);
+        driver.close();
+        throw;
+    }
+}
+
+Manager::~Manager()
+{
+    stop();
+}
+
+void Manager::stop()
+{
+    log(Log::Debug, "Stopping...");
+    statusTimer.stop();
+    driver.close();
+    log(Log::Debug, "Stopped");
+}
+
+bool Manager::deviceFactory()
+{
+    for (const int baud : kBaudRates) {
+        if (openAttempt(baud)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One attempt: open at the rate, then up to three heartbeats. A failed open
+// needs no close; a silent device is closed again.
+bool Manager::openAttempt(int baud)
+{
+    Thread::sleep(kAttemptPauseMs);
+    log(Log::Info, "Attempting to open device (baud=%zu)", static_cast<size_t>(baud));
+    if (driver.open(devicePath.c_str(), baud) != LPCDriver::NoError) {
+        return false;
+    }
+    for (size_t attempt = 0; attempt < kHandshakes; ++attempt) {
+        log(Log::Info, "Trying handshake (%zu/%zu)...", attempt, kHandshakes);
+        if (driver.heartbeat() == LPCDriver::NoError) {
+            log(Log::Info, "Handshake: success");
+            return true;
+        }
+        log(Log::Warning, "Handshake: failed");
+        Thread::sleep(kHandshakePauseMs);
+    }
+    driver.close();
+    return false;
+}
+
+void Manager::logSupport()
+{
+    const auto text = [](bool supported) { return supported ? "true" : "false"; };
+    log(Log::Info, "Device %s supports:", devicePath.c_str());
+    log(Log::Info, "  - Delayed shutdown: %s", text(delayedShutdownSupported));
+    log(Log::Info, "  - Color LCD backlight: %s", text(colorBacklightSupported));
+    log(Log::Info, "  - Driver's display: %s", text(driversDisplaySupported));
+}
+
+void Manager::observerAttach(std::shared_ptr<Observer> observer)
+{
+    if (!observer) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(observersMutex);
+    observers.insert(std::move(observer));
+}
+
+void Manager::notifyObservers(const char* what, const std::function<void(Observer&)>& notification)
+{
+    std::set<std::shared_ptr<Observer>> current;
+    {
+        std::lock_guard<std::mutex> lock(observersMutex);
+        current = observers;
+    }
+    for (const auto& observer : current) {
+        try {
+            notification(*observer);
+        } catch (const std::exception& e) {
+            log(Log::Error, "An observer failed in %s: %s", what, e.what());
+        } catch (...) {
+            log(Log::Error, "An observer failed in %s", what);
+        }
+    }
+}
+
+ErrorCode Manager::translate(LPCDriver::ErrorCode result)
+{
+    return Helpers::translateMcuErrorCode(result);
+}
+
+bool Manager::getIsActive() const
+{
+    return isActive;
+}
+
+} // namespace tavo::Board
