@@ -1,22 +1,53 @@
 #include "sim/SimLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-// How long a write may wait for room on the line before the rest is lost
-// (nobody reads the slave while the code under test has it closed).
-constexpr int kWriteStallMs = 200;
+// How long writes may find no room on the line before the octets waiting to
+// be sent are lost (nobody reads the slave while the code under test has it
+// closed).
+constexpr double kWriteStallMs = 200;
 constexpr size_t kReadChunk = 256;
+constexpr size_t kWriteChunk = 512;
+// Octets read ahead of their arrival on a paced line; beyond this the host's
+// writes wait in the terminal's buffer, as they would before a slow UART.
+constexpr size_t kMaxArriving = 4096;
+constexpr double kBitsPerOctet = 10; // start bit, 8 data bits, stop bit
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+// The terminal speed codes and the bits per second they stand for.
+const std::pair<speed_t, unsigned> kSpeeds[] = {
+    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},         {B150, 150},
+    {B200, 200},         {B300, 300},         {B600, 600},         {B1200, 1200},       {B1800, 1800},
+    {B2400, 2400},       {B4800, 4800},       {B9600, 9600},       {B19200, 19200},     {B38400, 38400},
+    {B57600, 57600},     {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
+    {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
+};
+
+// Bits per second of a speed code; 0 for B0 (hang up) and unknown codes.
+unsigned bitsPerSecond(speed_t speed)
+{
+    for (const auto& entry : kSpeeds) {
+        if (entry.first == speed)
+            return entry.second;
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -67,6 +98,9 @@ void SimLine::sendReply(const std::vector<uint8_t>& payload, double receivedMs)
     std::lock_guard<std::mutex> lock(mMutex);
     if (mSilent)
         return;
+    ++mReplyCount;
+    if (mDropReplyEvery > 0 && mReplyCount % mDropReplyEvery == 0)
+        return;
     schedule(frame(payload), receivedMs + mDelayMs);
 }
 
@@ -101,6 +135,13 @@ void SimLine::dropEveryNthRequest(int n)
     mRequestCount = 0;
 }
 
+void SimLine::dropEveryNthReply(int n)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mDropReplyEvery = n;
+    mReplyCount = 0;
+}
+
 void SimLine::delayReplies(int ms)
 {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -111,6 +152,14 @@ void SimLine::corruptNextFcs(int count)
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mCorruptFcs = count;
+}
+
+void SimLine::setPaced(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPaced = on;
+    const char octet = 0;
+    (void)!::write(mWake[1], &octet, 1);
 }
 
 // Frames a payload with the project's framing; with a pending FCS fault the
@@ -164,69 +213,165 @@ void SimLine::onFrame(uint8_t* frame, uint16_t length, void* user)
     self->mHandler(payload, lost);
 }
 
+// Milliseconds one octet takes on the line at the speed the host set on the
+// terminal (the master reports the slave's settings); 0 when unpaced or the
+// speed is B0. Called with mMutex held.
+double SimLine::octetMs()
+{
+    if (!mPaced)
+        return 0;
+    termios tio{};
+    if (tcgetattr(mMaster, &tio) != 0)
+        return 0;
+    const unsigned bps = bitsPerSecond(cfgetospeed(&tio));
+    return bps == 0 ? 0 : kBitsPerOctet * 1000.0 / bps;
+}
+
 void SimLine::run()
 {
+    // Paced octets are tens of microseconds apart: keep the kernel from
+    // deferring our wake-ups by its default 50 us timer slack.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!mStop) {
-        int timeoutMs = -1;
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            if (!mOutgoing.empty())
-                timeoutMs = std::max(0, static_cast<int>(std::ceil(mOutgoing.begin()->first - nowMs())));
-        }
-        pollfd fds[2] = {{mMaster, POLLIN, 0}, {mWake[0], POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
-            break;
-        if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (::read(mWake[0], drain, sizeof drain) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLIN)
-            receive();
-        writeDue();
+        deliverArrived(nowMs());
+        startDueFrames(nowMs());
+        writeDue(nowMs());
+        waitForLine(nextWakeMs());
     }
 }
 
+// The earliest deadline of the octets on the line and the frames scheduled,
+// or the end of a write stall; kNever when nothing waits.
+double SimLine::nextWakeMs()
+{
+    double wake = kNever;
+    if (!mArriving.empty())
+        wake = mArriving.front().dueMs;
+    if (mStalledSinceMs > 0)
+        wake = std::min(wake, mStalledSinceMs + kWriteStallMs);
+    else if (!mSending.empty())
+        wake = std::min(wake, mSending.front().dueMs);
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mOutgoing.empty())
+        wake = std::min(wake, mOutgoing.begin()->first);
+    return wake;
+}
+
+// Sleeps until wakeMs, until the host writes, until a stalled write finds
+// room or until another thread schedules something; reads what arrived.
+void SimLine::waitForLine(double wakeMs)
+{
+    short events = 0;
+    if (mArriving.size() < kMaxArriving)
+        events |= POLLIN;
+    if (mStalledSinceMs > 0)
+        events |= POLLOUT;
+    pollfd fds[2] = {{mMaster, events, 0}, {mWake[0], POLLIN, 0}};
+
+    timespec timeout{};
+    timespec* limit = nullptr;
+    if (wakeMs != kNever) {
+        const double ms = std::max(0.0, wakeMs - nowMs());
+        timeout.tv_sec = static_cast<time_t>(ms / 1000);
+        timeout.tv_nsec = static_cast<long>(std::fmod(ms, 1000.0) * 1e6);
+        limit = &timeout;
+    }
+    if (ppoll(fds, 2, limit, nullptr) <= 0)
+        return;
+    if (fds[1].revents & POLLIN) {
+        char drain[64];
+        while (::read(mWake[0], drain, sizeof drain) > 0) {
+        }
+    }
+    if (fds[0].revents & POLLIN)
+        receive();
+}
+
+// Reads what the host wrote and gives each octet the time its last bit
+// arrives: right after the octet before it, or one octet time after it was
+// read when the line was idle.
 void SimLine::receive()
 {
+    double perOctet;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        perOctet = octetMs();
+    }
     uint8_t buffer[kReadChunk];
-    ssize_t count;
-    while ((count = ::read(mMaster, buffer, sizeof buffer)) > 0) {
+    while (mArriving.size() < kMaxArriving) {
+        const size_t room = std::min(sizeof buffer, kMaxArriving - mArriving.size());
+        const ssize_t count = ::read(mMaster, buffer, room);
+        if (count <= 0)
+            return;
         if (!hearsHostRate())
             continue;
-        for (ssize_t i = 0; i < count; ++i)
-            HDLC_octetReceived(&mRx, buffer[i]);
-    }
-}
-
-void SimLine::writeDue()
-{
-    for (;;) {
-        std::vector<uint8_t> octets;
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            if (mOutgoing.empty() || mOutgoing.begin()->first > nowMs())
-                return;
-            octets = std::move(mOutgoing.begin()->second);
-            mOutgoing.erase(mOutgoing.begin());
+        const double readMs = nowMs();
+        for (ssize_t i = 0; i < count; ++i) {
+            mReceiveFreeMs = std::max(mReceiveFreeMs, readMs) + perOctet;
+            mArriving.push_back(TimedOctet{mReceiveFreeMs, buffer[i]});
         }
-        writeOctets(octets);
     }
 }
 
-void SimLine::writeOctets(const std::vector<uint8_t>& octets)
+// Feeds the framing every octet whose time has come; the frame handler runs
+// here, with no lock held.
+void SimLine::deliverArrived(double now)
 {
-    size_t done = 0;
-    while (done < octets.size()) {
-        const ssize_t count = ::write(mMaster, octets.data() + done, octets.size() - done);
-        if (count > 0) {
-            done += static_cast<size_t>(count);
+    while (!mArriving.empty() && mArriving.front().dueMs <= now) {
+        const uint8_t octet = mArriving.front().octet;
+        mArriving.pop_front();
+        HDLC_octetReceived(&mRx, octet);
+    }
+}
+
+// Puts every frame whose due time has come on the sending line: it starts at
+// its due time or when the frame before it is through, whichever is later,
+// and each octet is due one octet time after the one before.
+void SimLine::startDueFrames(double now)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    while (!mOutgoing.empty() && mOutgoing.begin()->first <= now) {
+        const double perOctet = octetMs();
+        double due = std::max(mSendFreeMs, mOutgoing.begin()->first);
+        for (const uint8_t octet : mOutgoing.begin()->second) {
+            due += perOctet;
+            mSending.push_back(TimedOctet{due, octet});
+        }
+        mSendFreeMs = due;
+        mOutgoing.erase(mOutgoing.begin());
+    }
+}
+
+// Writes the octets whose time has come, as many as the terminal takes. When
+// it has taken none for kWriteStallMs, everything waiting is lost.
+void SimLine::writeDue(double now)
+{
+    uint8_t buffer[kWriteChunk];
+    for (;;) {
+        size_t count = 0;
+        while (count < mSending.size() && count < sizeof buffer && mSending[count].dueMs <= now) {
+            buffer[count] = mSending[count].octet;
+            ++count;
+        }
+        if (count == 0)
+            return;
+        const ssize_t written = ::write(mMaster, buffer, count);
+        if (written > 0) {
+            mSending.erase(mSending.begin(), mSending.begin() + written);
+            mStalledSinceMs = 0;
             continue;
         }
-        if (count < 0 && errno != EAGAIN && errno != EINTR)
-            return;
-        pollfd out = {mMaster, POLLOUT, 0};
-        if (poll(&out, 1, kWriteStallMs) <= 0)
-            return;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && errno == EAGAIN) {
+            if (mStalledSinceMs == 0)
+                mStalledSinceMs = now;
+            if (now - mStalledSinceMs < kWriteStallMs)
+                return;
+        }
+        mSending.clear();
+        mStalledSinceMs = 0;
+        mSendFreeMs = now;
+        return;
     }
 }

@@ -5,16 +5,27 @@
 // the project's framing, and sends outgoing frames at their due time.
 //
 // Faults are injected here, on the wire: lost requests (dropNextRequests,
-// dropEveryNthRequest), delayed or suppressed replies (delayReplies,
-// setSilent), damaged checksums (corruptNextFcs) and raw octets (sendRaw).
+// dropEveryNthRequest), lost, delayed or suppressed replies
+// (dropEveryNthReply, delayReplies, setSilent), damaged checksums
+// (corruptNextFcs) and raw octets (sendRaw).
+//
+// Pacing (off by default, so tests stay fast): every octet takes the time a
+// real line needs for it, 10 bits at the speed the host set on the terminal,
+// in both directions. A received octet reaches the framing only when its last
+// bit would have arrived, and an outgoing octet is written only when the line
+// would have finished sending it. Each octet's time is an absolute deadline
+// counted from the start of its frame (or from the end of the octet before
+// it), so a late wake-up is caught up and delays never add up.
 //
 // Threading: every public function may be called from any thread. The line's
 // thread calls the frame handler with no line lock held; the handler may call
-// sendReply/sendFrame. mMutex guards the fault settings and the outgoing
-// schedule; the receive framing state is touched only by the line's thread.
+// sendReply/sendFrame. mMutex guards the fault settings, the pacing switch
+// and the outgoing schedule; the receive framing state and the two octet
+// timelines are touched only by the line's thread.
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -42,10 +53,10 @@ public:
     const std::string& devicePath() const { return mPath; }
 
     // Frames a reply and sends it after the reply delay, unless the line is
-    // silent; receivedMs is when its request arrived (nowMs clock).
+    // silent or loses it; receivedMs is when its request arrived (nowMs clock).
     void sendReply(const std::vector<uint8_t>& payload, double receivedMs);
     // Frames and sends a payload at once (indications, unsolicited messages);
-    // not affected by silence or delay.
+    // not affected by silence, delay or lost replies.
     void sendFrame(const std::vector<uint8_t>& payload);
     // Sends octets as they are, unframed.
     void sendRaw(const std::vector<uint8_t>& octets);
@@ -54,9 +65,14 @@ public:
     void dropNextRequests(int count);
     // Loses every nth request from now on (the nth, 2nth, ...); 0 switches it off.
     void dropEveryNthRequest(int n);
+    // Loses every nth reply from now on, after the board acted on its
+    // request; 0 switches it off.
+    void dropEveryNthReply(int n);
     void delayReplies(int ms);
     // Damages the FCS of the next count frames sent (replies or others).
     void corruptNextFcs(int count = 1);
+    // Switches line-speed pacing on or off; applies from the next octet.
+    void setPaced(bool on);
 
     // Hears the host only while it has set one of these rates (bits per
     // second) on its end of the line; whatever it sends at another rate is
@@ -67,10 +83,20 @@ public:
     static double nowMs();
 
 private:
+    // An octet on its way, and when it is through the line (nowMs clock).
+    struct TimedOctet {
+        double dueMs;
+        uint8_t octet;
+    };
+
     void run();
+    double nextWakeMs();
+    void waitForLine(double wakeMs);
     void receive();
-    void writeDue();
-    void writeOctets(const std::vector<uint8_t>& octets);
+    void deliverArrived(double now);
+    void startDueFrames(double now);
+    void writeDue(double now);
+    double octetMs();
     void schedule(std::vector<uint8_t> octets, double dueMs);
     std::vector<uint8_t> frame(const std::vector<uint8_t>& payload);
     bool takeDropDecision();
@@ -91,12 +117,25 @@ private:
     std::mutex mMutex;
     std::multimap<double, std::vector<uint8_t>> mOutgoing; // due time -> octets, FIFO per due time
     bool mSilent = false;
+    bool mPaced = false;
     int mDropNext = 0;
     int mDropEvery = 0;
     int mRequestCount = 0;
+    int mDropReplyEvery = 0;
+    int mReplyCount = 0;
     int mDelayMs = 0;
     int mCorruptFcs = 0;
     std::vector<unsigned> mHeardSpeeds; // termios speed codes; empty: all
+
+    // The line thread's own: octets read from the host that have not yet
+    // arrived on the simulated line, octets of started frames not yet sent,
+    // when each direction of the line is next free, and since when writes
+    // have found no room (0 while they have).
+    std::deque<TimedOctet> mArriving;
+    std::deque<TimedOctet> mSending;
+    double mReceiveFreeMs = 0;
+    double mSendFreeMs = 0;
+    double mStalledSinceMs = 0;
 
     std::atomic<bool> mStop{false};
     std::thread mThread;

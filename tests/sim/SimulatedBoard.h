@@ -43,6 +43,10 @@ public:
     // The board's own state, for tests to set and inspect.
     SimDevice& device() { return mDevice; }
 
+    // The line in both directions: every octet takes its time at the speed
+    // the host set on the terminal. Off by default.
+    void setLinePaced(bool on) { mLine.setPaced(on); }
+
     // Requests towards the board.
     void setSilent(bool silent) { mLine.setSilent(silent); }
     void dropNextRequests(int count) { mLine.dropNextRequests(count); }
@@ -52,6 +56,8 @@ public:
 
     // Replies from the board.
     void delayReplies(int ms) { mLine.delayReplies(ms); }
+    // Every nth reply is lost after the board acted on its request; 0 stops it.
+    void dropEveryNthReply(int n) { mLine.dropEveryNthReply(n); }
     void corruptNextFcs(int count = 1) { mLine.corruptNextFcs(count); }
     // The next count replies carry SeqNo + 1 (or ID xor 0x80) instead of
     // the request's.
