@@ -156,9 +156,30 @@ ErrorCode Manager::translate(LPCDriver::ErrorCode result)
     return Helpers::translateMcuErrorCode(result);
 }
 
+ErrorCode Manager::flagResult(LPCDriver::ErrorCode result, const int& state, bool& flag)
+{
+    if (result == LPCDriver::NoError) {
+        flag = state != 0;
+    }
+    return translate(result);
+}
+
 bool Manager::getIsActive() const
 {
     return isActive;
+}
+
+LpcStats Manager::getStats() const
+{
+    return driver.getStats();
+}
+
+ErrorCode Manager::debugEnabledSet(bool on)
+{
+    driver.setDebugEnable(on);
+    Log::setLevel(on ? Log::Debug : Log::Info);
+    Log::info("Debug is %s", on ? "ON" : "OFF");
+    return ErrorCode::Ok;
 }
 
 } // namespace tavo::Board

@@ -6,8 +6,8 @@
 //
 // The code is split by concern: Manager.cpp (opening, handshake, stop),
 // ManagerProbe.cpp (capability probe, identity, pin/port/power counts),
-// ManagerEvents.cpp (events, status polling), ManagerGpio.cpp and
-// ManagerOperations.cpp (hardware operations).
+// ManagerEvents.cpp (events, status polling), ManagerGpio.cpp,
+// ManagerLcd.cpp and ManagerOperations.cpp (hardware operations).
 //
 // Threading:
 // - The constructor runs on the caller's thread. From the moment the event
@@ -28,8 +28,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -41,10 +43,18 @@
 #include "board/Config.h"
 #include "board/ErrorCode.h"
 #include "board/Gpio.h"
+#include "board/Hardware.h"
+#include "board/Led.h"
 #include "board/Observer.h"
+#include "board/Peripheral.h"
+#include "board/Screen.h"
+#include "board/Serial.h"
 #include "foundation/Log.h"
 #include "foundation/Timer.h"
+#include "foundation/Variant.h"
 #include "lpc/LPCDriver.h"
+#include "lpc/LpcStats.h"
+#include "lpc/LpcTypes.h"
 
 namespace tavo::Board {
 
@@ -80,22 +90,131 @@ public:
     void observerAttach(std::shared_ptr<Observer> observer);
     // True while the microcontroller answers. No device request.
     bool getIsActive() const;
+    // A copy of the driver's link statistics.
+    LpcStats getStats() const;
+    // Switches the driver's message dumps and the process log level (Debug
+    // or Info); always Ok.
+    ErrorCode debugEnabledSet(bool on);
 
-    // GPIO pins and serial ports found when the device was opened; a pin at
-    // or beyond the count is InvalidArgument.
+    // Audio. Jacks are 0 and 1; any other number is InvalidArgument.
+    ErrorCode audioChannelSelectedGet(int& channel);
+    ErrorCode audioChannelSelectedSet(int channel);
+    ErrorCode audioChannelSelectionAutoSet();
+    ErrorCode audioJackConnectedGet(int jack, bool& connected);
+    ErrorCode audioMutedGet(bool& muted);
+    ErrorCode audioMutedSet(bool muted);
+
+    // The backlight of the display that the microcontroller drives.
+    ErrorCode displayBrightnessGet(uint8_t& level);
+    ErrorCode displayBrightnessSet(uint8_t level);
+    // true: automatic from the light sensor; false: the manual level.
+    ErrorCode displayBrightnessModeGet(bool& automatic);
+    ErrorCode displayBrightnessModeSet(bool automatic);
+    ErrorCode displayBrightnessSensorGet(uint8_t& level);
+
+    // Peripheral power. Throw std::runtime_error "Unregistered peripheral"
+    // for a value outside 0 to 14, before anything is sent.
+    ErrorCode peripheralPoweredGet(Peripheral peripheral, bool& on);
+    ErrorCode peripheralPoweredSet(Peripheral peripheral, bool on);
+    ErrorCode peripheralReset(Peripheral peripheral);
+
+    // GPIO pins, numbered from 0 below gpioPinCountGet(); a pin at or beyond
+    // the count is InvalidArgument in every pin operation, with nothing sent.
     unsigned long gpioPinCountGet() const;
     ErrorCode gpioPinGet(unsigned long pin, GPIO& gpio);
+    // The cached mode and encoding; no device request.
+    ErrorCode gpioModeGet(uint8_t pin, GPIO::Mode& mode, GPIO::Encoding& encoding);
+    // The cached resistor of an input; InvalidArgument for an output.
+    ErrorCode gpioPullResistorGet(uint8_t pin, GPIO::Resistor& resistor);
+    // An analog output is InvalidArgument. The cache takes the new mode even
+    // when the device refuses it.
+    ErrorCode gpioModeSet(uint8_t pin, GPIO::Mode mode, GPIO::Encoding encoding);
+    // An output answers its cached value without a device request; an input
+    // is read (digital 0 or 1, analog raw) and cached on success.
+    ErrorCode gpioValueGet(uint8_t pin, uint16_t& value);
+    // Digital outputs only (else NotSupported); sends and, on success,
+    // caches 1 for any non-zero value, else 0.
+    ErrorCode gpioValueSet(uint8_t pin, uint16_t value);
+    // Inputs only (else InvalidArgument); caches the resistor on success.
+    ErrorCode gpioPullResistorSet(uint8_t pin, GPIO::Resistor resistor);
+    // The board's general digital input and the ignition line (not pins).
+    ErrorCode gpioDigitalInputGet(bool& on);
+    ErrorCode gpioDigitalInputIgnitionGet(bool& on);
+
+    // LCD. Objects are drawn by the microcontroller, which returns their ids.
+    ErrorCode lcdEnabledSet(bool on);
+    ErrorCode lcdEnabledGet(bool& on);
+    ErrorCode lcdIdleGet(bool& idle);
+    ErrorCode lcdClear();
+    ErrorCode lcdGetWidth(int& width);
+    ErrorCode lcdGetHeight(int& height);
+    ErrorCode lcdDrawText(unsigned& objectId, const std::string& text, int x, int y, int width, int height);
+    ErrorCode lcdDrawBitmap(unsigned& objectId, int bank, int x, int y, int width, int height);
+    ErrorCode lcdDrawBlank(unsigned& objectId, int x, int y, int width, int height);
+    ErrorCode lcdRemoveObject(unsigned objectId);
+    // A font of the microcontroller's table (0 to 34), sent as one octet.
+    ErrorCode lcdTextFontSet(unsigned long font);
+    ErrorCode lcdTextSpacingSet(int spacing);
+    ErrorCode lcdTextAlignSet(Screen::Align::Horizontal horizontal, Screen::Align::Vertical vertical);
+    // NotSupported, with nothing sent, on a board without a colour backlight.
+    ErrorCode lcdBacklightColorGet(Color& color);
+    ErrorCode lcdBacklightColorSet(Color color);
+    // A colour backlight is on when any colour is lit and switched with 1
+    // and 0; a single-colour one is switched with 255 and 0 and read as on
+    // when its low 8 bits are 255.
+    ErrorCode lcdBacklightEnabledGet(bool& on);
+    ErrorCode lcdBacklightEnabledSet(bool on);
+
+    // LEDs and buzzer. The device plays at most the first 6 steps.
+    ErrorCode ledOff();
+    ErrorCode ledColorSet(Color color);
+    ErrorCode ledPlay(const std::vector<LED::AnimationStep>& steps, int repeat);
+    ErrorCode buzzerPlay(uint16_t onMs, uint16_t offMs, uint8_t repeat);
+
+    // Serial ports; the port goes to the device unchecked. A device value
+    // outside the two known ones leaves the out-parameter unchanged.
     unsigned long serialPortCountGet() const;
+    ErrorCode serialProtocolGet(unsigned long port, Serial::Protocol& protocol);
+    ErrorCode serialProtocolSet(unsigned long port, Serial::Protocol protocol);
+    ErrorCode serialDuplexGet(unsigned long port, Serial::Duplex& duplex);
+    ErrorCode serialDuplexSet(unsigned long port, Serial::Duplex duplex);
 
-    // One round trip to the microcontroller.
+    // Case, motion sensor, system.
+    ErrorCode caseHeaterEnabledGet(bool& on);
+    ErrorCode caseTemperatureGet(double& celsius);
+    ErrorCode getImuRawData(IMUData& data);
+    ErrorCode getImuTotalAcceleration(double& acceleration);
+    ErrorCode systemUptimeGet(std::chrono::seconds& uptime);
+    ErrorCode systemVoltageGet(double& volts);
+    // Sent without waiting for a reply.
+    ErrorCode systemReset();
+    ErrorCode openPrinterCover();
     ErrorCode heartbeatSend();
+    ErrorCode hardwareStatusGet(Hardware::Status& status);
 
-    // Identity read when the device was opened; always Ok, no device request.
+    // Identity read when the device was opened; always Ok, no device
+    // request. poleIDGet reads the device at every call.
     ErrorCode firmwareVersionGet(std::string& version);
     ErrorCode hardwareIDGet(std::string& id);
     ErrorCode hardwareVersionGet(std::string& version);
+    ErrorCode poleIDGet(std::string& id);
+
+    // Firmware parameters and single bootloader flag bits (the bit number is
+    // cut to 8 bits; bit 0 cannot be cleared).
+    ErrorCode parametersGet(const std::string& name, Variant& value);
+    ErrorCode parametersSet(const std::string& name, const Variant& value);
+    ErrorCode parametersDefaults();
+    ErrorCode bootloaderFlagsBitSet(unsigned long bit, bool on);
+    // The parameters that firmware `version` of board `boardName` offers, in
+    // name order; no device request.
+    static std::vector<std::string> getAvailableParameters(const std::string& boardName,
+                                                           const unsigned long& version);
 
 private:
+    // Board name -> firmware version -> parameter name -> available.
+    using ParameterHistory = std::map<std::string, std::map<unsigned long, std::map<std::string, bool>>>;
+    static const ParameterHistory mHistory;
+
     // Construction steps, in their order.
     bool deviceFactory();
     bool openAttempt(int baud);
@@ -112,6 +231,9 @@ private:
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);
+    // The result of a request that read `state` (taken by reference, so it is
+    // read after the request); on success `flag` becomes state != 0.
+    static ErrorCode flagResult(LPCDriver::ErrorCode result, const int& state, bool& flag);
 
     // Calls `notification` on every observer in the set's order, without a
     // lock held. An exception from one observer is logged and does not keep
@@ -120,6 +242,9 @@ private:
 
     // The pin's record when pin < the count, else null. Caller holds gpioMutex.
     GPIO* gpioRecord(unsigned long pin);
+    // Driver call of the GPIO operations; caller holds gpioMutex and has
+    // checked the pin.
+    ErrorCode applyGpioMode(uint8_t pin, GPIO& gpio, GPIO::Mode mode, GPIO::Encoding encoding);
 
     LPCDriver driver;
     std::string devicePath;
