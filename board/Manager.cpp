@@ -72,6 +72,7 @@ Manager::Manager(const std::string& device, Host hostAccess)
 
 Manager::~Manager()
 {
+    quiesce();
     stop();
 }
 

@@ -6,7 +6,8 @@
 //
 // The code is split by concern: Manager.cpp (opening, handshake, stop),
 // ManagerProbe.cpp (capability probe, identity, pin/port/power counts),
-// ManagerEvents.cpp (events, status polling), ManagerGpio.cpp,
+// ManagerEvents.cpp (events, status polling, delayed shutdown),
+// ManagerConfig.cpp (configuration apply and report), ManagerGpio.cpp,
 // ManagerLcd.cpp and ManagerOperations.cpp (hardware operations).
 //
 // Threading:
@@ -22,9 +23,11 @@
 // - gpioMutex guards the records in `gpios`; it is held across a pin's device
 //   request so that the cache follows the order in which requests were sent.
 //   Lock order: gpioMutex, then the driver's request mutex.
-// - The counts, the capability flags, the identity texts and the bootloader
-//   status are written only by the constructor and read-only afterwards.
-//   isActive is an atomic flag.
+// - The counts, the capability flags and the identity texts are written
+//   only by the constructor and read-only afterwards. isActive and
+//   ignitionOn are atomic flags.
+// - configMutex guards `config` once the constructor is done; it is never
+//   held across a device request.
 #pragma once
 
 #include <atomic>
@@ -77,13 +80,28 @@ public:
     // automatic firmware update. Throws std::runtime_error "Could not open
     // device <path> ." when no rate answers.
     explicit Manager(const std::string& device, Host host = Host{});
-    // Does what stop() does; the timers then end with their members.
+    // Stops every timer, then does what stop() does; the timers then end
+    // with their members, each waiting for its running callback.
     ~Manager() override;
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;
 
     // Stops the status polling and closes the driver. Any thread.
     void stop();
+
+    // ---- Configuration (ManagerConfig.cpp) --------------------------------
+    // Stores the "device" section and pushes what it names to the device,
+    // ignoring device errors, then calls every observer's onConfigSet. A
+    // JSON value of the wrong type or a GPIO entry with an unknown mode or
+    // resistor throws: what was applied before stays, the failing pin keeps
+    // its previous record, later keys are not applied and nobody is told.
+    void setConfig(const nlohmann::json& j);
+    // The stored configuration in the same layout.
+    nlohmann::json getConfig();
+    // Drives a pin to the record: InvalidArgument for a pin out of range or
+    // an analog output, else the mode's result, then the resistor's (input)
+    // or the value's (output). The cache takes the mode even when refused.
+    ErrorCode gpioPinSet(unsigned long pin, const GPIO& gpio);
 
     // Adds the observer once; observers are notified in address order.
     // A null pointer is ignored. Any thread.
@@ -228,6 +246,26 @@ private:
     static void lpcEventHandler(const LPCEvent& event, void* manager);
     static void statusFunction(void* manager);
     static void autoFirmwareUpdate(void* manager);
+    static void delayShutdownPingFunction(void* manager);
+    static void delayShutdownStopFunction(void* manager);
+
+    // Events the manager acts on; on the reader thread, no device request.
+    void handlePowerOffEvent(const LPCEvent& event);
+    void handleIgnitionChangedEvent(const LPCEvent& event);
+    void handleHighGAlarm(const LPCEvent& event);
+
+    // The device steps of setConfig, in their order.
+    void applyStatusPeriod();
+    void applyDisplay();
+    void applyImu();
+    void applyPower();
+    // Applies the pins' entries in pin order; `applied` ends past the last
+    // pin whose entry was applied and stored.
+    void applyGpio(const nlohmann::json& entries, unsigned long& applied);
+    void applySerial(const nlohmann::json& entries);
+
+    // The destructor's first step: stops every timer.
+    void quiesce();
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);
@@ -267,10 +305,14 @@ private:
     Host host;
     mutable std::mutex observersMutex;
     mutable std::mutex gpioMutex;
+    std::atomic<bool> ignitionOn{true};
+    mutable std::mutex configMutex;
     // Last: destroyed first, each waiting for its running callback, while the
     // members above still exist.
     Timer statusTimer;
     Timer autoFirmwareUpdateTimer;
+    Timer delayShutdownPingTimer{Timer::Periodic, &Manager::delayShutdownPingFunction, this};
+    Timer delayShutdownStopTimer{Timer::SingleShot, &Manager::delayShutdownStopFunction, this};
 };
 
 } // namespace tavo::Board

@@ -1,5 +1,7 @@
 #include "sim/SimulatedBoard.h"
 
+#include "sim/SimWire.h"
+
 #include <chrono>
 #include <algorithm>
 
@@ -45,6 +47,8 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, bool lost)
         return;
     {
         std::lock_guard<std::mutex> lock(mMutex);
+        const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
+        lost = lost || (heartbeat && !mAnswerHeartbeats);
         mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
@@ -131,6 +135,29 @@ void SimulatedBoard::sendIndication(uint8_t id, uint8_t subId, const std::vector
 void SimulatedBoard::sendMessage(const API_Message_t& message)
 {
     mLine.sendFrame(encode(message));
+}
+
+void SimulatedBoard::answerHeartbeats(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mAnswerHeartbeats = on;
+}
+
+void SimulatedBoard::sendHighGAlarm(uint32_t milliG)
+{
+    sendIndication(11, 2, sim::be32(milliG));
+}
+
+std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::vector<double> times;
+    for (const LoggedRequest& logged : mLog) {
+        const API_Message_t& m = logged.message;
+        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId)
+            times.push_back(logged.timeMs);
+    }
+    return times;
 }
 
 std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const

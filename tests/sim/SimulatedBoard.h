@@ -9,8 +9,8 @@
 //
 // Threading: the board runs one thread of its own (SimLine's). Every public
 // function may be called from any thread. mMutex guards the request log, the
-// forced replies and the reply-mangling counters; it is never held while
-// calling into the line or the device.
+// forced replies, the reply-mangling counters and the heartbeat switch; it
+// is never held while calling into the line or the device.
 
 #include <condition_variable>
 #include <cstdint>
@@ -53,6 +53,9 @@ public:
     void dropEveryNthRequest(int n) { mLine.dropEveryNthRequest(n); }
     // Hears the host only at these rates; empty: at every rate.
     void hearOnlyAt(const std::vector<int>& baudRates) { mLine.hearOnlyAt(baudRates); }
+    // While off, heartbeats (0/0) are lost as if the board no longer heard
+    // them; every other request is served. On at start.
+    void answerHeartbeats(bool on);
 
     // Replies from the board.
     void delayReplies(int ms) { mLine.delayReplies(ms); }
@@ -77,11 +80,20 @@ public:
     void sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values = {});
     void sendMessage(const API_Message_t& message);
     void sendRaw(const std::vector<uint8_t>& octets) { mLine.sendRaw(octets); }
+    // The board's own events: power about to go, the ignition line (0 off,
+    // anything else on), a high-G alarm with the total acceleration in
+    // thousandths of g.
+    void sendPowerOff() { sendIndication(1, 3); }
+    void sendIgnition(uint8_t state) { sendIndication(1, 10, {state}); }
+    void sendHighGAlarm(uint32_t milliG);
 
     // The request log.
     std::vector<LoggedRequest> requests() const;
     // Waits until at least count requests were logged; false on timeout.
     bool waitForRequests(size_t count, int timeoutMs) const;
+    // When each request (id, subId) that the board acted on arrived
+    // (SimLine::nowMs), in order: (1, 11) gives the delayed-shutdown requests.
+    std::vector<double> requestTimes(uint8_t id, uint8_t subId) const;
 
 private:
     struct Forced {
@@ -100,6 +112,7 @@ private:
     std::function<int(const API_Message_t&)> mRefusal;
     int mWrongSeqNo = 0;
     int mWrongId = 0;
+    bool mAnswerHeartbeats = true;
 
     SimDevice mDevice;
     SimLine mLine; // last: its thread calls back into the members above
