@@ -7,7 +7,8 @@
 // The code is split by concern: Manager.cpp (opening, handshake, stop),
 // ManagerProbe.cpp (capability probe, identity, pin/port/power counts),
 // ManagerEvents.cpp (events, status polling, delayed shutdown),
-// ManagerConfig.cpp (configuration apply and report), ManagerGpio.cpp,
+// ManagerConfig.cpp (configuration apply and report), ManagerFirmware.cpp
+// (firmware update, bootloader flags and status), ManagerGpio.cpp,
 // ManagerLcd.cpp and ManagerOperations.cpp (hardware operations).
 //
 // Threading:
@@ -27,11 +28,18 @@
 //   only by the constructor and read-only afterwards. isActive and
 //   ignitionOn are atomic flags.
 // - configMutex guards `config` once the constructor is done; it is never
-//   held across a device request.
+//   held across a device request. bootloaderMutex guards the cached
+//   bootloader flags and status, which are handed out as shared pointers to
+//   objects that never change. firmwareMutex keeps firmware updates (each a
+//   download and the reset after it) one at a time; a progress observer
+//   must not start another update. Lock order: firmwareMutex, then the
+//   driver's locks.
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,12 +47,15 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "board/BootloaderFlags.h"
 #include "board/BootloaderStatus.h"
 #include "board/Color.h"
 #include "board/Config.h"
 #include "board/ErrorCode.h"
+#include "board/Firmware.h"
 #include "board/Gpio.h"
 #include "board/Hardware.h"
 #include "board/Led.h"
@@ -61,7 +72,7 @@
 
 namespace tavo::Board {
 
-class Manager : public Logger {
+class Manager : public Logger, public std::enable_shared_from_this<Manager> {
 public:
     // What the manager reaches on its host besides the serial device. Tests
     // replace both, so that no test moves files beside its own binary or
@@ -80,8 +91,9 @@ public:
     // automatic firmware update. Throws std::runtime_error "Could not open
     // device <path> ." when no rate answers.
     explicit Manager(const std::string& device, Host host = Host{});
-    // Stops every timer, then does what stop() does; the timers then end
-    // with their members, each waiting for its running callback.
+    // Stops every timer, waits until no asynchronous update runs on another
+    // thread, then does what stop() does; the timers then end with their
+    // members, each waiting for its running callback.
     ~Manager() override;
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;
@@ -102,6 +114,25 @@ public:
     // an analog output, else the mode's result, then the resistor's (input)
     // or the value's (output). The cache takes the mode even when refused.
     ErrorCode gpioPinSet(unsigned long pin, const GPIO& gpio);
+
+    // ---- Firmware update and bootloader (ManagerFirmware.cpp) -------------
+    // Downloads the file's image and resets the microcontroller when the
+    // download succeeded; blocks throughout. OpenFailed when the file is no
+    // firmware, the translated download error, UnknownError on an
+    // exception. Updates run one at a time.
+    ErrorCode firmwareUpdate(const std::string& path);
+    // OpenFailed at once when the file is no firmware; otherwise Ok, and the
+    // update runs on a detached thread that keeps a shared-owned manager
+    // alive until it ends.
+    ErrorCode firmwareUpdateAsync(const std::string& path);
+    // Reads the flags and makes them the cached flags (all clear when the
+    // read failed).
+    std::pair<ErrorCode, std::shared_ptr<BootloaderFlags::Interface>> bootloaderFlagsGet();
+    // Writes the flags in the board's layout; cached on success.
+    ErrorCode bootloaderFlagsSet(const std::bitset<16>& flags);
+    // Reads the status, which becomes the cached status when the read
+    // succeeded; returns the result and the cached status.
+    std::pair<ErrorCode, std::shared_ptr<BootloaderStatus::Interface>> bootloaderStatusGet();
 
     // Adds the observer once; observers are notified in address order.
     // A null pointer is ignored. Any thread.
@@ -264,7 +295,14 @@ private:
     void applyGpio(const nlohmann::json& entries, unsigned long& applied);
     void applySerial(const nlohmann::json& entries);
 
-    // The destructor's first step: stops every timer.
+    // The automatic update's steps.
+    void runAutoFirmwareUpdate();
+    std::string firmwareDirectory() const;
+    bool firmwareAccepted(const Firmware& file, const std::string& path, const BootloaderFlags::Interface& flags);
+    // The cached flags; read from the device first when never read.
+    std::shared_ptr<BootloaderFlags::Interface> currentFlags();
+    // The destructor's first step: stops every timer and waits until no
+    // asynchronous update runs on another thread.
     void quiesce();
 
     // The driver's result as the board's.
@@ -307,6 +345,17 @@ private:
     mutable std::mutex gpioMutex;
     std::atomic<bool> ignitionOn{true};
     mutable std::mutex configMutex;
+    std::shared_ptr<BootloaderFlags::Interface> bootloaderFlags;
+    mutable std::mutex bootloaderMutex;
+    std::mutex firmwareMutex;
+    // The asynchronous updates still running; shared with their threads, so
+    // that the last one may signal its end while the manager goes away.
+    struct AsyncUpdates {
+        std::mutex mutex;
+        std::condition_variable ended;
+        int running = 0;
+    };
+    std::shared_ptr<AsyncUpdates> asyncUpdates = std::make_shared<AsyncUpdates>();
     // Last: destroyed first, each waiting for its running callback, while the
     // members above still exist.
     Timer statusTimer;

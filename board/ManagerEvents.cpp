@@ -113,17 +113,6 @@ void Manager::delayShutdownStopFunction(void* manager)
     self->delayShutdownPingTimer.stop();
 }
 
-void Manager::quiesce()
-{
-    delayShutdownPingTimer.stop();
-    delayShutdownStopTimer.stop();
-    autoFirmwareUpdateTimer.stop();
-    statusTimer.stop();
-}
-
-// Runs once, 100 ms after the manager was made, on the timer's thread.
-void Manager::autoFirmwareUpdate(void*) {}
-
 // On the status timer's thread. Observers hear only of changes.
 void Manager::statusFunction(void* manager)
 {

@@ -86,6 +86,17 @@ protected:
         mark = seen;
     }
 
+    // Polls until pred holds or timeoutMs passed; the last value of pred.
+    template <typename Pred>
+    static bool waitUntil(Pred pred, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!pred() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return pred();
+    }
+
     // The requests the board received since the last settle(), as
     // {ID, Data...} octet lists.
     std::vector<std::vector<uint8_t>> sent() const

@@ -187,10 +187,18 @@ struct SimDeviceState {
 
     // The firmware store: the download in progress, checked at the next
     // reset; bootStatus then reports 0x0001 installed, 0x0020 wrong CRC,
-    // 0x0002 incomplete, 0 when nothing was downloaded.
+    // 0x0002 incomplete, 0 when nothing was downloaded. An installed image
+    // that carries a header (legacy at 0x100, Corvid-NX at 0x200) makes its
+    // version the firmware version the board reports.
     SimTransfer firmwareDownload;
     uint32_t firmwareCrc = 0;
     std::vector<uint8_t> installedFirmware;
+    // The image offset whose octet the flash stores inverted, a write fault
+    // that the CRC check at the next reset finds; -1: none.
+    long flashFaultAt = -1;
+    // After a reset the board hears nothing for this long while it reboots
+    // (its reply to the reset is lost with it); 0: it answers at once.
+    int rebootMs = 0;
 };
 
 // The answer to one request: the Error field and the values that follow the

@@ -12,7 +12,9 @@
 // wire format, so a fault in the host's codec shows up here.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "sim/SimDevice.h"
 #include "sim/SimWire.h"
@@ -78,6 +80,29 @@ uint32_t imageCrc(const std::vector<uint8_t>& image)
 uint32_t readLe32(Args a, size_t i)
 {
     return uint32_t(a[i]) | uint32_t(a[i + 1]) << 8 | uint32_t(a[i + 2]) << 16 | uint32_t(a[i + 3]) << 24;
+}
+
+// The version text that firmware reports, taken from the image's header:
+// legacy at 0x100 (version LE32 at +68, decimal digits hundreds.tens.units),
+// Corvid-NX at 0x200 (major, minor, patch octets at +37). False without a
+// header.
+bool imageVersion(Args image, std::string& text)
+{
+    constexpr size_t kLegacy = 0x100;
+    constexpr size_t kCorvid = 0x200;
+    constexpr uint32_t kMagic = 0xC0DEB10C;
+    char buffer[32];
+    if (image.size() >= kLegacy + 72 && readLe32(image, kLegacy) == kMagic) {
+        const uint32_t v = readLe32(image, kLegacy + 68);
+        std::snprintf(buffer, sizeof buffer, "%u.%u.%u", v / 100, v / 10 % 10, v % 10);
+    } else if (image.size() >= kCorvid + 40 && readLe32(image, kCorvid) == kMagic) {
+        std::snprintf(buffer, sizeof buffer, "%d.%d.%d", int8_t(image[kCorvid + 37]), int8_t(image[kCorvid + 38]),
+                      int8_t(image[kCorvid + 39]));
+    } else {
+        return false;
+    }
+    text = buffer;
+    return true;
 }
 
 std::vector<uint8_t> le(uint64_t value, int octets)
@@ -202,15 +227,21 @@ std::map<std::string, SimParameter> SimDeviceState::defaultParameters()
 void sim::installFirmware(SimDeviceState& s)
 {
     SimTransfer& download = s.firmwareDownload;
+    std::vector<uint8_t>& image = download.received;
+    if (s.flashFaultAt >= 0 && size_t(s.flashFaultAt) < image.size())
+        image[size_t(s.flashFaultAt)] ^= 0xFF;
     if (!download.active)
         s.bootStatus = 0;
     else if (!download.complete())
         s.bootStatus = kIncomplete;
-    else if (imageCrc(download.received) != s.firmwareCrc)
+    else if (imageCrc(image) != s.firmwareCrc)
         s.bootStatus = kWrongCrc;
     else {
         s.bootStatus = kInstalled;
-        s.installedFirmware = download.received;
+        s.installedFirmware = image;
+        std::string version;
+        if (imageVersion(image, version))
+            s.firmwareVersion = version;
     }
     download.clear();
 }

@@ -47,13 +47,18 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, bool lost)
         return;
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
-        lost = lost || (heartbeat && !mAnswerHeartbeats);
+        lost = lost || misses(request, receivedMs);
         mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
     if (!lost)
         answer(request, receivedMs);
+}
+
+bool SimulatedBoard::misses(const API_Message_t& request, double receivedMs) const
+{
+    const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
+    return receivedMs < mRebootEndsMs || (heartbeat && !mAnswerHeartbeats);
 }
 
 void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
@@ -91,6 +96,13 @@ void SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
         if (request.Size > 0)
             data.push_back(subId);
         data.insert(data.end(), reply.values.begin(), reply.values.end());
+        const bool reset = request.ID == 1 && subId == 9 && error == 0;
+        const int rebootMs = reset ? mDevice.access([](SimDeviceState& s) { return s.rebootMs; }) : 0;
+        if (rebootMs > 0) {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mRebootEndsMs = receivedMs + rebootMs;
+            return;
+        }
     }
     mLine.sendReply(encode(makeMessage(id, kTypeResponse, error, seqNo, data)), receivedMs);
 }

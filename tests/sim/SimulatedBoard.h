@@ -9,8 +9,8 @@
 //
 // Threading: the board runs one thread of its own (SimLine's). Every public
 // function may be called from any thread. mMutex guards the request log, the
-// forced replies, the reply-mangling counters and the heartbeat switch; it
-// is never held while calling into the line or the device.
+// forced replies, the reply-mangling counters, the heartbeat switch and the
+// reboot window; it is never held while calling into the line or the device.
 
 #include <condition_variable>
 #include <cstdint>
@@ -103,6 +103,8 @@ private:
 
     void onFrame(const std::vector<uint8_t>& payload, bool lost);
     void answer(const API_Message_t& request, double receivedMs);
+    // Whether the board, rebooting or deaf to heartbeats, misses this request.
+    bool misses(const API_Message_t& request, double receivedMs) const;
     static std::vector<uint8_t> encode(const API_Message_t& message);
 
     mutable std::mutex mMutex;
@@ -113,6 +115,7 @@ private:
     int mWrongSeqNo = 0;
     int mWrongId = 0;
     bool mAnswerHeartbeats = true;
+    double mRebootEndsMs = 0; // deaf until then (SimLine::nowMs)
 
     SimDevice mDevice;
     SimLine mLine; // last: its thread calls back into the members above
