@@ -93,14 +93,6 @@ private:
     int mOut = -1;
 };
 
-API_Message_t heartbeat(LPCDriver& driver)
-{
-    API_Message_t message{};
-    message.SeqNo = driver.getNextSeqNumber();
-    message.Size = 1;
-    return message;
-}
-
 bool exists(const std::string& path)
 {
     struct stat status{};
@@ -120,9 +112,8 @@ TEST(LpcSimProgram, AnswersHeartbeatThroughItsLinkAndRemovesItOnStop)
 
     LPCDriver driver;
     ASSERT_EQ(driver.open(link.c_str(), 115200), LPCDriver::NoError);
-    API_Message_t response{};
-    EXPECT_EQ(driver.executeRPC(heartbeat(driver), response), LPCDriver::NoError);
-    EXPECT_EQ(response.Type, API_TYPE_RESPONSE);
+    EXPECT_EQ(driver.heartbeat(), LPCDriver::NoError);
+    EXPECT_EQ(driver.getStats().successes, 1u);
     driver.close();
 
     EXPECT_EQ(sim.stop(SIGTERM), 0);
@@ -162,8 +153,7 @@ TEST(LpcSimProgram, SilentBoardAnswersNothing)
     LPCDriver driver;
     ASSERT_EQ(driver.open(device.c_str(), 115200), LPCDriver::NoError);
     driver.setReceiveTimeout(100);
-    API_Message_t response{};
-    EXPECT_EQ(driver.executeRPC(heartbeat(driver), response), LPCDriver::Timeout);
+    EXPECT_EQ(driver.heartbeat(), LPCDriver::Timeout);
 }
 
 TEST(LpcSimProgram, DropsEveryNthRequest)
@@ -172,9 +162,8 @@ TEST(LpcSimProgram, DropsEveryNthRequest)
     const std::string device = sim.firstLine();
     LPCDriver driver;
     ASSERT_EQ(driver.open(device.c_str(), 115200), LPCDriver::NoError);
-    API_Message_t response{};
     for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(driver.executeRPC(heartbeat(driver), response), LPCDriver::NoError);
+        ASSERT_EQ(driver.heartbeat(), LPCDriver::NoError);
     EXPECT_EQ(driver.getStats().successes, 1u);
     EXPECT_EQ(driver.getStats().retransmitted, 1u);
 }
@@ -186,9 +175,8 @@ TEST(LpcSimProgram, PacesTheLine)
     LPCDriver driver;
     ASSERT_EQ(driver.open(device.c_str(), 9600), LPCDriver::NoError);
     driver.setReceiveTimeout(1000);
-    API_Message_t response{};
     const double start = SimLine::nowMs();
-    ASSERT_EQ(driver.executeRPC(heartbeat(driver), response), LPCDriver::NoError);
+    ASSERT_EQ(driver.heartbeat(), LPCDriver::NoError);
     EXPECT_GE(SimLine::nowMs() - start, 24 * 10 * 1000.0 / 9600); // two 12-octet frames
 }
 

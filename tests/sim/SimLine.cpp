@@ -27,6 +27,14 @@ constexpr size_t kWriteChunk = 512;
 // writes wait in the terminal's buffer, as they would before a slow UART.
 constexpr size_t kMaxArriving = 4096;
 constexpr double kBitsPerOctet = 10; // start bit, 8 data bits, stop bit
+constexpr uint8_t kFlag = 0x7E;
+// How far ahead of a flag's time the line thread wakes to spin (above the
+// usual lateness of a timer wake-up).
+constexpr double kSpinMs = 0.05;
+// How long before the receive line runs dry the line thread reads again what
+// the host wrote meanwhile (well above a late wake-up), so that octets
+// waiting in the terminal follow the ones before them without a gap.
+constexpr double kReadAheadMs = 2;
 constexpr double kNever = std::numeric_limits<double>::infinity();
 
 // The terminal speed codes and the bits per second they stand for.
@@ -210,7 +218,7 @@ void SimLine::onFrame(uint8_t* frame, uint16_t length, void* user)
     auto* self = static_cast<SimLine*>(user);
     const std::vector<uint8_t> payload(frame, frame + length);
     const bool lost = self->takeDropDecision();
-    self->mHandler(payload, lost);
+    self->mHandler(payload, self->mDeliveredMs, lost);
 }
 
 // Milliseconds one octet takes on the line at the speed the host set on the
@@ -233,20 +241,42 @@ void SimLine::run()
     // deferring our wake-ups by its default 50 us timer slack.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!mStop) {
+        receive();
         deliverArrived(nowMs());
         startDueFrames(nowMs());
         writeDue(nowMs());
-        waitForLine(nextWakeMs());
+        const double wake = nextWakeMs();
+        // A flag ends (or opens) the frame the host waits for: a timer
+        // wake-up can be tens of microseconds late, so sleep until shortly
+        // before it and spin the rest of the way.
+        const bool flagNext = mStalledSinceMs == 0 && !mSending.empty() && mSending.front().dueMs == wake &&
+                              mSending.front().octet == kFlag;
+        waitForLine(flagNext ? wake - kSpinMs : wake);
+        if (flagNext && nowMs() >= wake - kSpinMs) {
+            while (nowMs() < wake) {
+            }
+        }
     }
 }
 
-// The earliest deadline of the octets on the line and the frames scheduled,
-// or the end of a write stall; kNever when nothing waits.
+// The earliest of: the arrival of the next flag (the only octet whose
+// arrival the host can see, through the reply to the frame it ends), the
+// moment to start reading ahead of the receive line's end of busy time, the
+// end of that busy time, the next octet to send, the next scheduled frame,
+// the end of a write stall. kNever when nothing waits.
 double SimLine::nextWakeMs()
 {
     double wake = kNever;
-    if (!mArriving.empty())
-        wake = mArriving.front().dueMs;
+    if (!mArriving.empty()) {
+        wake = mArriving.back().dueMs;
+        const auto flag = std::find_if(mArriving.begin(), mArriving.end(),
+                                       [](const TimedOctet& t) { return t.octet == kFlag; });
+        if (flag != mArriving.end())
+            wake = flag->dueMs;
+        const double readAhead = mArriving.back().dueMs - kReadAheadMs;
+        if (readAhead > nowMs())
+            wake = std::min(wake, readAhead);
+    }
     if (mStalledSinceMs > 0)
         wake = std::min(wake, mStalledSinceMs + kWriteStallMs);
     else if (!mSending.empty())
@@ -257,12 +287,17 @@ double SimLine::nextWakeMs()
     return wake;
 }
 
-// Sleeps until wakeMs, until the host writes, until a stalled write finds
-// room or until another thread schedules something; reads what arrived.
+// Sleeps until wakeMs, until a stalled write finds room, until another
+// thread schedules something, or, when the receive line is idle or close to
+// it, until the host writes. Earlier in a long busy time, what the host
+// writes queues behind it and is read on the next wake-up: the host's
+// octets wake us a few times per frame instead of once per write, and are
+// still read before the line runs dry, so no gap opens between them.
 void SimLine::waitForLine(double wakeMs)
 {
     short events = 0;
-    if (mArriving.size() < kMaxArriving)
+    if (mArriving.empty() ||
+        (mArriving.size() < kMaxArriving && mArriving.back().dueMs - kReadAheadMs <= nowMs()))
         events |= POLLIN;
     if (mStalledSinceMs > 0)
         events |= POLLOUT;
@@ -276,27 +311,19 @@ void SimLine::waitForLine(double wakeMs)
         timeout.tv_nsec = static_cast<long>(std::fmod(ms, 1000.0) * 1e6);
         limit = &timeout;
     }
-    if (ppoll(fds, 2, limit, nullptr) <= 0)
-        return;
-    if (fds[1].revents & POLLIN) {
+    if (ppoll(fds, 2, limit, nullptr) > 0 && (fds[1].revents & POLLIN)) {
         char drain[64];
         while (::read(mWake[0], drain, sizeof drain) > 0) {
         }
     }
-    if (fds[0].revents & POLLIN)
-        receive();
 }
 
 // Reads what the host wrote and gives each octet the time its last bit
-// arrives: right after the octet before it, or one octet time after it was
-// read when the line was idle.
+// arrives: right after the octet before it while the line is busy, or one
+// octet time after it was read when the line was idle.
 void SimLine::receive()
 {
-    double perOctet;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        perOctet = octetMs();
-    }
+    double perOctet = -1;
     uint8_t buffer[kReadChunk];
     while (mArriving.size() < kMaxArriving) {
         const size_t room = std::min(sizeof buffer, kMaxArriving - mArriving.size());
@@ -306,6 +333,10 @@ void SimLine::receive()
         if (!hearsHostRate())
             continue;
         const double readMs = nowMs();
+        if (perOctet < 0) {
+            std::lock_guard<std::mutex> lock(mMutex);
+            perOctet = octetMs();
+        }
         for (ssize_t i = 0; i < count; ++i) {
             mReceiveFreeMs = std::max(mReceiveFreeMs, readMs) + perOctet;
             mArriving.push_back(TimedOctet{mReceiveFreeMs, buffer[i]});
@@ -319,6 +350,7 @@ void SimLine::deliverArrived(double now)
 {
     while (!mArriving.empty() && mArriving.front().dueMs <= now) {
         const uint8_t octet = mArriving.front().octet;
+        mDeliveredMs = mArriving.front().dueMs;
         mArriving.pop_front();
         HDLC_octetReceived(&mRx, octet);
     }

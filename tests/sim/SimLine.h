@@ -37,9 +37,11 @@
 
 class SimLine {
 public:
-    // A received good frame's payload, and whether the line lost it (the
-    // board logs it but must not act on it).
-    using FrameHandler = std::function<void(const std::vector<uint8_t>& payload, bool lost)>;
+    // A received good frame's payload, when its last octet arrived (nowMs
+    // clock; on a paced line the time the line delivered it, not when this
+    // thread got round to it), and whether the line lost it (the board logs
+    // it but must not act on it).
+    using FrameHandler = std::function<void(const std::vector<uint8_t>& payload, double receivedMs, bool lost)>;
 
     // Opens the pseudo-terminal pair in raw mode and starts the line's
     // thread. Throws std::runtime_error when the pair cannot be made.
@@ -136,6 +138,7 @@ private:
     double mReceiveFreeMs = 0;
     double mSendFreeMs = 0;
     double mStalledSinceMs = 0;
+    double mDeliveredMs = 0; // arrival time of the octet being fed to the framing
 
     std::atomic<bool> mStop{false};
     std::thread mThread;

@@ -25,7 +25,9 @@ API_Message_t makeMessage(uint8_t id, int type, int error, uint16_t seqNo, const
 } // namespace
 
 SimulatedBoard::SimulatedBoard()
-    : mLine([this](const std::vector<uint8_t>& payload, bool lost) { onFrame(payload, lost); })
+    : mLine([this](const std::vector<uint8_t>& payload, double receivedMs, bool lost) {
+          onFrame(payload, receivedMs, lost);
+      })
 {
 }
 
@@ -36,9 +38,8 @@ std::vector<uint8_t> SimulatedBoard::encode(const API_Message_t& message)
     return payload;
 }
 
-void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, bool lost)
+void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receivedMs, bool lost)
 {
-    const double receivedMs = SimLine::nowMs();
     // Only frames that hold exactly one message; the host's link layer never
     // sends others.
     API_Message_t request{};

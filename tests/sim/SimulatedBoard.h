@@ -101,7 +101,7 @@ private:
         std::vector<uint8_t> data;
     };
 
-    void onFrame(const std::vector<uint8_t>& payload, bool lost);
+    void onFrame(const std::vector<uint8_t>& payload, double receivedMs, bool lost);
     void answer(const API_Message_t& request, double receivedMs);
     // Whether the board, rebooting or deaf to heartbeats, misses this request.
     bool misses(const API_Message_t& request, double receivedMs) const;

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
     app.add_option("--link", link, "Make this path a symbolic link to the device (removed on exit)");
     app.add_flag("--pace", paced, "Take the time a real line would, at the speed the host sets");
     app.add_flag("--silent", silent, "Answer no request");
-    app.add_option("--drop-every", dropEvery, "Lose every Nth request (0: none)")->check(CLI::NonNegativeNumber);
+    app.add_option("--drop-every", dropEvery, "Lose every Nth request (0: none)")->check(CLI::Range(0, std::numeric_limits<int>::max()));
     CLI11_PARSE(app, argc, argv);
 
     // Blocked before the board's thread starts, so that thread inherits the
