@@ -16,16 +16,6 @@ using Duplex = tavo::Board::Serial::Duplex;
 
 namespace {
 
-// True when a line with exactly this text was logged at this syslog priority.
-bool logged(const LogCapture& logs, int priority, const std::string& text)
-{
-    for (const auto& line : logs.lines()) {
-        if (line.priority == priority && line.text == text) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // A board with every peripheral, four pins and three ports registered.
 Config registeredBoard(bool delayedShutdown = true, bool driversDisplay = true)
@@ -50,7 +40,7 @@ TEST(BoardConfig, DefaultsDependOnFeatures)
     LogCapture logs;
     EXPECT_EQ(Config(false, false).toJson().dump(),
               R"({"imu":{"highGduration":200,"highGthreshold":1200},"statusPeriod":5000})");
-    EXPECT_TRUE(logged(logs, LOG_INFO, "[Lpc::Config] Loading default configuration."));
+    EXPECT_TRUE(logs.contains(LOG_INFO, "[Lpc::Config] Loading default configuration."));
     EXPECT_EQ(Config(true, true).toJson().dump(),
               R"({"delayShutdownFor":0,"display":{"brightness":100,"mode":"auto"},)"
               R"("imu":{"highGduration":200,"highGthreshold":1200},"statusPeriod":5000})");

@@ -27,16 +27,6 @@ namespace Flags = tavo::Board::BootloaderFlags;
 
 namespace {
 
-// True when a line with exactly this text was logged at this syslog priority.
-bool logged(const LogCapture& logs, int priority, const std::string& text)
-{
-    for (const auto& line : logs.lines()) {
-        if (line.priority == priority && line.text == text) {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::shared_ptr<Flags::Interface> clearFlags()
 {
@@ -136,7 +126,7 @@ TEST_F(FirmwareTest, HeaderValuesAndTheirLogLines)
         "[Board::Firmware] Valid header found. Reading firmware (size=2048).",
     };
     EXPECT_EQ(logs.texts(), expected);
-    EXPECT_TRUE(logged(logs, LOG_INFO, "[Board::Firmware] Firmware Info (Legacy)"));
+    EXPECT_TRUE(logs.contains(LOG_INFO, "[Board::Firmware] Firmware Info (Legacy)"));
 
     logs.clear();
     const std::string corvid =
@@ -145,11 +135,11 @@ TEST_F(FirmwareTest, HeaderValuesAndTheirLogLines)
     ASSERT_TRUE(b.open(corvid));
     EXPECT_EQ(b.version(), 44); // 300 cut to 8 bits
     EXPECT_EQ(b.revision(), "1.2/3");
-    EXPECT_TRUE(logged(logs, LOG_INFO, "[Board::Firmware]   - Version  : 300 - v0.4.4"));
-    EXPECT_TRUE(logged(logs, LOG_INFO, "[Board::Firmware]   - Git Hash : abc"));
-    EXPECT_TRUE(logged(logs, LOG_DEBUG, "[Board::Firmware] Error parsing file.")); // legacy RELEASE offset
-    EXPECT_TRUE(logged(logs, LOG_DEBUG, "[Board::Firmware] Seeking valid header @ 0x00000200 (Corvid-NX OTA)."));
-    EXPECT_FALSE(logged(logs, LOG_DEBUG, "[Board::Firmware] Seeking valid header @ 0x00010200 (Corvid-NX RELEASE)."));
+    EXPECT_TRUE(logs.contains(LOG_INFO, "[Board::Firmware]   - Version  : 300 - v0.4.4"));
+    EXPECT_TRUE(logs.contains(LOG_INFO, "[Board::Firmware]   - Git Hash : abc"));
+    EXPECT_TRUE(logs.contains(LOG_DEBUG, "[Board::Firmware] Error parsing file.")); // legacy RELEASE offset
+    EXPECT_TRUE(logs.contains(LOG_DEBUG, "[Board::Firmware] Seeking valid header @ 0x00000200 (Corvid-NX OTA)."));
+    EXPECT_FALSE(logs.contains(LOG_DEBUG, "[Board::Firmware] Seeking valid header @ 0x00010200 (Corvid-NX RELEASE)."));
 
     // Negative octets are sign-extended into the 32-bit fields.
     Firmware c(clearFlags());
@@ -197,7 +187,7 @@ TEST_F(FirmwareTest, BuildTextIsCheckedUnlessIgnored)
             EXPECT_TRUE(lpc.open(path)) << row.build;
         }
     }
-    EXPECT_TRUE(logged(logs, LOG_WARNING, "[Board::Firmware] Invalid build: OTAX"));
+    EXPECT_TRUE(logs.contains(LOG_WARNING, "[Board::Firmware] Invalid build: OTAX"));
 
     // The kind follows the offset, not the text.
     Firmware fw(clearFlags());
@@ -214,12 +204,12 @@ TEST_F(FirmwareTest, DamagedHeadersAreRefused)
             EXPECT_FALSE(fw.open(write("d.bin", FirmwareFileBuilder(layout).damage(damage).build())));
             EXPECT_TRUE(fw.filename().empty());
             EXPECT_TRUE(fw.data().empty());
-            EXPECT_TRUE(logged(logs, LOG_DEBUG, "[Board::Firmware] Could not find valid header"));
+            EXPECT_TRUE(logs.contains(LOG_DEBUG, "[Board::Firmware] Could not find valid header"));
         }
     }
     Firmware fw(clearFlags());
     EXPECT_FALSE(fw.open(write("m.bin", FirmwareFileBuilder(Layout::Legacy).damage(Damage::WrongMagic).build())));
-    EXPECT_TRUE(logged(logs, LOG_DEBUG, "[Board::Firmware] Header is invalid (magic=0xC0DEB10D)"));
+    EXPECT_TRUE(logs.contains(LOG_DEBUG, "[Board::Firmware] Header is invalid (magic=0xC0DEB10D)"));
     EXPECT_FALSE(fw.isValid());
 
     Firmware empty(clearFlags());
@@ -253,12 +243,12 @@ TEST_F(FirmwareTest, OnlyRegularFilesWithinTheSizeLimit)
 {
     Firmware missing(clearFlags());
     EXPECT_FALSE(missing.open(tmp.file("nothing.bin")));
-    EXPECT_TRUE(logged(logs, LOG_DEBUG, "[Board::Firmware] Could not open file: " + tmp.file("nothing.bin")));
+    EXPECT_TRUE(logs.contains(LOG_DEBUG, "[Board::Firmware] Could not open file: " + tmp.file("nothing.bin")));
 
     ASSERT_EQ(mkdir(tmp.file("y.bin").c_str(), 0755), 0);
     Firmware dir(clearFlags());
     EXPECT_FALSE(dir.open(tmp.file("y.bin")));
-    EXPECT_TRUE(logged(logs, LOG_WARNING, "[Board::Firmware] Ignoring " + tmp.file("y.bin") + ": not a regular file"));
+    EXPECT_TRUE(logs.contains(LOG_WARNING, "[Board::Firmware] Ignoring " + tmp.file("y.bin") + ": not a regular file"));
 
     Firmware device(clearFlags());
     EXPECT_FALSE(device.open("/dev/zero"));
@@ -279,7 +269,7 @@ TEST_F(FirmwareTest, OnlyRegularFilesWithinTheSizeLimit)
     Firmware big(clearFlags());
     EXPECT_FALSE(big.open(oversized));
     EXPECT_TRUE(big.data().empty());
-    EXPECT_TRUE(logged(logs, LOG_WARNING, "[Board::Firmware] Ignoring " + oversized +
+    EXPECT_TRUE(logs.contains(LOG_WARNING, "[Board::Firmware] Ignoring " + oversized +
                                           ": 1048577 bytes is more than a firmware image may have (1048576)"));
 }
 

@@ -58,6 +58,13 @@ bool LogCapture::contains(const std::string& text) const
     return mState->containsLocked(text);
 }
 
+bool LogCapture::contains(int priority, const std::string& text) const
+{
+    std::lock_guard<std::mutex> lock(mState->mutex);
+    return std::any_of(mState->lines.begin(), mState->lines.end(),
+                       [&](const Line& l) { return l.priority == priority && l.text == text; });
+}
+
 bool LogCapture::waitFor(const std::string& text, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mState->mutex);

@@ -30,6 +30,8 @@ public:
     std::vector<std::string> texts() const;
     // True when some line's text (stamp removed) equals text exactly.
     bool contains(const std::string& text) const;
+    // The same, and logged at this syslog priority.
+    bool contains(int priority, const std::string& text) const;
     // Waits up to timeoutMs for a line whose text equals text; for lines
     // logged by other threads.
     bool waitFor(const std::string& text, int timeoutMs) const;
