@@ -1,0 +1,172 @@
+#include "DaemonProcess.h"
+
+#include <chrono>
+#include <csignal>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The stub beside this file's folder, in the source tree.
+std::string stubSource()
+{
+    return (fs::path(__FILE__).parent_path().parent_path() / "stubs" / "shutdown").string();
+}
+
+} // namespace
+
+DaemonProcess::DaemonProcess() : mExecutable(mDir.file("lumacore"))
+{
+    fs::copy_file(LUMACORE_EXECUTABLE, mExecutable);
+    fs::create_directory(mDir.file("bin"));
+    fs::copy_file(stubSource(), mDir.file("bin/shutdown"));
+    fs::permissions(mDir.file("bin/shutdown"), fs::perms::owner_all, fs::perm_options::add);
+}
+
+DaemonProcess::~DaemonProcess()
+{
+    if (mPid > 0)
+        wait(0);
+}
+
+void DaemonProcess::start(const std::vector<std::string>& args)
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "PATH=", 5) != 0 && std::strncmp(*entry, "LUMACORE_STUB_LOG=", 18) != 0)
+            environment.emplace_back(*entry);
+    }
+    const char* path = std::getenv("PATH");
+    environment.push_back("PATH=" + mDir.file("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
+    environment.push_back("LUMACORE_STUB_LOG=" + mDir.file("shutdown.log"));
+
+    std::vector<std::string> argv{mExecutable};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvPointers;
+    for (std::string& arg : argv)
+        argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    std::vector<char*> envPointers;
+    for (std::string& entry : environment)
+        envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, mDir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, mDir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // The child starts as a shell would start it: nothing blocked, default
+    // dispositions for the signals the tests send.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &stops);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const int result =
+        posix_spawn(&mPid, mExecutable.c_str(), &files, &attributes, argvPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        mPid = -1;
+        throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(result));
+    }
+}
+
+void DaemonProcess::signal(int number) const
+{
+    if (mPid > 0)
+        kill(mPid, number);
+}
+
+int DaemonProcess::wait(int timeoutMs)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(mPid, &status, WNOHANG);
+        if (done == mPid) {
+            mPid = -1;
+            return status;
+        }
+        if (done < 0 && errno != EINTR) {
+            mPid = -1;
+            return -1;
+        }
+        if (std::chrono::steady_clock::now() >= limit)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(mPid, SIGKILL);
+    waitpid(mPid, &status, 0);
+    mPid = -1;
+    return -1;
+}
+
+int DaemonProcess::run(const std::vector<std::string>& args, int timeoutMs)
+{
+    start(args);
+    return wait(timeoutMs);
+}
+
+std::string DaemonProcess::out() const
+{
+    return readFile(mDir.file("stdout"));
+}
+
+std::string DaemonProcess::err() const
+{
+    return readFile(mDir.file("stderr"));
+}
+
+bool DaemonProcess::waitForErr(const std::string& text, int timeoutMs) const
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (err().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= limit)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string DaemonProcess::shutdownLog() const
+{
+    return readFile(mDir.file("shutdown.log"));
+}
+
+size_t occurrences(const std::string& haystack, const std::string& text)
+{
+    size_t count = 0;
+    for (size_t at = haystack.find(text); at != std::string::npos; at = haystack.find(text, at + text.size()))
+        ++count;
+    return count;
+}
