@@ -56,7 +56,7 @@ TEST_F(DriverTest, BoardForcesReplyOfAnySize)
     EXPECT_EQ(response.Size, 0);
     board.clearForcedReplies();
     ASSERT_EQ(driver.executeRPC(request(0, 2), response), LPCDriver::NoError);
-    EXPECT_EQ(std::string(response.Data + 1, response.Data + response.Size), "SIM-1.0.0");
+    EXPECT_EQ(std::string(response.Data + 1, response.Data + response.Size), "1.2.3");
 }
 
 TEST_F(DriverTest, BoardDropsEveryNthRequest)

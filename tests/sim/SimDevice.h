@@ -110,8 +110,8 @@ struct SimDeviceState {
     static constexpr size_t kMaxLedSteps = 6;
 
     // System and bootloader.
-    std::string firmwareVersion = "SIM-1.0.0";
-    std::string hardwareVersion = "SIM-HW-1";
+    std::string firmwareVersion = "1.2.3";
+    std::string hardwareVersion = "Velmor7-R4";
     std::string hardwareId = "SIM-0001";
     std::string poleId = "SIM-POLE";
     uint32_t uptimeSeconds = 0;
