@@ -81,7 +81,7 @@ public:
         // Searched for firmware files; empty means the executable's directory.
         std::string firmwareDirectory;
         // Runs a shell command; returns what std::system returns. Empty
-        // means std::system.
+        // means runHostCommand.
         std::function<int(const std::string& command)> runCommand;
     };
 
