@@ -324,8 +324,8 @@ private:
 
     LPCDriver driver;
     std::string devicePath;
+    // One record per pin found when the device was opened; never resized.
     std::vector<GPIO> gpios;
-    uint64_t gpioPinCount = 0;
     uint64_t serialPortCount = 0;
     std::atomic<bool> isActive{false};
     Config config;

@@ -93,7 +93,6 @@ void Manager::cacheLpcInfo()
 // Every pin found is left a digital input, pulled down where it can be.
 void Manager::gpioInitialize()
 {
-    gpioPinCount = kMaxGpioPins;
     log(Log::Debug, "Counting gpio pins");
     for (int pin = 0; pin < kMaxGpioPins; ++pin) {
         log(Log::Debug, "Attempting to set mode of %d", pin);
@@ -118,15 +117,13 @@ void Manager::gpioInitialize()
         config.pinSet(static_cast<unsigned long>(pin), gpios.back().toJson());
         log(Log::Debug, "Added pin %d", pin);
     }
-    gpioPinCount = gpios.size();
-    log(Log::Debug, "Found %d gpio pins", static_cast<int>(gpioPinCount));
+    log(Log::Debug, "Found %d gpio pins", static_cast<int>(gpios.size()));
 }
 
 // A value outside the two known ones is recorded as rs232 or full, so the
 // configuration always holds a valid entry for a port that answered.
 void Manager::serialInitialize()
 {
-    serialPortCount = kMaxSerialPorts;
     log(Log::Debug, "Counting serial ports");
     uint64_t found = 0;
     for (int port = 0; port < kMaxSerialPorts; ++port) {
