@@ -307,6 +307,10 @@ private:
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);
+    // A serial setting the device reported, as the board's; false, with the
+    // out-parameter unchanged, for a value outside the two known ones.
+    static bool fromDevice(LPCSerialProtocol value, Serial::Protocol& protocol);
+    static bool fromDevice(LPCSerialDuplex value, Serial::Duplex& duplex);
     // The result of a request that read `state` (taken by reference, so it is
     // read after the request); on success `flag` becomes state != 0.
     static ErrorCode flagResult(LPCDriver::ErrorCode result, const int& state, bool& flag);

@@ -138,16 +138,12 @@ void Manager::serialInitialize()
         }
 
         Serial::Protocol protocol = Serial::Protocol::rs232;
-        if (deviceProtocol == LPC_SERIAL_RS485) {
-            protocol = Serial::Protocol::rs485;
-        } else if (deviceProtocol != LPC_SERIAL_RS232) {
+        if (!fromDevice(deviceProtocol, protocol)) {
             log(Log::Warning, "Serial port %d reports unknown protocol %d; recording rs232", port,
                 static_cast<int>(deviceProtocol));
         }
         Serial::Duplex duplex = Serial::Duplex::full;
-        if (deviceDuplex == LPC_SERIAL_HALF_DUPLEX) {
-            duplex = Serial::Duplex::half;
-        } else if (deviceDuplex != LPC_SERIAL_FULL_DUPLEX) {
+        if (!fromDevice(deviceDuplex, duplex)) {
             log(Log::Warning, "Serial port %d reports unknown duplex %d; recording full", port,
                 static_cast<int>(deviceDuplex));
         }
