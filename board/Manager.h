@@ -311,6 +311,9 @@ private:
     // out-parameter unchanged, for a value outside the two known ones.
     static bool fromDevice(LPCSerialProtocol value, Serial::Protocol& protocol);
     static bool fromDevice(LPCSerialDuplex value, Serial::Duplex& duplex);
+    // The microcontroller's number of a peripheral; throws as
+    // Helpers::translatePeripheral does.
+    static LPCPeripheral toDevice(Peripheral peripheral);
     // The result of a request that read `state` (taken by reference, so it is
     // read after the request); on success `flag` becomes state != 0.
     static ErrorCode flagResult(LPCDriver::ErrorCode result, const int& state, bool& flag);

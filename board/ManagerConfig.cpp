@@ -9,7 +9,6 @@
 #include <climits>
 #include <string>
 
-#include "board/Helpers.h"
 
 namespace tavo::Board {
 
@@ -152,7 +151,7 @@ void Manager::applyPower()
 {
     for (const auto& entry : peripheralToString) {
         const Peripheral peripheral = entry.first;
-        const auto devicePeripheral = static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+        const auto devicePeripheral = toDevice(peripheral);
         int state = 0;
         if (translate(driver.getPeripheralPowerState(devicePeripheral, state)) != ErrorCode::Ok) {
             continue;

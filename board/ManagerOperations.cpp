@@ -12,11 +12,6 @@ namespace {
 
 constexpr int kAudioJacks = 2;
 
-LPCPeripheral devicePeripheral(Peripheral peripheral)
-{
-    return static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
-}
-
 } // namespace
 
 const Manager::ParameterHistory Manager::mHistory = {
@@ -92,21 +87,26 @@ ErrorCode Manager::displayBrightnessSensorGet(uint8_t& level)
 
 // Peripheral power.
 
+LPCPeripheral Manager::toDevice(Peripheral peripheral)
+{
+    return static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+}
+
 ErrorCode Manager::peripheralPoweredGet(Peripheral peripheral, bool& on)
 {
-    const LPCPeripheral number = devicePeripheral(peripheral);
+    const LPCPeripheral number = toDevice(peripheral);
     int state = 0;
     return flagResult(driver.getPeripheralPowerState(number, state), state, on);
 }
 
 ErrorCode Manager::peripheralPoweredSet(Peripheral peripheral, bool on)
 {
-    return translate(driver.setPeripheralPowerState(devicePeripheral(peripheral), on ? 1 : 0));
+    return translate(driver.setPeripheralPowerState(toDevice(peripheral), on ? 1 : 0));
 }
 
 ErrorCode Manager::peripheralReset(Peripheral peripheral)
 {
-    return translate(driver.resetPeripheral(devicePeripheral(peripheral)));
+    return translate(driver.resetPeripheral(toDevice(peripheral)));
 }
 
 // LEDs and buzzer.

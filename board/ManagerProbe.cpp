@@ -10,7 +10,6 @@
 #include "app/version/Version.h"
 #include "board/Firmware.h"
 #include "board/Hardware.h"
-#include "board/Helpers.h"
 #include "board/Peripheral.h"
 #include "board/Serial.h"
 #include "lpc/LpcTypes.h"
@@ -164,7 +163,7 @@ void Manager::powerInitialize()
     for (int index = 0; index < kPeripheralCount; ++index) {
         const auto peripheral = static_cast<Peripheral>(index);
         int state = 0;
-        const auto devicePeripheral = static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+        const auto devicePeripheral = toDevice(peripheral);
         if (translate(driver.getPeripheralPowerState(devicePeripheral, state)) == ErrorCode::Ok) {
             config.peripheralSet(peripheral, state != 0);
         }
