@@ -24,7 +24,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/HostCommand.h"
 #include "app/StopSignals.h"
 #include "app/version/Version.h"
 #include "board/Helpers.h"
@@ -158,7 +157,7 @@ int main(int argc, char** argv)
     Log::setLevel(toLogLevel(level));
 
     try {
-        auto manager = std::make_shared<Manager>(device, Manager::Host{std::string(), runHostCommand});
+        auto manager = std::make_shared<Manager>(device);
         setManager(manager);
         if (stress) {
             StressTest test(manager);

@@ -114,7 +114,7 @@ nlohmann::json Config::toJson() const
     return j;
 }
 
-void Config::fromJson(nlohmann::json j)
+void Config::fromJson(const nlohmann::json& j)
 {
     // find on a non-object finds nothing, so such a j changes nothing.
     if (const auto it = j.find("statusPeriod"); it != j.end()) {

@@ -71,7 +71,7 @@ public:
     // Takes the known keys for registered entries and supported features and
     // ignores everything else. A value of the wrong JSON type throws the JSON
     // library's type error; settings taken before it keep their new values.
-    void fromJson(nlohmann::json j);
+    void fromJson(const nlohmann::json& j);
 
 private:
     void fromJsonDisplay(const nlohmann::json& display);

@@ -204,23 +204,7 @@ bool Firmware::readHeader(const std::vector<uint8_t>& file, std::size_t offset)
     mRevision[2] = 0;
     in.text(build);
 
-    if (mMagic != Magic) {
-        log(Log::Level::Debug, "Header is invalid (magic=0x%X)", mMagic);
-        return false;
-    }
-    mIsLegacy = true;
-    log(Log::Level::Info, "Firmware Info (Legacy)");
-    log(Log::Level::Info, "  - Firmware : %s", textOf(mFirmware).c_str());
-    log(Log::Level::Info, "  - Version  : %d - v%s", static_cast<int>(mVersion), versionToStr(version()).c_str());
-    log(Log::Level::Info, "  - Board    : %s", textOf(mBoard).c_str());
-    log(Log::Level::Info, "  - Revision : R%s", revision().c_str());
-    log(Log::Level::Info, "  - Build    : %s", textOf(build).c_str());
-    log(Log::Level::Info, "  - Company  : %s", textOf(mCompany).c_str());
-    if (!buildAccepted(build.data(), build.size())) {
-        log(Log::Level::Warning, "Invalid build: %s", textOf(build).c_str());
-        return false;
-    }
-    return true;
+    return headerAccepted(true, build, std::string());
 }
 
 bool Firmware::readHeaderV2(const std::vector<uint8_t>& file, std::size_t offset)
@@ -248,19 +232,26 @@ bool Firmware::readHeaderV2(const std::vector<uint8_t>& file, std::size_t offset
         mRevision[i] = static_cast<uint32_t>(revisionParts[i]);
     }
 
+    return headerAccepted(false, build, textOf(gitHash));
+}
+
+bool Firmware::headerAccepted(bool legacy, const TextField& build, const std::string& gitHash)
+{
     if (mMagic != Magic) {
         log(Log::Level::Debug, "Header is invalid (magic=0x%X)", mMagic);
         return false;
     }
-    mIsLegacy = false;
-    log(Log::Level::Info, "Firmware Info (Corvid-NX)");
+    mIsLegacy = legacy;
+    log(Log::Level::Info, "Firmware Info (%s)", legacy ? "Legacy" : "Corvid-NX");
     log(Log::Level::Info, "  - Firmware : %s", textOf(mFirmware).c_str());
     log(Log::Level::Info, "  - Version  : %d - v%s", static_cast<int>(mVersion), versionToStr(version()).c_str());
     log(Log::Level::Info, "  - Board    : %s", textOf(mBoard).c_str());
     log(Log::Level::Info, "  - Revision : R%s", revision().c_str());
     log(Log::Level::Info, "  - Build    : %s", textOf(build).c_str());
     log(Log::Level::Info, "  - Company  : %s", textOf(mCompany).c_str());
-    log(Log::Level::Info, "  - Git Hash : %s", textOf(gitHash).c_str());
+    if (!legacy) {
+        log(Log::Level::Info, "  - Git Hash : %s", gitHash.c_str());
+    }
     if (!buildAccepted(build.data(), build.size())) {
         log(Log::Level::Warning, "Invalid build: %s", textOf(build).c_str());
         return false;

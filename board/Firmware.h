@@ -69,6 +69,9 @@ private:
     // not fit, has the wrong magic or (unless ignored) the wrong build text.
     bool readHeader(const std::vector<uint8_t>& file, std::size_t offset);
     bool readHeaderV2(const std::vector<uint8_t>& file, std::size_t offset);
+    // Checks the magic number just read, logs the header and checks its
+    // build text; a legacy header has no Git hash.
+    bool headerAccepted(bool legacy, const TextField& build, const std::string& gitHash);
     bool buildAccepted(const char* build, std::size_t size) const;
 
     std::string mFilename;

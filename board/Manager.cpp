@@ -3,10 +3,10 @@
 
 #include "board/Manager.h"
 
-#include <cstdlib>
 #include <stdexcept>
 
 #include "board/Helpers.h"
+#include "board/HostCommand.h"
 #include "foundation/String.h"
 #include "foundation/Variant.h"
 #include "foundation/Thread.h"
@@ -25,11 +25,6 @@ constexpr int kAutoFirmwareUpdateDelayMs = 100;
 // single-colour one refuses it.
 const Color kProbeBacklight(100, 100, 100);
 
-int runShellCommand(const std::string& command)
-{
-    return std::system(command.c_str());
-}
-
 } // namespace
 
 Manager::Manager(const std::string& device, Host hostAccess)
@@ -38,7 +33,7 @@ Manager::Manager(const std::string& device, Host hostAccess)
       autoFirmwareUpdateTimer(Timer::SingleShot, &Manager::autoFirmwareUpdate, this)
 {
     if (!host.runCommand) {
-        host.runCommand = runShellCommand;
+        host.runCommand = runHostCommand;
     }
     if (!deviceFactory()) {
         throw std::runtime_error(String::format("Could not open device %s .", devicePath.c_str()));

@@ -81,7 +81,7 @@ public:
         // Searched for firmware files; empty means the executable's directory.
         std::string firmwareDirectory;
         // Runs a shell command; returns what std::system returns. Empty
-        // means std::system.
+        // means runHostCommand.
         std::function<int(const std::string& command)> runCommand;
     };
 
@@ -307,6 +307,13 @@ private:
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);
+    // A serial setting the device reported, as the board's; false, with the
+    // out-parameter unchanged, for a value outside the two known ones.
+    static bool fromDevice(LPCSerialProtocol value, Serial::Protocol& protocol);
+    static bool fromDevice(LPCSerialDuplex value, Serial::Duplex& duplex);
+    // The microcontroller's number of a peripheral; throws as
+    // Helpers::translatePeripheral does.
+    static LPCPeripheral toDevice(Peripheral peripheral);
     // The result of a request that read `state` (taken by reference, so it is
     // read after the request); on success `flag` becomes state != 0.
     static ErrorCode flagResult(LPCDriver::ErrorCode result, const int& state, bool& flag);
@@ -324,8 +331,8 @@ private:
 
     LPCDriver driver;
     std::string devicePath;
+    // One record per pin found when the device was opened; never resized.
     std::vector<GPIO> gpios;
-    uint64_t gpioPinCount = 0;
     uint64_t serialPortCount = 0;
     std::atomic<bool> isActive{false};
     Config config;

@@ -9,7 +9,6 @@
 #include <climits>
 #include <string>
 
-#include "board/Helpers.h"
 
 namespace tavo::Board {
 
@@ -37,7 +36,7 @@ void Manager::setConfig(const nlohmann::json& j)
     std::vector<nlohmann::json> previousPins;
     {
         std::lock_guard<std::mutex> lock(configMutex);
-        for (unsigned long pin = 0; pin < gpioPinCount; ++pin) {
+        for (unsigned long pin = 0; pin < gpios.size(); ++pin) {
             previousPins.push_back(config.pin(pin));
         }
     }
@@ -60,7 +59,7 @@ void Manager::setConfig(const nlohmann::json& j)
             if (j.contains("power")) {
                 applyPower();
             }
-            if (j.contains("gpio") && gpioPinCount != 0) {
+            if (j.contains("gpio") && !gpios.empty()) {
                 applyGpio(j["gpio"], applied);
             }
             if (j.contains("serial") && serialPortCount != 0) {
@@ -69,7 +68,7 @@ void Manager::setConfig(const nlohmann::json& j)
         }
     } catch (...) {
         std::lock_guard<std::mutex> lock(configMutex);
-        for (unsigned long pin = applied; pin < gpioPinCount; ++pin) {
+        for (unsigned long pin = applied; pin < gpios.size(); ++pin) {
             config.pinSet(pin, previousPins[pin]);
         }
         throw;
@@ -152,7 +151,7 @@ void Manager::applyPower()
 {
     for (const auto& entry : peripheralToString) {
         const Peripheral peripheral = entry.first;
-        const auto devicePeripheral = static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+        const auto devicePeripheral = toDevice(peripheral);
         int state = 0;
         if (translate(driver.getPeripheralPowerState(devicePeripheral, state)) != ErrorCode::Ok) {
             continue;
@@ -175,7 +174,7 @@ void Manager::applyGpio(const nlohmann::json& entries, unsigned long& applied)
     if (!entries.is_object()) {
         return;
     }
-    for (unsigned long pin = 0; pin < gpioPinCount; ++pin) {
+    for (unsigned long pin = 0; pin < gpios.size(); ++pin) {
         const auto entry = entries.find(std::to_string(pin));
         if (entry == entries.end()) {
             continue;

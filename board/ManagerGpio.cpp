@@ -8,12 +8,12 @@ namespace tavo::Board {
 
 unsigned long Manager::gpioPinCountGet() const
 {
-    return gpioPinCount;
+    return gpios.size();
 }
 
 GPIO* Manager::gpioRecord(unsigned long pin)
 {
-    return pin < gpioPinCount ? &gpios[pin] : nullptr;
+    return pin < gpios.size() ? &gpios[pin] : nullptr;
 }
 
 ErrorCode Manager::gpioPinGet(unsigned long pin, GPIO& gpio)

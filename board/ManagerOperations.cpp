@@ -12,11 +12,6 @@ namespace {
 
 constexpr int kAudioJacks = 2;
 
-LPCPeripheral devicePeripheral(Peripheral peripheral)
-{
-    return static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
-}
-
 } // namespace
 
 const Manager::ParameterHistory Manager::mHistory = {
@@ -92,21 +87,26 @@ ErrorCode Manager::displayBrightnessSensorGet(uint8_t& level)
 
 // Peripheral power.
 
+LPCPeripheral Manager::toDevice(Peripheral peripheral)
+{
+    return static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+}
+
 ErrorCode Manager::peripheralPoweredGet(Peripheral peripheral, bool& on)
 {
-    const LPCPeripheral number = devicePeripheral(peripheral);
+    const LPCPeripheral number = toDevice(peripheral);
     int state = 0;
     return flagResult(driver.getPeripheralPowerState(number, state), state, on);
 }
 
 ErrorCode Manager::peripheralPoweredSet(Peripheral peripheral, bool on)
 {
-    return translate(driver.setPeripheralPowerState(devicePeripheral(peripheral), on ? 1 : 0));
+    return translate(driver.setPeripheralPowerState(toDevice(peripheral), on ? 1 : 0));
 }
 
 ErrorCode Manager::peripheralReset(Peripheral peripheral)
 {
-    return translate(driver.resetPeripheral(devicePeripheral(peripheral)));
+    return translate(driver.resetPeripheral(toDevice(peripheral)));
 }
 
 // LEDs and buzzer.
@@ -139,6 +139,24 @@ ErrorCode Manager::buzzerPlay(uint16_t onMs, uint16_t offMs, uint8_t repeat)
 
 // Serial ports. The device numbers duplex the other way round.
 
+bool Manager::fromDevice(LPCSerialProtocol value, Serial::Protocol& protocol)
+{
+    if (value != LPC_SERIAL_RS232 && value != LPC_SERIAL_RS485) {
+        return false;
+    }
+    protocol = value == LPC_SERIAL_RS485 ? Serial::Protocol::rs485 : Serial::Protocol::rs232;
+    return true;
+}
+
+bool Manager::fromDevice(LPCSerialDuplex value, Serial::Duplex& duplex)
+{
+    if (value != LPC_SERIAL_HALF_DUPLEX && value != LPC_SERIAL_FULL_DUPLEX) {
+        return false;
+    }
+    duplex = value == LPC_SERIAL_HALF_DUPLEX ? Serial::Duplex::half : Serial::Duplex::full;
+    return true;
+}
+
 unsigned long Manager::serialPortCountGet() const
 {
     return serialPortCount;
@@ -148,10 +166,8 @@ ErrorCode Manager::serialProtocolGet(unsigned long port, Serial::Protocol& proto
 {
     LPCSerialProtocol deviceProtocol = LPC_SERIAL_RS232;
     const LPCDriver::ErrorCode result = driver.getSerialProtocol(static_cast<int>(port), deviceProtocol);
-    if (result == LPCDriver::NoError && deviceProtocol == LPC_SERIAL_RS232) {
-        protocol = Serial::Protocol::rs232;
-    } else if (result == LPCDriver::NoError && deviceProtocol == LPC_SERIAL_RS485) {
-        protocol = Serial::Protocol::rs485;
+    if (result == LPCDriver::NoError) {
+        fromDevice(deviceProtocol, protocol);
     }
     return translate(result);
 }
@@ -167,10 +183,8 @@ ErrorCode Manager::serialDuplexGet(unsigned long port, Serial::Duplex& duplex)
 {
     LPCSerialDuplex deviceDuplex = LPC_SERIAL_HALF_DUPLEX;
     const LPCDriver::ErrorCode result = driver.getSerialDuplex(static_cast<int>(port), deviceDuplex);
-    if (result == LPCDriver::NoError && deviceDuplex == LPC_SERIAL_HALF_DUPLEX) {
-        duplex = Serial::Duplex::half;
-    } else if (result == LPCDriver::NoError && deviceDuplex == LPC_SERIAL_FULL_DUPLEX) {
-        duplex = Serial::Duplex::full;
+    if (result == LPCDriver::NoError) {
+        fromDevice(deviceDuplex, duplex);
     }
     return translate(result);
 }

@@ -10,7 +10,6 @@
 #include "app/version/Version.h"
 #include "board/Firmware.h"
 #include "board/Hardware.h"
-#include "board/Helpers.h"
 #include "board/Peripheral.h"
 #include "board/Serial.h"
 #include "lpc/LpcTypes.h"
@@ -93,7 +92,6 @@ void Manager::cacheLpcInfo()
 // Every pin found is left a digital input, pulled down where it can be.
 void Manager::gpioInitialize()
 {
-    gpioPinCount = kMaxGpioPins;
     log(Log::Debug, "Counting gpio pins");
     for (int pin = 0; pin < kMaxGpioPins; ++pin) {
         log(Log::Debug, "Attempting to set mode of %d", pin);
@@ -118,15 +116,13 @@ void Manager::gpioInitialize()
         config.pinSet(static_cast<unsigned long>(pin), gpios.back().toJson());
         log(Log::Debug, "Added pin %d", pin);
     }
-    gpioPinCount = gpios.size();
-    log(Log::Debug, "Found %d gpio pins", static_cast<int>(gpioPinCount));
+    log(Log::Debug, "Found %d gpio pins", static_cast<int>(gpios.size()));
 }
 
 // A value outside the two known ones is recorded as rs232 or full, so the
 // configuration always holds a valid entry for a port that answered.
 void Manager::serialInitialize()
 {
-    serialPortCount = kMaxSerialPorts;
     log(Log::Debug, "Counting serial ports");
     uint64_t found = 0;
     for (int port = 0; port < kMaxSerialPorts; ++port) {
@@ -141,16 +137,12 @@ void Manager::serialInitialize()
         }
 
         Serial::Protocol protocol = Serial::Protocol::rs232;
-        if (deviceProtocol == LPC_SERIAL_RS485) {
-            protocol = Serial::Protocol::rs485;
-        } else if (deviceProtocol != LPC_SERIAL_RS232) {
+        if (!fromDevice(deviceProtocol, protocol)) {
             log(Log::Warning, "Serial port %d reports unknown protocol %d; recording rs232", port,
                 static_cast<int>(deviceProtocol));
         }
         Serial::Duplex duplex = Serial::Duplex::full;
-        if (deviceDuplex == LPC_SERIAL_HALF_DUPLEX) {
-            duplex = Serial::Duplex::half;
-        } else if (deviceDuplex != LPC_SERIAL_FULL_DUPLEX) {
+        if (!fromDevice(deviceDuplex, duplex)) {
             log(Log::Warning, "Serial port %d reports unknown duplex %d; recording full", port,
                 static_cast<int>(deviceDuplex));
         }
@@ -171,7 +163,7 @@ void Manager::powerInitialize()
     for (int index = 0; index < kPeripheralCount; ++index) {
         const auto peripheral = static_cast<Peripheral>(index);
         int state = 0;
-        const auto devicePeripheral = static_cast<LPCPeripheral>(Helpers::translatePeripheral(peripheral));
+        const auto devicePeripheral = toDevice(peripheral);
         if (translate(driver.getPeripheralPowerState(devicePeripheral, state)) == ErrorCode::Ok) {
             config.peripheralSet(peripheral, state != 0);
         }

@@ -75,12 +75,12 @@ std::string StressTest::randomParameterName()
 
 void StressTest::execute(std::chrono::seconds duration)
 {
-    const auto start = std::chrono::system_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     std::random_device device("default");
     std::mt19937 generator(device());
     std::uniform_int_distribution<int> pick(0, static_cast<int>(mTests.size()) - 1);
 
-    while (std::chrono::system_clock::now() - start < duration) {
+    while (std::chrono::steady_clock::now() - start < duration) {
         const auto test = std::next(mTests.begin(), pick(generator));
         Log::info("Executing: %s.. ", test->first.c_str());
         test->second();

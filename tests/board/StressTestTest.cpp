@@ -16,14 +16,6 @@ namespace {
 
 using tavo::Board::StressTest;
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // "key = value" lines of an INI text, section headers and blank lines skipped.
 std::map<std::string, size_t> iniValues(const std::string& text)
 {

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -20,14 +19,6 @@
 using nlohmann::json;
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void writeFile(const std::string& path, const std::string& text)
 {

@@ -19,3 +19,6 @@ public:
 private:
     std::string mPath;
 };
+
+// The file's whole content; empty when it cannot be read.
+std::string readFile(const std::string& path);

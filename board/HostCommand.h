@@ -6,6 +6,10 @@
 
 #include <string>
 
+namespace tavo::Board {
+
 // Runs command with /bin/sh -c and waits for it. Returns the wait status as
 // std::system does, or -1 when the child cannot be started. Any thread.
 int runHostCommand(const std::string& command);
+
+} // namespace tavo::Board

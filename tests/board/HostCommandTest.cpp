@@ -5,8 +5,10 @@
 #include <sstream>
 #include <sys/wait.h>
 
-#include "app/HostCommand.h"
+#include "board/HostCommand.h"
 #include "support/TempDir.h"
+
+using tavo::Board::runHostCommand;
 
 // The daemon keeps SIGTERM and SIGINT blocked; a host command must not
 // inherit that, or "shutdown now" could not be stopped or stop itself.

@@ -1,4 +1,4 @@
-#include "app/HostCommand.h"
+#include "board/HostCommand.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 
 extern char** environ;
+
+namespace tavo::Board {
 
 int runHostCommand(const std::string& command)
 {
@@ -37,3 +39,5 @@ int runHostCommand(const std::string& command)
     }
     return status;
 }
+
+} // namespace tavo::Board
