@@ -34,8 +34,16 @@ bool waitFor(Condition condition, int limitMs = 5000)
     return true;
 }
 
+// Counts the process's threads. The first thread created may also start a
+// helper thread of a sanitizer runtime, so one is made and joined before the
+// first count.
 int threadCount()
 {
+    static const bool warmedUp = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)warmedUp;
     int count = 0;
     if (DIR* dir = opendir("/proc/self/task")) {
         while (dirent* entry = readdir(dir))
