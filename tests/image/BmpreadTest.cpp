@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "BmpFile.h"
+#include "PngFiles.h"
+#include "image/Bmpread.h"
+#include "image/ImageLimits.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const bmpread_image kSentinel{-7, -7, -7, reinterpret_cast<unsigned char*>(0x1)};
+
+struct Read
+{
+    int result;
+    std::string printed;
+    bmpread_image image;
+};
+
+template <typename Call>
+Read capture(Call call)
+{
+    Read r{0, "", kSentinel};
+    testing::internal::CaptureStdout();
+    r.result = call(&r.image);
+    std::fflush(stdout);
+    r.printed = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+Read readBytes(const std::vector<uint8_t>& file, int flags)
+{
+    return capture([&](bmpread_image* image) { return bmpread_bytes(file.data(), file.size(), flags, image); });
+}
+
+Read readPath(const std::string& path, int flags)
+{
+    return capture([&](bmpread_image* image) { return bmpread(path.c_str(), flags, image); });
+}
+
+// The first 3 × width bytes of every output row, rows in output order.
+std::vector<uint8_t> pixels(const bmpread_image& image, int flags)
+{
+    const size_t row = 3 * size_t(image.width);
+    const size_t stride = (flags & BMPREAD_BYTE_ALIGN) != 0 ? row : (row + 3) / 4 * 4;
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < image.height; ++y) {
+        out.insert(out.end(), image.data + y * stride, image.data + y * stride + row);
+    }
+    return out;
+}
+
+bool cleared(const bmpread_image& image)
+{
+    return image.width == 0 && image.height == 0 && image.bits == 0 && image.data == nullptr;
+}
+
+std::vector<uint8_t> greyRamp(int entries)
+{
+    std::vector<uint8_t> palette;
+    for (int i = 0; i < entries; ++i) {
+        palette.insert(palette.end(), {uint8_t(i), uint8_t(i + 16), uint8_t(i + 32), 0});
+    }
+    return palette;
+}
+
+struct DecodeCase
+{
+    const char* name;
+    BmpSpec spec;
+    int flags;
+    std::vector<uint8_t> expected;
+};
+
+TEST(Bmpread, DecodesRowsInTheRequestedOrderAndLayout)
+{
+    const std::vector<uint8_t> topFirst = {7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6};
+    const std::vector<uint8_t> bottomFirst = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const DecodeCase cases[] = {
+        {"bottom-up file, top first", twoByTwo(2), 5, topFirst},
+        {"top-down file, top first", twoByTwo(-2), 5, topFirst},
+        {"unpadded output rows", twoByTwo(2), 7, topFirst},
+        {"bottom-up file, bottom first", twoByTwo(2), 4, bottomFirst},
+        {"top-down file, bottom first", twoByTwo(-2), 4, bottomFirst},
+        {"power-of-two sizes without flag 4", twoByTwo(2), 1, topFirst},
+        {"1 bit, most significant first", {8, 1, 1, {0, 0, 0, 0, 255, 255, 255, 0}, {0x80, 0, 0, 0}}, 5,
+         {255, 255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"1 bit, ninth pixel in the second byte", {9, 1, 1, {0, 0, 0, 0, 1, 2, 3, 0}, {0, 0x80, 0, 0}}, 5,
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 2, 1}},
+        {"4 bits, sixteen entries whatever the header declares", {2, 1, 4, greyRamp(16), {0xF3, 0, 0, 0}, 0, 2}, 5,
+         {47, 31, 15, 35, 19, 3}},
+        {"8 bits, 3 wide with flag 4", {3, 1, 8, greyRamp(256), {0, 255, 7, 0}}, 5,
+         {32, 16, 0, 31, 15, 255, 39, 23, 7}},
+    };
+    for (const DecodeCase& c : cases) {
+        const Read r = readBytes(bmpFile(c.spec), c.flags);
+        ASSERT_EQ(r.result, 1) << c.name << ": " << r.printed;
+        EXPECT_EQ(r.printed, "") << c.name;
+        EXPECT_EQ(r.image.width, c.spec.width) << c.name;
+        EXPECT_EQ(r.image.height, std::abs(c.spec.height)) << c.name;
+        EXPECT_EQ(r.image.bits, c.spec.bits) << c.name;
+        EXPECT_EQ(pixels(r.image, c.flags), c.expected) << c.name;
+        bmpread_image copy = r.image;
+        bmpread_free(&copy);
+        EXPECT_TRUE(cleared(copy)) << c.name;
+    }
+}
+
+struct RefusalCase
+{
+    const char* name;
+    std::vector<uint8_t> file;
+    int flags;
+    const char* printed;
+};
+
+std::vector<uint8_t> patched(std::vector<uint8_t> file, size_t at, uint32_t value, int octets)
+{
+    putLe(file, at, value, octets);
+    return file;
+}
+
+TEST(Bmpread, RefusesBadHeadersWithTheirLines)
+{
+    const std::vector<uint8_t> good = bmpFile(twoByTwo(2));
+    const std::vector<uint8_t> pal8 = bmpFile({2, 2, 8, greyRamp(256), std::vector<uint8_t>(8)});
+    const RefusalCase cases[] = {
+        {"empty file", {}, 5, "validate eroor\n"},
+        {"header cut before the compression ends", {good.begin(), good.begin() + 33}, 5, "validate eroor\n"},
+        {"first byte not B", patched(good, 0, 'X', 1), 5, "b eroor\nvalidate eroor\n"},
+        {"second byte not M", patched(good, 1, 'X', 1), 5, "m eroor\nvalidate eroor\n"},
+        {"width 0", patched(good, 18, 0, 4), 5, "w/h eroor\nvalidate eroor\n"},
+        {"negative width", patched(good, 18, uint32_t(-2), 4), 5, "w/h eroor\nvalidate eroor\n"},
+        {"height 0", patched(good, 22, 0, 4), 5, "w/h eroor\nvalidate eroor\n"},
+        {"compression 3", patched(good, 30, 3, 4), 5, "comp eroor\nvalidate eroor\n"},
+        {"16 bits", patched(good, 28, 16, 2), 5, "info.bits eroor\nvalidate eroor\n"},
+        {"32 bits", patched(good, 28, 32, 2), 5, "info.bits eroor\nvalidate eroor\n"},
+        {"lowest height", patched(good, 22, uint32_t(INT32_MIN), 4), 5, "validate eroor\n"},
+        {"3 wide without flag 4", patched(good, 18, 3, 4), 1, "validate eroor\n"},
+        {"3 high without flag 4", patched(good, 22, 3, 4), 1, "validate eroor\n"},
+        {"palette beyond the file", patched(pal8, 14, 0xFFFFFFF0u, 4), 5, "validate eroor\n"},
+        {"last row cut short", {good.begin(), good.end() - 1}, 5, "decode eroor\n"},
+        {"data offset beyond the file", patched(good, 10, 0xFFFFFFF0u, 4), 5, "decode eroor\n"},
+        {"0x7FFFFFFF by 1", patched(patched(good, 18, 0x7FFFFFFF, 4), 22, 1, 4), 5, "validate eroor\n"},
+        {"wider than the side cap", patched(good, 18, IMAGE_MAX_SIDE + 1, 4), 5, "validate eroor\n"},
+        {"taller than the side cap", patched(good, 22, uint32_t(-int32_t(IMAGE_MAX_SIDE + 1)), 4), 5,
+         "validate eroor\n"},
+        {"output above the buffer cap", patched(patched(good, 18, IMAGE_MAX_SIDE, 4), 22, IMAGE_MAX_SIDE, 4), 5,
+         "validate eroor\n"},
+    };
+    for (const RefusalCase& c : cases) {
+        const Read r = readBytes(c.file, c.flags);
+        EXPECT_EQ(r.result, 0) << c.name;
+        EXPECT_EQ(r.printed, c.printed) << c.name;
+        EXPECT_TRUE(cleared(r.image)) << c.name;
+    }
+}
+
+TEST(Bmpread, ReadsOnlyRegularFilesWithinTheFileCap)
+{
+    TempDir dir;
+    const std::vector<uint8_t> good = bmpFile(twoByTwo(2));
+    std::ofstream(dir.file("good.bmp"), std::ios::binary).write(reinterpret_cast<const char*>(good.data()),
+                                                                 std::streamsize(good.size()));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.bmp").c_str(), 0600), 0);
+    ASSERT_TRUE(fs::create_directory(dir.file("dir.bmp")));
+    fs::copy_file(dir.file("good.bmp"), dir.file("huge.bmp"));
+    fs::resize_file(dir.file("huge.bmp"), IMAGE_MAX_FILE + 1);
+
+    const Read ok = readPath(dir.file("good.bmp"), 5);
+    EXPECT_EQ(ok.result, 1);
+    EXPECT_EQ(ok.image.width, 2);
+    bmpread_image image = ok.image;
+    bmpread_free(&image);
+
+    for (const char* name : {"missing.bmp", "fifo.bmp", "dir.bmp", "huge.bmp"}) {
+        const Read r = readPath(dir.file(name), 5);
+        EXPECT_EQ(r.result, 0) << name;
+        EXPECT_EQ(r.printed, "") << name;
+        EXPECT_TRUE(cleared(r.image)) << name;
+    }
+}
+
+TEST(Bmpread, MissingArgumentsChangeNothing)
+{
+    bmpread_image image = kSentinel;
+    EXPECT_EQ(bmpread(nullptr, 5, &image), 0);
+    EXPECT_EQ(image.width, kSentinel.width);
+    EXPECT_EQ(image.data, kSentinel.data);
+    EXPECT_EQ(bmpread("/nonexistent.bmp", 5, nullptr), 0);
+    bmpread_free(nullptr);
+}
+
+fs::path suiteDir()
+{
+    return fs::path(__FILE__).parent_path().parent_path() / "data" / "bmpsuite";
+}
+
+// What the reader makes of each file of the suite: the files it reads ("")
+// and the lines of a refusal. The header is read at fixed offsets, so the
+// OS/2 file fails on what lies where the compression would be.
+const std::pair<const char*, const char*> kSuite[] = {
+    {"g/pal1", ""}, {"g/pal1bg", ""}, {"g/pal1wb", ""}, {"g/pal4", ""}, {"g/pal4gs", ""},
+    {"g/pal8-0", ""}, {"g/pal8", ""}, {"g/pal8gs", ""}, {"g/pal8nonsquare", ""}, {"g/pal8topdown", ""},
+    {"g/pal8v4", ""}, {"g/pal8v5", ""}, {"g/pal8w124", ""}, {"g/pal8w125", ""}, {"g/pal8w126", ""},
+    {"g/rgb24", ""}, {"g/rgb24pal", ""},
+    {"g/pal8os2", "comp eroor\nvalidate eroor\n"},
+    {"g/pal4rle", "comp eroor\nvalidate eroor\n"},
+    {"g/pal8rle", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb16-565", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb16-565pal", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb16bfdef", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb32bf", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb32bfdef", "comp eroor\nvalidate eroor\n"},
+    {"g/rgb16", "info.bits eroor\nvalidate eroor\n"},
+    {"g/rgb32", "info.bits eroor\nvalidate eroor\n"},
+    {"b/shortfile", "decode eroor\n"},
+    {"b/badwidth", "w/h eroor\nvalidate eroor\n"},
+    {"b/reallybig", "validate eroor\n"},
+    {"b/badbitcount", "info.bits eroor\nvalidate eroor\n"},
+    {"b/badrle", "comp eroor\nvalidate eroor\n"},
+    {"b/rgb16-880", "comp eroor\nvalidate eroor\n"},
+};
+
+TEST(Bmpread, SuiteFilesGiveTheirResultsAndTheirRenderingsPixels)
+{
+    for (const auto& [name, printed] : kSuite) {
+        const std::string base = (suiteDir() / name).string();
+        const Read r = readPath(base + ".bmp", 5);
+        EXPECT_EQ(r.printed, printed) << name;
+        EXPECT_EQ(r.result, *printed == '\0' ? 1 : 0) << name;
+        if (r.result != 1) {
+            continue;
+        }
+        RgbPicture expected;
+        ASSERT_TRUE(readPngAsRgb(base + ".png", expected)) << name;
+        EXPECT_EQ(r.image.width, expected.width) << name;
+        EXPECT_EQ(r.image.height, expected.height) << name;
+        EXPECT_EQ(pixels(r.image, 5), expected.rgb) << name;
+        bmpread_image image = r.image;
+        bmpread_free(&image);
+    }
+}
+
+} // namespace
