@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <climits>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include "BmpFile.h"
-#include "PngFiles.h"
 #include "fuzz/BmpFuzz.h"
 #include "image/Bmpread.h"
 #include "image/ImageLimits.h"
@@ -189,6 +189,29 @@ TEST(Bmpread, ReadsOnlyRegularFilesWithinTheFileCap)
         EXPECT_EQ(r.printed, "") << name;
         EXPECT_TRUE(cleared(r.image)) << name;
     }
+}
+
+struct RgbPicture
+{
+    int width = 0;
+    std::vector<uint8_t> rgb; // top row first, 3 × width bytes per row
+};
+
+// libpng's reading of a rendering as 8-bit RGB (palettes expanded, grey
+// copied to all three); the suite's renderings carry no alpha.
+bool readPngAsRgb(const std::string& path, RgbPicture& out)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    out.width = int(image.width);
+    out.rgb.assign(PNG_IMAGE_SIZE(image), 0);
+    const bool ok = png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) != 0;
+    png_image_free(&image);
+    return ok;
 }
 
 fs::path suiteDir()
