@@ -141,6 +141,7 @@ uint32_t Inflater::storedBlock()
     const uint8_t* p = r.in - (r.count / 8 - r.padded);
     r.bits = 0;
     r.count = 0;
+    r.padded = 0;
     if (r.end - p < 4) {
         return UPNG_CHECK_STORED_SHORT;
     }
