@@ -16,12 +16,19 @@ namespace {
 
 constexpr unsigned kThreshold = 128;
 
+// Callers of the bitmap size images in signed 32 bits, up to three times
+// width × height.
+bool fitsInt32(uint64_t width, uint64_t height)
+{
+    return width <= INT32_MAX && height <= INT32_MAX && width * height <= INT32_MAX / 3;
+}
+
 // Packs the bitmap from a judge of each pixel: rows top first, each
 // ceil(width / 8) bytes, the leftmost pixel in the most significant bit.
 template <typename IsDark>
-int packBitmap(int64_t width, int64_t height, IsDark isDark, Image* image)
+int packBitmap(uint64_t width, uint64_t height, IsDark isDark, Image* image)
 {
-    if (width < 0 || height < 0 || width > INT32_MAX || height > INT32_MAX || 3 * width * height > INT32_MAX) {
+    if (!fitsInt32(width, height)) {
         return -3;
     }
     const size_t rowBytes = (size_t(width) + 7) / 8;
@@ -30,8 +37,8 @@ int packBitmap(int64_t width, int64_t height, IsDark isDark, Image* image)
     if (bits == nullptr) {
         return -3;
     }
-    for (int64_t y = 0; y < height; ++y) {
-        for (int64_t x = 0; x < width; ++x) {
+    for (uint64_t y = 0; y < height; ++y) {
+        for (uint64_t x = 0; x < width; ++x) {
             if (isDark(x, y)) {
                 bits[size_t(y) * rowBytes + size_t(x) / 8] |= uint8_t(0x80u >> (x % 8));
             }
@@ -135,17 +142,19 @@ int convertPng(upng_decoder* png, Image* image)
     if (components < 1 || components > 4 || (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16)) {
         return -2;
     }
+    if (!fitsInt32(width, height)) {
+        return -3;
+    }
     const uint64_t pixelBits = uint64_t(components) * depth;
     // Never read past what the decoder holds, whatever it reports.
     if ((width * height * pixelBits + 7) / 8 > upng_get_size(png)) {
         return -2;
     }
     const unsigned char* buffer = upng_get_buffer(png);
-    return packBitmap(
-        int64_t(width), int64_t(height),
-        [&](int64_t x, int64_t y) { return pngGrey(buffer, (uint64_t(y) * width + uint64_t(x)) * pixelBits,
-                                                    components, depth) < kThreshold; },
-        image);
+    const auto isDark = [&](uint64_t x, uint64_t y) {
+        return pngGrey(buffer, (y * width + x) * pixelBits, components, depth) < kThreshold;
+    };
+    return packBitmap(width, height, isDark, image);
 }
 
 int openPng(const char* path, Image* image)
@@ -167,9 +176,8 @@ int openBmp(const char* path, Image* image)
         return -1;
     }
     const size_t stride = (3 * size_t(bmp.width) + 3) / 4 * 4;
-    const int result = packBitmap(
-        bmp.width, bmp.height,
-        [&](int64_t x, int64_t y) { return bmp.data[size_t(y) * stride + 3 * size_t(x)] < kThreshold; }, image);
+    const auto isDark = [&](uint64_t x, uint64_t y) { return bmp.data[y * stride + 3 * x] < kThreshold; };
+    const int result = packBitmap(uint64_t(bmp.width), uint64_t(bmp.height), isDark, image);
     bmpread_free(&bmp);
     return result;
 }

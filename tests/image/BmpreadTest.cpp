@@ -3,8 +3,10 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "BmpFile.h"
 #include "fuzz/BmpFuzz.h"

@@ -175,6 +175,8 @@ TEST(ImageOpen, PngPixelsAreDarkBelowGrey128)
         {"half-transparent black is light grey", 6, 8, 1, {octets({0, 0, 0, 120})}, octets({0})},
         {"16-bit samples by their high byte", 2, 16, 2,
          {octets({0x7F, 0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x80, 0, 0x80, 0, 0x80, 0})}, "\x80"},
+        {"no rows, no bytes", 0, 8, 5, {}, ""},
+        {"no columns, no bytes", 0, 8, 0, {"", ""}, ""},
         {"16-bit alpha over white", 6, 16, 2, {octets({0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF})},
          "\x80"},
     };
