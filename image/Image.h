@@ -25,7 +25,8 @@ struct Image
 
 // Fills the record and returns 0, or returns a negative code with nothing in
 // the record to use or release:
-//  -1 no or an unknown extension; a raw or BMP file that cannot be read or a
+//  -1 no path or record; no or an unknown extension; a raw or BMP file
+//     that cannot be read (missing, not a regular file, over its cap) or a
 //     BMP the reader refuses; no PNG decoder record;
 //  -2 the PNG decoder's error (a missing PNG included); a raw name without
 //     the "_" or the "x" of its size;
