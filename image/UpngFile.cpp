@@ -1,6 +1,6 @@
 // Reading a PNG file whole for the decoder. Names of files reach here from
-// remote clients, so only a regular file of bounded size is read, and the
-// open never waits (a FIFO would block the calling thread).
+// remote clients, so only a regular file of bounded size is read, and
+// nothing waits (a FIFO would block the calling thread).
 
 #include "image/Upng.h"
 
@@ -36,13 +36,19 @@ bool readWhole(int fd, uint8_t* data, size_t size)
 // Reads the file into the record, or sets the record's error.
 void loadFile(upng_decoder* upng, const char* path)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Checked before opening too: opening a device can act on it.
+    struct stat info;
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        upng->error = UPNG_NOT_OPENED;
+        upng->error_line = UPNG_CHECK_FILE_NOT_REGULAR;
+        return;
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         upng->error = UPNG_NOT_OPENED;
         upng->error_line = UPNG_CHECK_FILE_OPEN;
         return;
     }
-    struct stat info;
     uint8_t* data = nullptr;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         upng->error = UPNG_NOT_OPENED;
