@@ -53,15 +53,6 @@ const FixedCodes& fixedCodes()
     return codes;
 }
 
-uint32_t reverseBits(uint32_t code, unsigned length)
-{
-    uint32_t reversed = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        reversed = (reversed << 1) | ((code >> i) & 1u);
-    }
-    return reversed;
-}
-
 uint64_t loadLittleEndian64(const uint8_t* p)
 {
     uint64_t word;
@@ -127,6 +118,9 @@ struct Inflater {
     size_t pos = 0;
 
     uint32_t storedBlock();
+    // Reads total code lengths coded with lengthCode, runs expanded.
+    uint32_t readLengths(const UpngHuffman& lengthCode, uint8_t* lengths, unsigned total);
+    // Reads a dynamic block's codes into the tables.
     uint32_t dynamicCodes(UpngInflateTables& tables, UpngHuffman& literal, UpngHuffman& distance);
     uint32_t inflate_huffman(const UpngHuffman& literal, const UpngHuffman& distance);
 };
@@ -163,24 +157,9 @@ uint32_t Inflater::storedBlock()
     return UPNG_CHECK_NONE;
 }
 
-uint32_t Inflater::dynamicCodes(UpngInflateTables& tables, UpngHuffman& literal, UpngHuffman& distance)
+uint32_t Inflater::readLengths(const UpngHuffman& lengthCode, uint8_t* lengths, unsigned total)
 {
     BitReader& r = reader;
-    r.refill();
-    const unsigned hlit = r.take(5) + 257;
-    const unsigned hdist = r.take(5) + 1;
-    const unsigned hclen = r.take(4) + 4;
-    uint8_t codeLengths[19] = {};
-    for (unsigned i = 0; i < hclen; ++i) {
-        r.refill();
-        codeLengths[CLCL[i]] = uint8_t(r.take(3));
-    }
-    UpngHuffman lengthCode{tables.codeLength, 0, 0};
-    if (!huffman_tree_create_lengths(lengthCode, codeLengths, 19, 7)) {
-        return UPNG_CHECK_CODE_LENGTH_CODE;
-    }
-    uint8_t lengths[UPNG_LITERAL_SYMBOLS + UPNG_DISTANCE_SYMBOLS] = {};
-    const unsigned total = hlit + hdist;
     unsigned i = 0;
     while (i < total) {
         r.refill();
@@ -210,6 +189,29 @@ uint32_t Inflater::dynamicCodes(UpngInflateTables& tables, UpngHuffman& literal,
         }
         std::memset(lengths + i, value, repeat);
         i += repeat;
+    }
+    return UPNG_CHECK_NONE;
+}
+
+uint32_t Inflater::dynamicCodes(UpngInflateTables& tables, UpngHuffman& literal, UpngHuffman& distance)
+{
+    BitReader& r = reader;
+    r.refill();
+    const unsigned hlit = r.take(5) + 257;
+    const unsigned hdist = r.take(5) + 1;
+    const unsigned hclen = r.take(4) + 4;
+    uint8_t codeLengths[19] = {};
+    for (unsigned i = 0; i < hclen; ++i) {
+        r.refill();
+        codeLengths[CLCL[i]] = uint8_t(r.take(3));
+    }
+    UpngHuffman lengthCode{tables.codeLength, 0, 0};
+    if (!huffman_tree_create_lengths(lengthCode, codeLengths, 19, 7)) {
+        return UPNG_CHECK_CODE_LENGTH_CODE;
+    }
+    uint8_t lengths[UPNG_LITERAL_SYMBOLS + UPNG_DISTANCE_SYMBOLS] = {};
+    if (const uint32_t check = readLengths(lengthCode, lengths, hlit + hdist)) {
+        return check;
     }
     if (lengths[END_OF_BLOCK] == 0) {
         return UPNG_CHECK_NO_END_OF_BLOCK;
@@ -300,68 +302,6 @@ uint32_t zlibHeaderCheck(const uint8_t* src, size_t srcSize)
 }
 
 } // namespace
-
-bool huffman_tree_create_lengths(UpngHuffman& code, const uint8_t* lengths, unsigned count,
-                                 unsigned maxRootBits)
-{
-    unsigned perLength[UPNG_MAX_CODE_BITS + 1] = {};
-    for (unsigned s = 0; s < count; ++s) {
-        ++perLength[lengths[s]];
-    }
-    perLength[0] = 0;
-    unsigned maxLength = 0;
-    long left = 1;
-    for (unsigned len = 1; len <= UPNG_MAX_CODE_BITS; ++len) {
-        left = left * 2 - long(perLength[len]);
-        if (left < 0) {
-            return false;
-        }
-        if (perLength[len] != 0) {
-            maxLength = len;
-        }
-    }
-    code.rootBits = maxLength < maxRootBits ? maxLength : maxRootBits;
-    code.subBits = maxLength - code.rootBits;
-    const uint32_t unused = uint32_t(maxLength) << 16;
-    const uint32_t rootSize = 1u << code.rootBits;
-    const uint32_t subSize = 1u << code.subBits;
-    for (uint32_t i = 0; i < rootSize; ++i) {
-        code.entries[i] = unused;
-    }
-    uint32_t nextCode[UPNG_MAX_CODE_BITS + 1] = {};
-    for (unsigned len = 1, value = 0; len <= UPNG_MAX_CODE_BITS; ++len) {
-        value = (value + perLength[len - 1]) << 1;
-        nextCode[len] = value;
-    }
-    uint32_t used = rootSize;
-    for (unsigned s = 0; s < count; ++s) {
-        const unsigned len = lengths[s];
-        if (len == 0) {
-            continue;
-        }
-        const uint32_t reversed = reverseBits(nextCode[len]++, len);
-        const uint32_t entry = s | uint32_t(len) << 16;
-        if (len <= code.rootBits) {
-            for (uint32_t i = reversed; i < rootSize; i += 1u << len) {
-                code.entries[i] = entry;
-            }
-            continue;
-        }
-        uint32_t& link = code.entries[reversed & (rootSize - 1)];
-        if (!(link & UPNG_HUFFMAN_LINK)) {
-            for (uint32_t i = 0; i < subSize; ++i) {
-                code.entries[used + i] = unused;
-            }
-            link = UPNG_HUFFMAN_LINK | used;
-            used += subSize;
-        }
-        uint32_t* sub = code.entries + (link & 0xFFFF);
-        for (uint32_t i = reversed >> code.rootBits; i < subSize; i += 1u << (len - code.rootBits)) {
-            sub[i] = entry;
-        }
-    }
-    return true;
-}
 
 uint32_t upng_zlib_inflate(UpngInflateTables& tables, uint8_t* out, size_t outSize,
                            const uint8_t* src, size_t srcSize)
