@@ -195,11 +195,16 @@ void MQTTClient::setEnableServerCertAuth(bool on)
 bool MQTTClient::connect()
 {
     log(Log::Debug, "Connecting to '%s'", copyUrl().c_str());
-    if (!MQTTLibraryThread::current()) {
+    const bool libraryThread = MQTTLibraryThread::current();
+    if (!libraryThread) {
         releaseRetired();
     }
     try {
-        const std::shared_ptr<Connection> connection = connectionForConnect();
+        const std::shared_ptr<Connection> connection = connectionForConnect(libraryThread);
+        if (!connection) {
+            Log::error("[MQTTClient] A new broker address or client id is not taken on the library's thread.");
+            return false;
+        }
         keepToken(connection->client->connect(optionsForConnect(), nullptr, connection->connectListener));
         return true;
     } catch (const mqtt::exception& e) {
@@ -351,7 +356,7 @@ bool MQTTClient::start(const std::function<mqtt::token_ptr(Connection&)>& operat
     }
 }
 
-std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect()
+std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool libraryThread)
 {
     std::shared_ptr<Connection> replaced;
     std::shared_ptr<Connection> connection;
@@ -359,6 +364,9 @@ std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect()
         std::lock_guard<std::mutex> lock(mMutex);
         if (mConnection && mConnection->url == mUrl && mConnection->clientId == mClientId) {
             return mConnection;
+        }
+        if (libraryThread) {
+            return nullptr;
         }
         connection = std::make_shared<Connection>(mListener, mUrl, mClientId, *this);
         replaced = std::exchange(mConnection, connection);
