@@ -128,13 +128,17 @@ private:
     // nullptr when a new one would be needed on a library thread. Throws the
     // library's exception when it cannot be made.
     std::shared_ptr<Connection> connectionForConnect(bool libraryThread);
-    // Releases the retired library clients that are no longer connected.
+    // Releases the retired library clients that are no longer connected and
+    // that no other thread is using.
     // Never on a library thread.
     void releaseRetired();
     // The connect options to send: the stored ones with the credentials
     // that may be sent.
     mqtt::connect_options optionsForConnect();
     void keepToken(const mqtt::token_ptr& token);
+    // Applies change to the TLS options and copies them into the connect
+    // options.
+    void changeSsl(const std::function<void(mqtt::ssl_options&)>& change);
 
     std::atomic<bool> mLogEnabled{false};
     MQTTClientListener* const mListener;

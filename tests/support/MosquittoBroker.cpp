@@ -197,7 +197,8 @@ bool MosquittoBroker::waitAccepting(int timeoutMs) const
     for (int waited = 0; waited <= timeoutMs; waited += kPollMs) {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         const sockaddr_in address = loopback(mPort);
-        const bool accepted = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+        const bool accepted =
+            fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
         if (fd >= 0) {
             close(fd);
         }
