@@ -85,26 +85,3 @@ TEST(MQTTConfig, SwitchesAreOnOnlyForTheTrueWords)
         EXPECT_EQ(config.getLogSubscriptions(), c.expected) << c.value;
     }
 }
-
-TEST(MQTTConfig, SettersStoreTheirOwnTypes)
-{
-    MQTT::Config config("tavo/lumacore", "MQTT");
-    config.setUrl("broker:1");
-    config.setUsername("u");
-    config.setPassword("p");
-    config.setClientId("c");
-    config.setBase("b");
-    config.setKeepAlive(45);
-    config.setLogPayload(true);
-    config.setLogSubscriptions(true);
-    config.setLogPublished(true);
-    config.setLogReceived(true);
-    EXPECT_EQ(config.toJson(), json::parse(R"({
-        "base": "b", "clientId": "c", "keepAliveSec": 45,
-        "log": {"payload": true, "published": true, "received": true, "subscriptions": true},
-        "password": "p", "url": "broker:1", "username": "u"})"));
-    // A copy is independent.
-    MQTT::Config copy = config;
-    copy.setUrl("other:2");
-    EXPECT_EQ(config.getUrl(), "broker:1");
-}
