@@ -18,27 +18,68 @@ const char* yesNo(bool value)
 }
 } // namespace
 
+// Passes the library client's callbacks on until it is retired. This stands
+// in for the library's disable_callbacks(), which takes the wrapper's lock
+// and then the C library's, the reverse of the library's own threads, and
+// so can deadlock against a callback under way.
+class CallbackGate : public mqtt::callback
+{
+public:
+    explicit CallbackGate(mqtt::callback& target) : mTarget(target) {}
+
+    void retire() { mRetired = true; }
+
+    void connected(const std::string& cause) override
+    {
+        if (!mRetired) {
+            mTarget.connected(cause);
+        }
+    }
+    void connection_lost(const std::string& cause) override
+    {
+        if (!mRetired) {
+            mTarget.connection_lost(cause);
+        }
+    }
+    void message_arrived(mqtt::const_message_ptr message) override
+    {
+        if (!mRetired) {
+            mTarget.message_arrived(std::move(message));
+        }
+    }
+    void delivery_complete(mqtt::delivery_token_ptr token) override
+    {
+        if (!mRetired) {
+            mTarget.delivery_complete(std::move(token));
+        }
+    }
+
+private:
+    mqtt::callback& mTarget;
+    std::atomic<bool> mRetired{false};
+};
+
 struct MQTTClient::Connection {
     Connection(MQTTClientListener* listener, const std::string& url, const std::string& clientId,
                mqtt::callback& callback)
-        : url(url), clientId(clientId), connectListener(listener), disconnectListener(listener),
+        : url(url), clientId(clientId), gate(callback), connectListener(listener), disconnectListener(listener),
           subscribeListener(listener), unsubscribeListener(listener), publishListener(listener),
           client(std::make_unique<mqtt::async_client>(url, clientId, &persistence))
     {
-        client->set_callback(callback);
+        client->set_callback(gate);
     }
 
     // Passes nothing on any more and asks the broker to end the session; a
     // client that is not connected refuses, which changes nothing.
     void retire()
     {
+        gate.retire();
         connectListener.retire();
         disconnectListener.retire();
         subscribeListener.retire();
         unsubscribeListener.retire();
         publishListener.retire();
         try {
-            client->disable_callbacks();
             client->disconnect(0, nullptr, disconnectListener);
         } catch (const mqtt::exception&) {
         }
@@ -46,6 +87,7 @@ struct MQTTClient::Connection {
 
     const std::string url;
     const std::string clientId;
+    CallbackGate gate;
     MQTTConnectListener connectListener;
     MQTTDisconnectListener disconnectListener;
     MQTTSubscribeListener subscribeListener;
@@ -359,8 +401,8 @@ bool MQTTClient::start(const std::function<mqtt::token_ptr(Connection&)>& operat
 
 std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool libraryThread)
 {
-    std::shared_ptr<Connection> replaced;
-    std::shared_ptr<Connection> connection;
+    std::string url;
+    std::string clientId;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         if (mConnection && mConnection->url == mUrl && mConnection->clientId == mClientId) {
@@ -369,7 +411,15 @@ std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool li
         if (libraryThread) {
             return nullptr;
         }
-        connection = std::make_shared<Connection>(mListener, mUrl, mClientId, *this);
+        url = mUrl;
+        clientId = mClientId;
+    }
+    // Made without our lock: the library takes its own lock here, and its
+    // threads hold that one while they call us.
+    const auto connection = std::make_shared<Connection>(mListener, url, clientId, *this);
+    std::shared_ptr<Connection> replaced;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
         replaced = std::exchange(mConnection, connection);
         if (replaced) {
             mRetired.push_back(replaced);
@@ -420,6 +470,7 @@ mqtt::connect_options MQTTClient::optionsForConnect()
 
 void MQTTClient::keepToken(const mqtt::token_ptr& token)
 {
+    mqtt::token_ptr previous; // released after the lock
     std::lock_guard<std::mutex> lock(mMutex);
-    mLastToken = token;
+    previous = std::exchange(mLastToken, token);
 }
