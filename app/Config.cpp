@@ -101,9 +101,7 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
         outcome = failure(Step::Rename);
     }
     if (outcome.failed != Step::Done) {
-        const int error = outcome.error;
         unlink(temporary.c_str());
-        outcome.error = error;
         return outcome;
     }
     const int dir = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -117,21 +115,29 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return outcome;
 }
 
+void maskInPlace(json& config)
+{
+    if (config.is_object()) {
+        for (auto& [key, value] : config.items()) {
+            if (key == "password" && !value.is_null() && value != "") {
+                value = kMask;
+            } else {
+                maskInPlace(value);
+            }
+        }
+    } else if (config.is_array()) {
+        for (json& element : config) {
+            maskInPlace(element);
+        }
+    }
+}
+
 } // namespace
 
 json maskPasswords(const json& config)
 {
     json masked = config;
-    if (masked.is_object()) {
-        for (auto& [key, value] : masked.items()) {
-            const bool secret = key == "password" && !value.is_null() && value != "";
-            value = secret ? json(kMask) : maskPasswords(value);
-        }
-    } else if (masked.is_array()) {
-        for (json& element : masked) {
-            element = maskPasswords(element);
-        }
-    }
+    maskInPlace(masked);
     return masked;
 }
 
