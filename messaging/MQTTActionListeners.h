@@ -14,6 +14,16 @@
 
 #include "messaging/MQTTClientListener.h"
 
+// Marks the threads that ever ran a library callback, so that a library
+// client is never destroyed on one of them (that hangs).
+class MQTTLibraryThread
+{
+public:
+    // Called first by every callback.
+    static void mark();
+    static bool current();
+};
+
 class MQTTActionListener : public virtual mqtt::iaction_listener
 {
 public:

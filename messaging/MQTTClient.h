@@ -27,6 +27,7 @@
 //   sets them.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -115,11 +116,16 @@ private:
 
     // The current library client, or nullptr before the first connect().
     std::shared_ptr<Connection> current() const;
+    std::string copyUrl() const;
+    // Runs operation on the current library client and keeps its token;
+    // false (logged) without a client or when the library refuses.
+    bool start(const std::function<mqtt::token_ptr(Connection&)>& operation);
     // Makes a library client for the current url and client id unless the
     // current one already has them; retires the one it replaces. Throws the
     // library's exception when it cannot be made.
     std::shared_ptr<Connection> connectionForConnect();
     // Releases the retired library clients that are no longer connected.
+    // Never on a library thread.
     void releaseRetired();
     // The connect options to send: the stored ones with the credentials
     // that may be sent.
