@@ -1,0 +1,239 @@
+// MQTT::Client: the process's one MQTT endpoint. It owns a topic root (the
+// "base"), the connection (MQTTClient) configured from an MQTT::Config, the
+// handler tables and a root LambdaTree under which adaptors mount their
+// subtrees. It keeps the connection up while it runs: a lost connection or a
+// failed attempt is retried every 2000 ms without limit, and after every
+// connection a short-lived thread subscribes every registered topic and then
+// emits `connected`.
+//
+// The code is split by concern: ClientLifecycle.cpp (construction, start,
+// stop, settings, the connection callbacks), ClientWorker.cpp (the worker
+// thread: reconnection, deferred restarts and delayed retries) and
+// ClientPublish.cpp (publishing, the subscriptions thread, logging).
+//
+// Threading:
+// - start, stop, restart and setConfig come from the main thread, the stop
+//   path and the worker; lifecycleMutex serialises them. The listener
+//   callbacks run on the MQTT library's threads and never take
+//   lifecycleMutex, never sleep and never wait on a library token: retries
+//   go to the worker thread, which alone starts reconnection attempts.
+// - A setConfig that must restart the client while on a library thread hands
+//   the restart to the worker, so the library client is never waited for or
+//   released on one of its own threads.
+// - settingsMutex guards `config` and `logName`; it is a leaf, held only to
+//   copy values.
+// - workerMutex guards the worker's job queue and the connection-attempt
+//   state; it is a leaf and no job runs under it.
+// - mapsMutex guards the handler tables; it is held only to read or change
+//   them, never while a handler runs or a library call is made.
+// - Lock order: lifecycleMutex, then the mutex of one of this client's own
+//   signals, then mapsMutex; settingsMutex and workerMutex are leaves.
+//   Nothing that holds a signal's mutex or mapsMutex starts, stops or
+//   restarts the client.
+// - Slots of `starting` and `stopping` run on the caller of start/stop,
+//   `disconnected` and `subscribed` on a library thread, `connected` on the
+//   subscriptions thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "foundation/Semaphore.h"
+#include "foundation/Signal.h"
+#include "messaging/MQTTClient.h"
+#include "messaging/Config.h"
+
+namespace MQTT {
+
+// The system's own numbering; it differs from MQTT's.
+enum class QoS : int32_t { AtLeastOnce = 0, AtMostOnce = 1, ExactlyOnce = 2 };
+enum class Retained : int32_t { Yes = 0, No = 1 };
+
+struct Message
+{
+    Message(const std::string& topic, const std::string& payload, Retained retained, QoS qos);
+
+    std::string topic;
+    std::string payload;
+    Retained retained;
+    QoS qos;
+};
+
+class Client : public MQTTClientListener
+{
+public:
+    // Builds the client with the settings' defaults; connects nothing.
+    Client(const std::string& base, const std::string& name);
+    // Stops a running client and releases the connection before anything
+    // its callbacks use.
+    ~Client() override;
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Connects with the current settings; does nothing while running.
+    void start();
+    // Emits `stopping`, waits 200 ms and disconnects; does nothing while
+    // stopped. No reconnection follows.
+    void stop();
+    // stop() then start(), only while running.
+    void restart();
+    bool isRunning() const { return running.load(); }
+    bool isConnected() const;
+    // Takes one connection's post: ms < 0 waits without limit, 0 only
+    // tests, > 0 waits at most ms. Each connection releases one waiter.
+    bool waitConnected(int ms);
+
+    // Takes the settings; a different configuration restarts a running
+    // client (on the worker thread when called on a library thread). Always
+    // true.
+    bool setConfig(const Config& newConfig);
+    Config getConfig() const;
+    std::string getLogName() const;
+    void setLogName(const std::string& name);
+
+    // Publishes under the base when prefixBase, else on the topic as given.
+    // Always true: a failed publish is only logged.
+    bool publish(const Message& message, bool prefixBase);
+
+    // Logs "[<logName>::Client] " followed by fmt.
+    void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
+
+    // The MQTT QoS number a QoS value goes out as (anything unknown as 0),
+    // and the QoS value a received MQTT QoS number maps back to.
+    static int toMqttQos(QoS qos);
+    static QoS fromMqttQos(int qos);
+
+    // MQTTClientListener; library threads only.
+    void onConnected() override;
+    void onDisconnected() override;
+    void onSubscribed(const std::string& topic) override;
+    void onUnsubscribed(const std::string& topic) override;
+    void onMessageSent(int id) override;
+    void onMessageDelivered(int id) override;
+    void onMessageReceived(const std::string& topic, const std::string& payload, int qos,
+                           bool retained) override;
+    void onConnectFailed(const std::string& reason) override;
+    void onSubscribeFailed(const std::string& topic) override;
+    void onUnsubscribeFailed(const std::string& topic) override;
+    void onMessageSendFailed(int id) override;
+
+    // After each connection, once its subscriptions are requested.
+    Signal<> connected;
+    // On every lost connection and every completed disconnect.
+    Signal<> disconnected;
+    // By start(), before the client counts as running.
+    Signal<> starting;
+    // By stop() and restart(), at least 200 ms before the disconnect.
+    Signal<> stopping;
+    // With the topic of every granted subscription.
+    Signal<std::string> subscribed;
+
+    static constexpr int kRetryDelayMs = 2000;
+    static constexpr int kStopDelayMs = 200;
+    // How long stop() waits for the broker to confirm the disconnect.
+    static constexpr int kDisconnectWaitMs = 2000;
+    // Jobs waiting on the worker thread; more are dropped with a warning.
+    static constexpr size_t kMaxWorkerJobs = 256;
+
+private:
+    // The switches and the base, read together under settingsMutex.
+    struct Settings
+    {
+        std::string url;
+        std::string base;
+        bool logPayload;
+        bool logSubscriptions;
+        bool logPublished;
+        bool logReceived;
+    };
+    Settings settings() const;
+
+    // Marks a library callback for its whole run: counted so the destructor
+    // can wait for callbacks in progress, and noted per thread so nothing
+    // waits for the library on its own thread.
+    class CallbackScope
+    {
+    public:
+        explicit CallbackScope(Client& client);
+        ~CallbackScope();
+        // False once the client is being destroyed: the callback does nothing.
+        bool live() const { return isLive; }
+
+    private:
+        Client& client;
+        bool isLive;
+    };
+    static bool onLibraryThread();
+
+    void startLocked();
+    void stopLocked();
+    // Starts one connection attempt unless one is in flight; a refused
+    // attempt is logged and retried.
+    void beginConnect();
+    // Plans one attempt kRetryDelayMs from now, unless one is planned or in
+    // flight. Any thread.
+    void scheduleReconnect();
+    // The planned attempt, on the worker.
+    void reconnect();
+    // Runs job on the worker after delayMs; false (logged) when the queue is
+    // full or the worker has stopped.
+    bool schedule(int delayMs, std::function<void()> job);
+    void workerLoop();
+    void stopWorker();
+
+    void subscriptionsThreadBody();
+    void subscriptionFunction();
+
+    std::atomic<bool> running{false};
+    std::string logName;
+    Config config;
+    mutable std::mutex settingsMutex;
+
+    Semaphore connectedSemaphore;
+    std::mutex lifecycleMutex;
+
+    mutable std::mutex mapsMutex;
+    std::map<std::string, std::function<void(const Message&)>> internalCommands;
+    std::map<std::string, std::function<void(const Message&)>> externalCommands;
+    std::map<std::string, std::function<std::string(const std::string& name, const std::string& payload,
+                                                     const std::string& id)>>
+        rpcHandlers;
+    std::set<std::string> expectedRpcs;
+    std::set<std::string> expectedResponses;
+
+
+    // The worker: jobs by due time (equal times in arrival order), the
+    // connection-attempt state and the count of live subscriptions threads.
+    std::mutex workerMutex;
+    std::condition_variable workerWake;
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> jobs;
+    bool workerStopping = false;
+    bool attemptInFlight = false;
+    bool reconnectPlanned = false;
+    int subscriptionThreads = 0;
+    std::condition_variable subscriptionThreadsDone;
+    // Set when the library reports a disconnect; stop() waits for it.
+    bool disconnectSeen = false;
+    std::condition_variable disconnectDone;
+    std::thread worker;
+
+    // Listener callbacks in progress; none may start once `closing` is set.
+    std::atomic<int> activeCallbacks{0};
+    std::atomic<bool> closing{false};
+
+    // Declared last so that it is released first: its callbacks reach
+    // everything above.
+    std::unique_ptr<MQTTClient> connection;
+};
+
+} // namespace MQTT
