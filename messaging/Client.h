@@ -8,8 +8,10 @@
 //
 // The code is split by concern: ClientLifecycle.cpp (construction, start,
 // stop, settings, the connection callbacks), ClientWorker.cpp (the worker
-// thread: reconnection, deferred restarts and delayed retries) and
-// ClientPublish.cpp (publishing, the subscriptions thread, logging).
+// thread: reconnection, deferred restarts and delayed retries),
+// ClientPublish.cpp (publishing, the subscriptions thread, logging),
+// ClientRpc.cpp (registration, rpc() and command()), ClientDispatch.cpp
+// (received messages) and ClientTopics.cpp (topic parsing and payloads).
 //
 // Threading:
 // - start, stop, restart and setConfig come from the main thread, the stop
@@ -26,6 +28,12 @@
 //   state; it is a leaf and no job runs under it.
 // - mapsMutex guards the handler tables; it is held only to read or change
 //   them, never while a handler runs or a library call is made.
+//   rpcCallsMutex guards rpcCalls, commandCallsMutex commandCalls and
+//   randomMutex the id generator; none of these is held with another.
+// - Received messages are dispatched on the library thread that delivered
+//   them; every handler runs there with no lock of this class held, so a
+//   handler may register and remove handlers. rpc() and command() block
+//   their caller until the reply or the time-out.
 // - Lock order: lifecycleMutex, then the mutex of one of this client's own
 //   signals, then mapsMutex; settingsMutex and workerMutex are leaves.
 //   Nothing that holds a signal's mutex or mapsMutex starts, stops or
@@ -43,9 +51,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "foundation/Log.h"
 #include "foundation/Semaphore.h"
@@ -104,6 +116,72 @@ public:
     // Publishes under the base when prefixBase, else on the topic as given.
     // Always true: a failed publish is only logged.
     bool publish(const Message& message, bool prefixBase);
+
+    using CommandHandler = std::function<void(const Message&)>;
+    using RpcHandler =
+        std::function<std::string(const std::string& name, const std::string& payload, const std::string& id)>;
+    // The parts of an RPC topic; all empty when the topic does not parse.
+    struct RpcData
+    {
+        std::string issuer;
+        std::string name;
+        std::string id;
+    };
+
+    // Registration: each changes its table (an existing key keeps its first
+    // handler) and, while running, (un)subscribes at once; false when the
+    // library refuses or, for the unsubscribe forms of commands and RPCs,
+    // when the key was not registered. While stopped only the tables change:
+    // every connection subscribes them all. Any thread but a handler's own
+    // table walk.
+    // topic is relative to the base when internal, a full topic otherwise.
+    bool subscribeCommand(const std::string& topic, CommandHandler handler, bool internal);
+    bool unsubscribeCommand(const std::string& topic, bool internal);
+    // Serves <base>/<name>/request/[issuer/]id.
+    bool subscribeRpc(const std::string& name, RpcHandler handler);
+    bool unsubscribeRpc(const std::string& name);
+    // Awaits responses on <target>/response/+.
+    bool subscribeExpectedRpc(const std::string& target);
+    bool unsubscribeExpectedRpc(const std::string& target);
+    bool subscribeExpectedResponse(const std::string& topic);
+    bool unsubscribeExpectedResponse(const std::string& topic);
+
+    // Publishes payload on <target>/request/<random id> and waits up to
+    // timeoutMs for the response: (true, its payload) or (false, "").
+    // Blocks the caller: never call it on a library thread.
+    std::pair<bool, std::string> rpc(const std::string& target, const std::string& payload,
+                                     unsigned long timeoutMs);
+    // Publishes payload on topic and waits up to timeoutMs for a message on
+    // responseTopic; a second call for one response topic replaces the first.
+    std::pair<bool, std::string> command(const std::string& topic, const std::string& responseTopic,
+                                         const std::string& payload, unsigned long timeoutMs);
+
+    // Dispatch steps of a received message, in the order they are offered
+    // it; each is true when it took the message.
+    bool handleReceivedCommandResponse(const Message& message);
+    bool handleReceivedCommandInternal(const Message& message);
+    bool handleReceivedCommandExternal(const Message& message);
+    bool handleReceivedRpcRequest(const Message& message);
+    bool handleReceivedRpcResponse(const Message& message);
+
+    // <base>/<name>/request/[issuer/]id; an empty name or issuer does not parse.
+    RpcData parseRpcTopicRequest(const std::string& topic) const;
+    // <name>/response/<id>.
+    RpcData parseRpcTopicResponse(const std::string& topic) const;
+    // Removes the first occurrence of part, folds "//" and drops one leading
+    // "/"; topic unchanged when part is empty or absent.
+    static std::string removeTopicPart(const std::string& topic, const std::string& part);
+    // MQTT-like matching with this system's rules: "+" levels, a trailing "#"
+    // (which also matches a mere prefix: "a/#" matches "ab").
+    static bool topicMatch(const std::string& topic, const std::string& pattern);
+    // Logs the failure and builds the message for <base>/error:
+    // {"command": topic, "error": error}, not retained, QoS 0.
+    Message makeErrorMessage(const nlohmann::json& error, const std::string& topic) const;
+    // RPC replies; "error" and "data" are left out when null, {} or [].
+    static std::string makeRpcFailed(const nlohmann::json& error, const nlohmann::json& data);
+    static std::string makeRpcCompleted(const nlohmann::json& data);
+    // Compact JSON text; invalid UTF-8 is replaced instead of thrown.
+    static std::string toText(const nlohmann::json& value);
 
     // Logs "[<logName>::Client] " followed by fmt.
     void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
@@ -193,6 +271,18 @@ private:
 
     void subscriptionsThreadBody();
     void subscriptionFunction();
+    // Subscribes at QoS 0, with the debug line "Subscribing to <what> '...'"
+    // when the subscriptions switch is on.
+    bool subscribeTopic(const char* what, const std::string& topic);
+
+    // One outstanding rpc() or command(): its completion fulfils the call
+    // once; later responses, and any after the call returned, are dropped.
+    using Completion = std::shared_ptr<CommandHandler>;
+    using PendingCalls = std::map<std::string, Completion>;
+    // Registers a completion under key, publishes request and waits.
+    std::pair<bool, std::string> awaitReply(std::mutex& callsMutex, PendingCalls& calls, const std::string& key,
+                                            const Message& request, unsigned long timeoutMs);
+    std::string nextRpcId();
 
     std::atomic<bool> running{false};
     std::string logName;
@@ -211,6 +301,15 @@ private:
     std::set<std::string> expectedRpcs;
     std::set<std::string> expectedResponses;
 
+    std::mutex rpcCallsMutex;
+    PendingCalls rpcCalls;
+    std::mutex commandCallsMutex;
+    PendingCalls commandCalls;
+
+    // Draws RPC ids; randomMutex guards both.
+    std::mutex randomMutex;
+    std::linear_congruential_engine<uint64_t, 16807, 0, 2147483647> randomEngine;
+    std::uniform_int_distribution<int> distribution{10000, 99999};
 
     // The worker: jobs by due time (equal times in arrival order), the
     // connection-attempt state and the count of live subscriptions threads.

@@ -37,6 +37,10 @@ Client::Client(const std::string& base, const std::string& name)
     : logName(name), config(base, name), connectedSemaphore("", 0, 1),
       connection(std::make_unique<MQTTClient>(this))
 {
+    const auto nanoseconds =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    const uint64_t seed = static_cast<uint64_t>(nanoseconds.count()) % 2147483647u;
+    randomEngine.seed(seed == 0 ? 1 : seed);
     worker = std::thread(&Client::workerLoop, this);
 }
 

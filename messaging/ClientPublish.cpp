@@ -44,19 +44,6 @@ bool Client::publish(const Message& message, bool prefixBase)
     return true;
 }
 
-void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)
-{
-    CallbackScope scope(*this);
-    if (!scope.live())
-        return;
-    const Settings current = settings();
-    if (current.logReceived) {
-        const std::string shown = current.logPayload ? " : " + payload : std::string();
-        log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos, topic.c_str(),
-            shown.c_str());
-    }
-}
-
 void Client::subscriptionsThreadBody()
 {
     log(Log::Info, "Subscriptions thread started!");

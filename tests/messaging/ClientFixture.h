@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "messaging/Client.h"
 #include "tests/support/MosquittoBroker.h"
@@ -40,18 +43,46 @@ protected:
         client->setConfig(clientConfig(broker.url(), clientId, base));
         client->starting.connect([this] { ++starts; });
         client->stopping.connect([this] { ++stops; });
+        client->subscribed.connect([this](const std::string& topic) {
+            std::lock_guard<std::mutex> lock(mutex);
+            granted.push_back(topic);
+        });
     }
 
-    // Starts the client and waits for its connection.
-    void startConnected()
+    // Starts the client and waits for its connection and for this many
+    // subscriptions to be granted.
+    void startConnected(size_t subscriptions = 0)
     {
         client->start();
         ASSERT_TRUE(client->waitConnected(10000));
+        ASSERT_TRUE(waitGranted(subscriptions));
+    }
+    // Waits until count subscriptions have been granted since the last clear.
+    bool waitGranted(size_t count)
+    {
+        for (int waited = 0; waited < 10000; waited += 20) {
+            if (grantedTopics().size() >= count)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    std::vector<std::string> grantedTopics()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return granted;
+    }
+    void clearGranted()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        granted.clear();
     }
 
     MosquittoBroker broker;
     std::string clientId;
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
+    std::mutex mutex;
+    std::vector<std::string> granted;
     std::unique_ptr<MQTT::Client> client;
 };
