@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,34 +72,27 @@ void parse(Entries& settings, const std::string& path, const nlohmann::json& val
     }
 }
 
-// Every component names an object member, except that a member followed by
-// an index (canonical, below limit) holds an array.
+// The top is always an object; below it the children of the parents in
+// arrays are indices, all others members.
 void compose(nlohmann::json& root, const std::vector<std::string>& components, const Variant& value,
-             std::size_t limit)
+             const std::set<std::string>& arrays)
 {
     nlohmann::json* node = &root;
-    std::size_t i = 0;
-    while (i < components.size()) {
-        nlohmann::json& member = (*node)[components[i++]];
+    std::string path;
+    for (const std::string& component : components) {
         std::size_t index = 0;
-        if (i == components.size()) {
-            member = VariantJson::toJson(value);
-            return;
-        }
-        if (!KeyPath::arrayIndex(components[i], limit, index)) {
-            node = &member;
-            continue;
-        }
-        if (!member.is_null() && !member.is_array()) {
+        if (path.empty() || arrays.count(path) == 0 || !KeyPath::arrayIndex(component, SIZE_MAX, index)) {
+            node = &(*node)[component];
+        } else if (node->is_null() || node->is_array()) {
+            node = &(*node)[index];
+        } else {
             throw nlohmann::json::type_error::create(
-                308, std::string("cannot use push_back() with ") + member.type_name(), &member);
+                308, std::string("cannot use push_back() with ") + node->type_name(), node);
         }
-        nlohmann::json& element = member[index];
-        if (++i == components.size()) {
-            element = VariantJson::toJson(value);
-            return;
-        }
-        node = &element;
+        path = KeyPath::join(path, component);
+    }
+    if (!components.empty()) {
+        *node = VariantJson::toJson(value);
     }
 }
 
@@ -202,9 +197,10 @@ SettingStore& SettingStore::fromJson(const nlohmann::json& json)
 
 nlohmann::json SettingStore::toJson() const
 {
+    const std::set<std::string> arrays = KeyPath::arrayParents(mSettings, std::string());
     nlohmann::json result;
     for (const auto& entry : mSettings) {
-        compose(result, String::tokenizeV(entry.first, "/"), entry.second, mSettings.size());
+        compose(result, String::tokenizeV(entry.first, "/"), entry.second, arrays);
     }
     return result;
 }

@@ -56,9 +56,10 @@ public:
     // that a key never stays both a value and a parent: writing at P removes
     // the keys under P/, writing under P/ removes the value at P.
     SettingStore& fromJson(const nlohmann::json& json);
-    // The nested JSON object of the keys (canonical indices below the entry
-    // count become array elements). Throws the JSON library's type error 305
-    // or 308 when the keys do not form a tree.
+    // The nested JSON object of the keys. Below the top, a parent whose
+    // children are all canonical indices, the largest below 2 x their number
+    // + 16, holds an array; any other parent an object. Throws the JSON
+    // library's type error 305 or 308 when a key is both a value and a parent.
     nlohmann::json toJson() const;
 
     // Writes the file in the chosen format; false (logged) on failure, and a
