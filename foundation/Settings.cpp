@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
@@ -120,15 +122,57 @@ std::string saveTarget(const std::string& path)
     return target;
 }
 
+std::string directoryOf(const std::string& file)
+{
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
 // Makes a finished rename durable; a failure here leaves either file whole.
 void syncDirectory(const std::string& file)
 {
-    const std::size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(directoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
+    }
+}
+
+
+// The process id in a temporary file name "<base>.<pid>.<n>.tmp"; 0 for
+// any other name.
+pid_t temporaryOwner(const std::string& name, const std::string& base)
+{
+    const std::string prefix = base + ".";
+    const std::string suffix = ".tmp";
+    if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return 0;
+    }
+    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::size_t dot = middle.find('.');
+    const auto decimal = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    const std::string pid = middle.substr(0, dot);
+    if (dot == std::string::npos || pid.size() > 9 || !decimal(pid) || !decimal(middle.substr(dot + 1))) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(pid));
+}
+
+// Removes the temporary files that saves of target left behind when their
+// process was killed before the rename; a running process's are its own.
+void removeStaleTemporaries(const std::string& target)
+{
+    const std::string base = Utils::getFilenameFromFilepath(target);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directoryOf(target), error)) {
+        const std::string name = entry.path().filename().string();
+        const pid_t owner = temporaryOwner(name, base);
+        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
+            unlink(entry.path().c_str());
+        }
     }
 }
 
@@ -237,6 +281,7 @@ bool SettingStore::saveJSON(const std::string& path) const
     // once the new one is complete and on disk.
     static std::atomic<unsigned> saveCount{0};
     const std::string target = saveTarget(path);
+    removeStaleTemporaries(target);
     const std::string temp = String::format("%s.%d.%u.tmp", target.c_str(), static_cast<int>(getpid()), saveCount++);
     struct stat old;
     const bool replacing = stat(target.c_str(), &old) == 0;
@@ -325,7 +370,11 @@ bool SettingStore::saveSQLite(const std::string& path) const
 bool SettingStore::loadSQLite(const std::string& path)
 {
     try {
-        ::SQLite::Database db(path, ::SQLite::OPEN_READONLY, 0);
+        // A writable file is opened for writing, so that SQLite can roll back
+        // the journal of a save that was killed; read-only it could not read
+        // the file at all.
+        const int mode = access(path.c_str(), W_OK) == 0 ? ::SQLite::OPEN_READWRITE : ::SQLite::OPEN_READONLY;
+        ::SQLite::Database db(path, mode, 0);
         ::SQLite::Statement query(db, "SELECT * FROM settings");
         while (query.executeStep()) {
             const ::SQLite::Column value = query.getColumn(1);

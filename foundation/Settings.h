@@ -63,10 +63,13 @@ public:
     nlohmann::json toJson() const;
 
     // Writes the file in the chosen format; false (logged) on failure, and a
-    // failed JSON save leaves the old file as it was. Throws toJson's type
-    // error for JSON before any file is touched.
+    // failed JSON save leaves the old file as it was. A JSON save first
+    // removes the temporary files that killed saves of the same file left.
+    // Throws toJson's type error for JSON before any file is touched.
     bool save(const std::string& path, FileType type) const;
-    // Merges the file into the entries; false (logged) on failure. A JSON
+    // Merges the file into the entries; false (logged) on failure. A
+    // writable SQLite file is opened for writing, so that the journal of a
+    // killed save is rolled back. A JSON
     // file that does not parse raises nlohmann::json::parse_error, merging
     // nothing.
     bool load(const std::string& path, FileType type);
