@@ -69,9 +69,8 @@ public:
     bool save(const std::string& path, FileType type) const;
     // Merges the file into the entries; false (logged) on failure. A
     // writable SQLite file is opened for writing, so that the journal of a
-    // killed save is rolled back. A JSON
-    // file that does not parse raises nlohmann::json::parse_error, merging
-    // nothing.
+    // killed save is rolled back. A JSON file that does not parse raises
+    // nlohmann::json::parse_error, merging nothing.
     bool load(const std::string& path, FileType type);
 
     // Logs the entries as a SETTING / VALUE table at Info level.
