@@ -3,7 +3,9 @@
 
 #include "board/Manager.h"
 
+#include <cerrno>
 #include <stdexcept>
+#include <system_error>
 
 #include "board/Helpers.h"
 #include "board/HostCommand.h"
@@ -79,23 +81,27 @@ void Manager::stop()
     log(Log::Debug, "Stopped");
 }
 
+// Logs why the last attempt failed when none succeeded.
 bool Manager::deviceFactory()
 {
+    std::string failure;
     for (const int baud : kBaudRates) {
-        if (openAttempt(baud)) {
+        if (openAttempt(baud, failure)) {
             return true;
         }
     }
+    log(Log::Error, "Opening %s failed: %s", devicePath.c_str(), failure.c_str());
     return false;
 }
 
 // One attempt: open at the rate, then up to three heartbeats. A failed open
 // needs no close; a silent device is closed again.
-bool Manager::openAttempt(int baud)
+bool Manager::openAttempt(int baud, std::string& failure)
 {
     Thread::sleep(kAttemptPauseMs);
     log(Log::Info, "Attempting to open device (baud=%zu)", static_cast<size_t>(baud));
     if (driver.open(devicePath.c_str(), baud) != LPCDriver::NoError) {
+        failure = std::error_code(errno, std::generic_category()).message();
         return false;
     }
     for (size_t attempt = 0; attempt < kHandshakes; ++attempt) {
@@ -108,6 +114,7 @@ bool Manager::openAttempt(int baud)
         Thread::sleep(kHandshakePauseMs);
     }
     driver.close();
+    failure = "no answer at any speed";
     return false;
 }
 

@@ -89,7 +89,8 @@ public:
     // three heartbeat handshakes), probes it, reads its identity, counts its
     // GPIO pins and serial ports, reads the power states and arms the
     // automatic firmware update. Throws std::runtime_error "Could not open
-    // device <path> ." when no rate answers.
+    // device <path> ." when no rate answers, after logging why the last
+    // attempt failed.
     explicit Manager(const std::string& device, Host host = Host{});
     // Stops every timer, waits until no asynchronous update runs on another
     // thread, then does what stop() does; the timers then end with their
@@ -266,7 +267,8 @@ private:
 
     // Construction steps, in their order.
     bool deviceFactory();
-    bool openAttempt(int baud);
+    // On failure, failure says why.
+    bool openAttempt(int baud, std::string& failure);
     void logSupport();
     void cacheLpcInfo();
     void gpioInitialize();
