@@ -58,7 +58,8 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receive
         reply = answer(request, receivedMs);
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        mLog.push_back(LoggedRequest{receivedMs, request, lost});
+        if (mLogging)
+            mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
     if (!reply.empty())
@@ -180,6 +181,12 @@ std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) cons
             times.push_back(logged.timeMs);
     }
     return times;
+}
+
+void SimulatedBoard::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mLogging = on;
 }
 
 std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const
