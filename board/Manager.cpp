@@ -47,14 +47,22 @@ Manager::Manager(const std::string& device, Host hostAccess)
     // throw, it must be gone before the members are.
     try {
         Variant maxShutdownDelay;
-        delayedShutdownSupported =
+        const bool delayedShutdown =
             driver.getFirmwareParameter("MAX_SHUTDOWN_DELAY", maxShutdownDelay) == LPCDriver::NoError;
         unsigned char level = 0;
         driversDisplaySupported = driver.getDisplayBacklightLevel(level) == LPCDriver::NoError;
         colorBacklightSupported = driver.screenSetBacklight(kProbeBacklight.pack()) == LPCDriver::NoError;
+        // The ignition handler reads the flag and the configuration on the
+        // reader thread from the moment it is registered.
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            delayedShutdownSupported = delayedShutdown;
+        }
         logSupport();
-
-        config = Config(delayedShutdownSupported, driversDisplaySupported);
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            config = Config(delayedShutdownSupported, driversDisplaySupported);
+        }
         cacheLpcInfo();
         gpioInitialize();
         serialInitialize();

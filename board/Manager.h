@@ -27,8 +27,9 @@
 // - The counts, the capability flags and the identity texts are written
 //   only by the constructor and read-only afterwards. isActive and
 //   ignitionOn are atomic flags.
-// - configMutex guards `config` once the constructor is done; it is never
-//   held across a device request. bootloaderMutex guards the cached
+// - configMutex guards `config` and `delayedShutdownSupported`, also while
+//   the constructor writes them, since the ignition handler reads both from
+//   the moment it is registered; it is never held across a device request. bootloaderMutex guards the cached
 //   bootloader flags and status, which are handed out as shared pointers to
 //   objects that never change. firmwareMutex keeps firmware updates (each a
 //   download and the reset after it) one at a time; a progress observer
