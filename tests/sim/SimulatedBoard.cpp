@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -175,9 +176,10 @@ std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) cons
 {
     std::lock_guard<std::mutex> lock(mMutex);
     std::vector<double> times;
+    std::set<uint16_t> seen;
     for (const LoggedRequest& logged : mLog) {
         const API_Message_t& m = logged.message;
-        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId)
+        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId && seen.insert(m.SeqNo).second)
             times.push_back(logged.timeMs);
     }
     return times;

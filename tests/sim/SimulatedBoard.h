@@ -97,6 +97,7 @@ public:
     bool waitForRequests(size_t count, int timeoutMs) const;
     // When each request (id, subId) that the board acted on arrived
     // (SimLine::nowMs), in order: (1, 11) gives the delayed-shutdown requests.
+    // One time per sequence number: a retransmission is no request of its own.
     std::vector<double> requestTimes(uint8_t id, uint8_t subId) const;
 
 private:
