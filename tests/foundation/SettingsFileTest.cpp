@@ -130,30 +130,6 @@ TEST_F(SettingsFile, SqliteRoundTripKeepsExactTags)
     EXPECT_EQ(back.get("n"), Variant(""));
 }
 
-// An array keeps its shape through either kind of file, however few or
-// many other entries the store holds.
-TEST_F(SettingsFile, ArraysStayArraysThroughBothFileKinds)
-{
-    const struct {
-        const char* in;
-        const char* out;
-    } docs[] = {
-        {R"({"servers":[{},{"host":"h1"}]})", R"({"servers":[null,{"host":"h1"}]})"},
-        {R"({"portMap":{"8080":1}})", R"({"portMap":{"8080":1}})"},
-    };
-    for (const auto& doc : docs) {
-        for (const char* name : {"conf.json", "conf.db"}) {
-            SettingStore store;
-            store.fromJson(json::parse(doc.in));
-            const std::string path = dir.file(name);
-            ASSERT_TRUE(store.save(path, SettingStore::Auto)) << name;
-            SettingStore back;
-            ASSERT_TRUE(back.load(path, SettingStore::Auto)) << name;
-            EXPECT_EQ(back.toJson(), json::parse(doc.out)) << name << " " << doc.in;
-        }
-    }
-}
-
 TEST_F(SettingsFile, EmptyStores)
 {
     const SettingStore empty;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TempDir.h"
+
 using nlohmann::json;
 
 namespace {
@@ -103,9 +105,11 @@ TEST(Settings, ToJsonRaisesWhenKeysDoNotFormATree)
 }
 
 // Each parent's own children decide whether it holds an array; mixed
-// children make an object, and the top stays an object.
+// children make an object, and the top stays an object. The shape is the
+// same after a round trip through either kind of file.
 TEST(Settings, ArrayShapeFollowsTheParentsOwnChildren)
 {
+    TempDir dir;
     const struct {
         const char* in;
         const char* out;
@@ -120,6 +124,12 @@ TEST(Settings, ArrayShapeFollowsTheParentsOwnChildren)
         SettingStore store;
         store.fromJson(json::parse(row.in));
         EXPECT_EQ(store.toJson(), json::parse(row.out)) << row.in;
+        for (const char* name : {"conf.json", "conf.db"}) {
+            ASSERT_TRUE(store.save(dir.file(name), SettingStore::Auto)) << name;
+            SettingStore back;
+            ASSERT_TRUE(back.load(dir.file(name), SettingStore::Auto)) << name;
+            EXPECT_EQ(back.toJson(), json::parse(row.out)) << name << " " << row.in;
+        }
     }
 }
 
