@@ -29,12 +29,12 @@
 //   ignitionOn are atomic flags.
 // - configMutex guards `config` and `delayedShutdownSupported`, also while
 //   the constructor writes them, since the ignition handler reads both from
-//   the moment it is registered; it is never held across a device request. bootloaderMutex guards the cached
-//   bootloader flags and status, which are handed out as shared pointers to
-//   objects that never change. firmwareMutex keeps firmware updates (each a
-//   download and the reset after it) one at a time; a progress observer
-//   must not start another update. Lock order: firmwareMutex, then the
-//   driver's locks.
+//   the moment it is registered; it is never held across a device request.
+//   bootloaderMutex guards the cached bootloader flags and status, which are
+//   handed out as shared pointers to objects that never change.
+//   firmwareMutex keeps firmware updates (each a download and the reset
+//   after it) one at a time; a progress observer must not start another
+//   update. Lock order: firmwareMutex, then the driver's locks.
 #pragma once
 
 #include <atomic>

@@ -31,10 +31,10 @@ public:
     unsigned GetMaxCount() const { return maxCount; }
     const std::string& GetName() const { return name; }
 
+private:
     // The largest count, that of a POSIX semaphore.
     static constexpr unsigned kMaxValue = 2147483647;
 
-private:
     std::string name;
     unsigned maxCount;
     std::mutex mutex;

@@ -138,7 +138,6 @@ void syncDirectory(const std::string& file)
     }
 }
 
-
 // The process id in a temporary file name "<base>.<pid>.<n>.tmp"; 0 for
 // any other name.
 pid_t temporaryOwner(const std::string& name, const std::string& base)
@@ -167,11 +166,11 @@ void removeStaleTemporaries(const std::string& target)
 {
     const std::string base = Utils::getFilenameFromFilepath(target);
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directoryOf(target), error)) {
-        const std::string name = entry.path().filename().string();
-        const pid_t owner = temporaryOwner(name, base);
+    for (std::filesystem::directory_iterator it(directoryOf(target), error), end; !error && it != end;
+         it.increment(error)) {
+        const pid_t owner = temporaryOwner(it->path().filename().string(), base);
         if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
-            unlink(entry.path().c_str());
+            unlink(it->path().c_str());
         }
     }
 }
