@@ -25,10 +25,13 @@
 //   emission may still run once in that emission.
 // - Lock order: a signal's mutex, then a node's callbacksMutex. A callback
 //   runs under the signal's mutex, so it must not build, copy, move or assign
-//   a node bound to that signal, nor take a lock whose holder does.
+//   a node bound to that signal, nor take a lock whose holder does; nor may
+//   it destroy the node being notified or an ancestor of it.
 // - A destroyed node removes its own slot, then destroys its children before
 //   anything else, so a child's changed() never reaches a half-destroyed
-//   parent.
+//   parent. Nodes may therefore be built, copied, inserted, erased and
+//   destroyed while their signal emits; moving or assigning a subtree that
+//   holds bound nodes re-parents them and must not race an emission.
 
 #include <atomic>
 #include <cstdint>
