@@ -11,7 +11,9 @@
 // thread: reconnection, deferred restarts and delayed retries),
 // ClientPublish.cpp (publishing, the subscriptions thread, logging),
 // ClientRpc.cpp (registration, rpc() and command()), ClientDispatch.cpp
-// (received messages) and ClientTopics.cpp (topic parsing and payloads).
+// (received messages), ClientTopics.cpp (topic parsing and payloads),
+// ClientTree.cpp (the LambdaTree's topics and subscriptions) and
+// ClientTreeHandlers.cpp (get, set and monitor requests).
 //
 // Threading:
 // - start, stop, restart and setConfig come from the main thread, the stop
@@ -19,13 +21,18 @@
 //   callbacks run on the MQTT library's threads and never take
 //   lifecycleMutex, never sleep and never wait on a library token: retries
 //   go to the worker thread, which alone starts reconnection attempts.
-// - A setConfig that must restart the client while on a library thread hands
-//   the restart to the worker, so the library client is never waited for or
-//   released on one of its own threads.
+// - A setConfig that must restart the client while on a library thread or
+//   under the tree lock hands the restart to the worker, so the library
+//   client is never waited for or released on one of its own threads.
+// - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
+//   the get/set/monitor handlers and publishing a node. Getters and setters
+//   run under it. Change callbacks run under the notifying signal's mutex and
+//   never take it: the worker publishes the change.
 // - settingsMutex guards `config` and `logName`; it is a leaf, held only to
 //   copy values.
-// - workerMutex guards the worker's job queue and the connection-attempt
-//   state; it is a leaf and no job runs under it.
+// - workerMutex guards the worker's job queue, the connection-attempt
+//   state, the count of subscriptions threads and the disconnect flag; it is
+//   a leaf and no job runs under it.
 // - mapsMutex guards the handler tables; it is held only to read or change
 //   them, never while a handler runs or a library call is made.
 //   rpcCallsMutex guards rpcCalls, commandCallsMutex commandCalls and
@@ -35,9 +42,10 @@
 //   handler may register and remove handlers. rpc() and command() block
 //   their caller until the reply or the time-out.
 // - Lock order: lifecycleMutex, then the mutex of one of this client's own
-//   signals, then mapsMutex; settingsMutex and workerMutex are leaves.
-//   Nothing that holds a signal's mutex or mapsMutex starts, stops or
-//   restarts the client.
+//   signals, then treeMutex (then the mutex of a signal a tree node is
+//   bound to), then mapsMutex; settingsMutex, workerMutex and the throttle
+//   mutexes are leaves. Nothing that holds a signal's mutex, treeMutex or
+//   mapsMutex starts, stops or restarts the client.
 // - Slots of `starting` and `stopping` run on the caller of start/stop,
 //   `disconnected` and `subscribed` on a library thread, `connected` on the
 //   subscriptions thread.
@@ -56,6 +64,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -64,6 +73,7 @@
 #include "foundation/Signal.h"
 #include "messaging/MQTTClient.h"
 #include "messaging/Config.h"
+#include "messaging/LambdaTree.h"
 
 namespace MQTT {
 
@@ -183,6 +193,37 @@ public:
     // Compact JSON text; invalid UTF-8 is replaced instead of thrown.
     static std::string toText(const nlohmann::json& value);
 
+    // LambdaTree topics: a node at path P is read on <base>/P/get, written
+    // on <base>/P/set and watched on <base>/P/monitor, each also as an RPC
+    // of that name, as its abilities allow; values go out on <base>/P.
+    // Mounts copies of subtree's children at path (an existing key keeps its
+    // node); while running, refreshes and subscribes each mounted key. False
+    // when a refresh fails.
+    bool subscribeLambdaTree(const LambdaTree& subtree, const std::string& path);
+    // Removes the node at path with the topics of it and every node below;
+    // false for the empty path, a path not in the tree or a refused
+    // unsubscription.
+    bool unsubscribeLambdaTree(const std::string& path);
+    // Refreshes the tree at path and registers the topics of nodes that
+    // appeared (all of them without diff) and removes those of nodes that
+    // vanished. False for an empty tree, a path not in the tree, refresh
+    // errors or a refused (un)subscription; the rest is still done.
+    bool updateLambdaTreeSubscriptions(const std::string& path, bool diff);
+    // Refreshes the node and publishes its value on <base>/<path>; false
+    // when path is not in the tree.
+    bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
+
+    // The handlers registered for node path; library threads.
+    void handleLambdaTreeGet(const std::string& path, const Message& message);
+    void handleLambdaTreeSet(const std::string& path, const Message& message);
+    void handleLambdaTreeMonitor(const std::string& path, const Message& message);
+    std::string handleLambdaTreeRpcGet(const std::string& path, const std::string& name, const std::string& payload,
+                                       const std::string& id);
+    std::string handleLambdaTreeRpcSet(const std::string& path, const std::string& name, const std::string& payload,
+                                       const std::string& id);
+    std::string handleLambdaTreeRpcMonitor(const std::string& path, const std::string& name,
+                                           const std::string& payload, const std::string& id);
+
     // Logs "[<logName>::Client] " followed by fmt.
     void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
 
@@ -253,6 +294,44 @@ private:
     };
     static bool onLibraryThread();
 
+    // Holds treeMutex, noted per thread so that a setter's setConfig hands
+    // its restart to the worker.
+    class TreeLock
+    {
+    public:
+        explicit TreeLock(Client& client);
+        ~TreeLock();
+
+    private:
+        std::lock_guard<std::recursive_mutex> guard;
+    };
+    // True on a library thread or under the tree lock: the client must not
+    // be restarted here.
+    static bool mustDeferRestart();
+
+    // The two forms of a watch, each with its own throttle.
+    enum MonitorForm { PlainMonitor = 0, RpcMonitor = 1 };
+    struct MonitorRequest
+    {
+        enum Outcome { Valid, MalformedJson, ActiveNotBoolean } outcome;
+        bool active;
+        size_t skipChangesForMs;
+    };
+    static MonitorRequest parseMonitorRequest(const std::string& payload);
+    // Enables or disables the monitor of path.
+    void applyMonitor(const std::string& path, const MonitorRequest& request, MonitorForm form);
+    // A monitored node changed (on the notifying thread, under its signal's
+    // mutex): throttles, then hands the publication to the worker.
+    void nodeChanged(const std::string& path, size_t skipChangesForMs, MonitorForm form);
+    // Registers (or removes) the handlers of one topic form (get, set or
+    // monitor, by index) for each node path.
+    bool registerTreeTopics(const std::vector<std::string>& nodes, size_t formIndex);
+    bool unregisterTreeTopics(const std::vector<std::string>& nodes, size_t formIndex);
+    // Parses a peer's JSON text; false when it is malformed or nested deeper
+    // than kMaxJsonNesting.
+    static bool parsePayload(const std::string& payload, nlohmann::json& value);
+    static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
+
     void startLocked();
     void stopLocked();
     // Starts one connection attempt unless one is in flight; a refused
@@ -300,6 +379,22 @@ private:
         rpcHandlers;
     std::set<std::string> expectedRpcs;
     std::set<std::string> expectedResponses;
+
+    // Guards every use of `tree` and `monitors`; recursive because a setter
+    // may refresh the subscriptions.
+    std::recursive_mutex treeMutex;
+    LambdaTree tree;
+    std::map<std::string, uint64_t> monitors;
+    // Set once the whole tree was subscribed after the first connection.
+    std::atomic<bool> alreadyUpdated{false};
+    // When each form last published a change.
+    struct Throttle
+    {
+        std::mutex mutex;
+        bool started = false;
+        std::chrono::steady_clock::time_point previous;
+    };
+    Throttle throttles[2];
 
     std::mutex rpcCallsMutex;
     PendingCalls rpcCalls;

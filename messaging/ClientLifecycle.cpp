@@ -8,6 +8,8 @@ namespace MQTT {
 namespace {
 // Depth of listener callbacks running on this thread.
 thread_local int callbackDepth = 0;
+// Depth of tree locks held by this thread.
+thread_local int treeLockDepth = 0;
 } // namespace
 
 Message::Message(const std::string& topic, const std::string& payload, Retained retained, QoS qos)
@@ -31,6 +33,21 @@ Client::CallbackScope::~CallbackScope()
 bool Client::onLibraryThread()
 {
     return callbackDepth > 0;
+}
+
+Client::TreeLock::TreeLock(Client& client) : guard(client.treeMutex)
+{
+    ++treeLockDepth;
+}
+
+Client::TreeLock::~TreeLock()
+{
+    --treeLockDepth;
+}
+
+bool Client::mustDeferRestart()
+{
+    return callbackDepth > 0 || treeLockDepth > 0;
 }
 
 Client::Client(const std::string& base, const std::string& name)
@@ -147,7 +164,7 @@ bool Client::setConfig(const Config& newConfig)
     }
     if (!running.load())
         return true;
-    if (onLibraryThread())
+    if (mustDeferRestart())
         schedule(0, [this] { restart(); });
     else
         restart();
@@ -222,8 +239,8 @@ void Client::onDisconnected()
     {
         std::lock_guard<std::mutex> lock(workerMutex);
         disconnectSeen = true;
+        disconnectDone.notify_all();
     }
-    disconnectDone.notify_all();
     if (running.load())
         scheduleReconnect();
 }

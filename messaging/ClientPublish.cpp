@@ -48,12 +48,14 @@ void Client::subscriptionsThreadBody()
 {
     log(Log::Info, "Subscriptions thread started!");
     subscriptionFunction();
+    // Later connections find the tree's topics in the tables.
+    if (!alreadyUpdated.exchange(true))
+        updateLambdaTreeSubscriptions("", false);
     log(Log::Info, "Subscriptions thread ended!");
     connected.emit();
-    {
-        std::lock_guard<std::mutex> lock(workerMutex);
-        --subscriptionThreads;
-    }
+    // Notified under the lock: once it is released the destructor may run.
+    std::lock_guard<std::mutex> lock(workerMutex);
+    --subscriptionThreads;
     subscriptionThreadsDone.notify_all();
 }
 

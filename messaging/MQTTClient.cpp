@@ -152,54 +152,54 @@ void MQTTClient::setWill(const std::string& topic, const std::string& payload, i
 
 void MQTTClient::setTrustStore(const std::string& path)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_trust_store(path);
-    mConnectOptions.set_ssl(mSslOptions);
+    changeSsl([&path](mqtt::ssl_options& ssl) { ssl.set_trust_store(path); });
 }
 
 void MQTTClient::setKeyStore(const std::string& path)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_key_store(path);
-    mConnectOptions.set_ssl(mSslOptions);
+    changeSsl([&path](mqtt::ssl_options& ssl) { ssl.set_key_store(path); });
 }
 
 void MQTTClient::setPrivateKey(const std::string& path)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_private_key(path);
-    mConnectOptions.set_ssl(mSslOptions);
+    changeSsl([&path](mqtt::ssl_options& ssl) { ssl.set_private_key(path); });
 }
 
 void MQTTClient::setPrivateKeyPassword(const std::string& password)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_private_key_password(password);
-    mConnectOptions.set_ssl(mSslOptions);
+    changeSsl([&password](mqtt::ssl_options& ssl) { ssl.set_private_key_password(password); });
 }
 
 void MQTTClient::setEnabledCipherSuites(const std::string& suites)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_enabled_cipher_suites(suites);
-    mConnectOptions.set_ssl(mSslOptions);
+    changeSsl([&suites](mqtt::ssl_options& ssl) { ssl.set_enabled_cipher_suites(suites); });
 }
 
 void MQTTClient::setEnableServerCertAuth(bool on)
 {
+    changeSsl([on](mqtt::ssl_options& ssl) { ssl.set_enable_server_cert_auth(on); });
+}
+
+void MQTTClient::changeSsl(const std::function<void(mqtt::ssl_options&)>& change)
+{
     std::lock_guard<std::mutex> lock(mMutex);
-    mSslOptions.set_enable_server_cert_auth(on);
+    change(mSslOptions);
     mConnectOptions.set_ssl(mSslOptions);
 }
 
 bool MQTTClient::connect()
 {
     log(Log::Debug, "Connecting to '%s'", copyUrl().c_str());
-    if (!MQTTLibraryThread::current()) {
+    const bool libraryThread = MQTTLibraryThread::current();
+    if (!libraryThread) {
         releaseRetired();
     }
     try {
-        const std::shared_ptr<Connection> connection = connectionForConnect();
+        const std::shared_ptr<Connection> connection = connectionForConnect(libraryThread);
+        if (!connection) {
+            Log::error("[MQTTClient] A new broker address or client id is not taken on the library's thread.");
+            return false;
+        }
         keepToken(connection->client->connect(optionsForConnect(), nullptr, connection->connectListener));
         return true;
     } catch (const mqtt::exception& e) {
@@ -211,19 +211,25 @@ bool MQTTClient::connect()
 bool MQTTClient::disconnect(int timeoutMs)
 {
     log(Log::Debug, "Disconnecting from '%s'", copyUrl().c_str());
-    return start([timeoutMs](Connection& c) { return c.client->disconnect(timeoutMs, nullptr, c.disconnectListener); });
+    return start([timeoutMs](Connection& c) {
+        return c.client->disconnect(timeoutMs, nullptr, c.disconnectListener);
+    });
 }
 
 bool MQTTClient::subscribe(const std::string& topic, int qos)
 {
     log(Log::Debug, "Subscribing to '%s' (qos=%d)", topic.c_str(), qos);
-    return start([&topic, qos](Connection& c) { return c.client->subscribe(topic, qos, nullptr, c.subscribeListener); });
+    return start([&topic, qos](Connection& c) {
+        return c.client->subscribe(topic, qos, nullptr, c.subscribeListener);
+    });
 }
 
 bool MQTTClient::unsubscribe(const std::string& topic)
 {
     log(Log::Debug, "Unsubscribing from '%s'", topic.c_str());
-    return start([&topic](Connection& c) { return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener); });
+    return start([&topic](Connection& c) {
+        return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener);
+    });
 }
 
 bool MQTTClient::publish(const std::string& topic, const std::string& payload, int qos, bool retained)
@@ -351,7 +357,7 @@ bool MQTTClient::start(const std::function<mqtt::token_ptr(Connection&)>& operat
     }
 }
 
-std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect()
+std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool libraryThread)
 {
     std::shared_ptr<Connection> replaced;
     std::shared_ptr<Connection> connection;
@@ -359,6 +365,9 @@ std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect()
         std::lock_guard<std::mutex> lock(mMutex);
         if (mConnection && mConnection->url == mUrl && mConnection->clientId == mClientId) {
             return mConnection;
+        }
+        if (libraryThread) {
+            return nullptr;
         }
         connection = std::make_shared<Connection>(mListener, mUrl, mClientId, *this);
         replaced = std::exchange(mConnection, connection);
@@ -379,9 +388,11 @@ void MQTTClient::releaseRetired()
         std::lock_guard<std::mutex> lock(mMutex);
         retired.swap(mRetired);
     }
+    // No new references to a retired client can be taken, so a count of one
+    // means no other thread is in one of its operations.
     std::vector<std::shared_ptr<Connection>> busy;
     for (auto& connection : retired) {
-        if (connection->client->is_connected()) {
+        if (connection.use_count() > 1 || connection->client->is_connected()) {
             busy.push_back(std::move(connection));
         }
     }

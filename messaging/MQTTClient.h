@@ -11,8 +11,10 @@
 // new library client at the next connect(). The old one is retired: its
 // callbacks are disabled, its action listeners pass nothing on, a disconnect
 // is requested, and it is released later on a thread of the application (a
-// connect() that is not made from a library callback, or the destructor),
-// because a library client cannot be destroyed on a library thread.
+// connect() that is not made from a library callback, or the destructor).
+// The library can neither make nor destroy a client on its own threads (its
+// lock is held there), so a connect() there that needs a new library client
+// returns false.
 //
 // Threading:
 // - Operations and setters may be called from any thread: the application's
@@ -82,7 +84,8 @@ public:
 
     // Each returns true when the library accepted the request; the outcome
     // follows on a library thread through the listener. False (logged) means
-    // nothing was started and no listener call follows.
+    // nothing was started and no listener call follows. connect() with a
+    // changed url or client id belongs on a thread of the application.
     bool connect();
     // timeoutMs is passed to the library.
     bool disconnect(int timeoutMs);
@@ -120,17 +123,22 @@ private:
     // Runs operation on the current library client and keeps its token;
     // false (logged) without a client or when the library refuses.
     bool start(const std::function<mqtt::token_ptr(Connection&)>& operation);
-    // Makes a library client for the current url and client id unless the
-    // current one already has them; retires the one it replaces. Throws the
+    // The library client for the current url and client id: the current
+    // one when it has them, else a new one that retires the current one;
+    // nullptr when a new one would be needed on a library thread. Throws the
     // library's exception when it cannot be made.
-    std::shared_ptr<Connection> connectionForConnect();
-    // Releases the retired library clients that are no longer connected.
+    std::shared_ptr<Connection> connectionForConnect(bool libraryThread);
+    // Releases the retired library clients that are no longer connected and
+    // that no other thread is using.
     // Never on a library thread.
     void releaseRetired();
     // The connect options to send: the stored ones with the credentials
     // that may be sent.
     mqtt::connect_options optionsForConnect();
     void keepToken(const mqtt::token_ptr& token);
+    // Applies change to the TLS options and copies them into the connect
+    // options.
+    void changeSsl(const std::function<void(mqtt::ssl_options&)>& change);
 
     std::atomic<bool> mLogEnabled{false};
     MQTTClientListener* const mListener;

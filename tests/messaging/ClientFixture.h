@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -57,11 +58,19 @@ protected:
         ASSERT_TRUE(client->waitConnected(10000));
         ASSERT_TRUE(waitGranted(subscriptions));
     }
-    // Waits until count subscriptions have been granted since the last clear.
-    bool waitGranted(size_t count)
+    // Waits until count subscriptions, or one of topic, have been granted
+    // since the last clear.
+    bool waitGranted(size_t count) { return waitUntil([&](const auto& topics) { return topics.size() >= count; }); }
+    bool waitGranted(const std::string& topic)
+    {
+        return waitUntil(
+            [&](const auto& topics) { return std::find(topics.begin(), topics.end(), topic) != topics.end(); });
+    }
+    template <typename Predicate>
+    bool waitUntil(Predicate granted)
     {
         for (int waited = 0; waited < 10000; waited += 20) {
-            if (grantedTopics().size() >= count)
+            if (granted(grantedTopics()))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }

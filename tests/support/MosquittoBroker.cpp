@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -29,18 +28,8 @@ const char* const kRunningLine = " running\n";
 
 std::string mosquittoPath()
 {
-    std::vector<std::string> dirs;
-    const char* path = std::getenv("PATH");
-    std::string rest = path != nullptr ? path : "";
-    for (size_t colon; (colon = rest.find(':')) != std::string::npos; rest.erase(0, colon + 1)) {
-        dirs.push_back(rest.substr(0, colon));
-    }
-    dirs.push_back(rest);
-    dirs.push_back("/usr/sbin");
-    dirs.push_back("/usr/local/sbin");
-    for (const std::string& dir : dirs) {
-        const std::string candidate = dir + "/mosquitto";
-        if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) {
+    for (const char* candidate : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"}) {
+        if (access(candidate, X_OK) == 0) {
             return candidate;
         }
     }
@@ -197,7 +186,8 @@ bool MosquittoBroker::waitAccepting(int timeoutMs) const
     for (int waited = 0; waited <= timeoutMs; waited += kPollMs) {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         const sockaddr_in address = loopback(mPort);
-        const bool accepted = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+        const bool accepted =
+            fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
         if (fd >= 0) {
             close(fd);
         }
