@@ -1,8 +1,8 @@
-// The TCP command table and the commands that take no arguments.
+// The TCP command table, the argument helpers and the commands that take
+// no arguments.
 
 #include "app/TCPService.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "foundation/String.h"
@@ -34,7 +34,10 @@ std::string text(const std::string& value)
 } // namespace
 
 const std::map<std::string, Service::Handler> Service::mCommands = {
+    {"clearBootFlagBit", &Service::bootloaderFlagsBitClear},
     {"clearLEDState", &Service::ledOff},
+    {"debug", &Service::debugEnabledSet},
+    {"getAnalogInput", &Service::gpioAnalogInputGet},
     {"getAudioChannel", &Service::audioChannelSelectedGet},
     {"getAudioJackState", &Service::audioJackConnectedGet},
     {"getAudioMute", &Service::audioMutedGet},
@@ -43,31 +46,81 @@ const std::map<std::string, Service::Handler> Service::mCommands = {
     {"getBootStatus", &Service::bootloaderStatus},
     {"getBrightnessMode", &Service::displayBrightnessModeGet},
     {"getCaseTemperature", &Service::caseTemperatureGet},
+    {"getDigitalInput", &Service::gpioDigitalInputGet},
+    {"getDigitalOutput", &Service::gpioDigitalOutputGet},
     {"getFWVer", &Service::firmwareVersionGet},
     {"getHWID", &Service::hardwareIDGet},
     {"getHWStatus", &Service::hardwareStatusGet},
     {"getHWVer", &Service::hardwareVersionGet},
     {"getHeaterState", &Service::caseHeaterEnabledGet},
+    {"getIOMode", &Service::gpioModeGet},
     {"getIgnitionInput", &Service::gpioIgnitionInputGet},
     {"getImuRawData", &Service::getImuRawData},
     {"getImuTotalAcceleration", &Service::getImuTotalAcceleration},
     {"getInput", &Service::gpioInputGet},
     {"getLightSensorLevel", &Service::displayBrightnessSensorGet},
+    {"getParameter", &Service::parametersGet},
+    {"getPeripheralPower", &Service::peripheralPoweredGet},
     {"getPoleID", &Service::poleIDGet},
+    {"getPullResistor", &Service::gpioPullResistorGet},
+    {"getSerialDuplex", &Service::serialDuplexGet},
+    {"getSerialProtocol", &Service::serialProtocolGet},
     {"getSystemUptime", &Service::systemUptimeGet},
     {"getSystemVoltage", &Service::systemVoltageGet},
     {"heartbeat", &Service::heartbeatSend},
     {"help", &Service::printHelp},
     {"openPrinterCover", &Service::openPrinterCover},
+    {"resetPeripheral", &Service::peripheralReset},
     {"resetSystem", &Service::systemReset},
+    {"screenBacklight", &Service::lcdBacklightSet},
     {"screenClear", &Service::lcdClear},
+    {"screenDrawBitmap", &Service::lcdDrawBitmap},
+    {"screenFont", &Service::lcdFontSet},
     {"screenOff", &Service::lcdOff},
     {"screenOn", &Service::lcdOn},
+    {"screenRemoveObject", &Service::lcdRemoveObject},
     {"screenSize", &Service::lcdSizeGet},
     {"screenStatus", &Service::lcdStatusGet},
+    {"screenText", &Service::lcdDrawText},
+    {"screenTextAlign", &Service::lcdTextAlignSet},
     {"setAudioAutoSelect", &Service::audioChannelSelectionAutoSet},
+    {"setAudioChannel", &Service::audioChannelSelectedSet},
+    {"setAudioMute", &Service::audioMutedSet},
+    {"setBacklightLevel", &Service::displayBrightnessSet},
+    {"setBootFlagBit", &Service::bootloaderFlagsBitSet},
+    {"setBootFlags", &Service::bootloaderFlagsSet},
+    {"setBrightnessMode", &Service::displayBrightnessModeSet},
+    {"setBuzzerPattern", &Service::buzzerPlay},
     {"setDefaults", &Service::parametersDefaults},
+    {"setDigitalOutput", &Service::gpioDigitalOutputSet},
+    {"setIOMode", &Service::gpioModeSet},
+    {"setLEDPattern", &Service::ledPlay},
+    {"setLEDState", &Service::ledColorSet},
+    {"setParameter", &Service::parametersSet},
+    {"setPeripheralPower", &Service::peripheralPoweredSet},
+    {"setPullResistor", &Service::gpioPullResistorSet},
+    {"setSerialDuplex", &Service::serialDuplexSet},
+    {"setSerialProtocol", &Service::serialProtocolSet},
+    {"updateFW", &Service::firmwareUpdate},
 };
+
+bool Service::numberAt(const Tokens& tokens, size_t index, long long& value)
+{
+    if (index >= tokens.size() || !String::isNumeric(tokens[index]))
+        return false;
+    value = String::toInteger(tokens[index], 0);
+    return true;
+}
+
+std::string Service::exactlyOneNumber(const Tokens& tokens, const std::function<ErrorCode(long long)>& apply)
+{
+    long long value = 0;
+    if (tokens.size() != 2)
+        return renderErrorCode(ErrorCode::MalformedRequest);
+    if (!numberAt(tokens, 1, value))
+        return renderErrorCode(ErrorCode::InvalidArgument);
+    return renderErrorCode(apply(value));
+}
 
 template <typename T, typename Format>
 std::string Service::valueReply(ErrorCode (Manager::*get)(T&), Format format)

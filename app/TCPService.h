@@ -9,7 +9,9 @@
 //
 // The code is split by concern: TCPService.cpp (life cycle, loop, events,
 // parsing), TCPCommands.cpp (the command table and the commands without
-// arguments).
+// arguments), TCPCommandsBoard.cpp (GPIO, bootloader, LED, parameter,
+// serial-port and peripheral commands) and TCPCommandsDevice.cpp (system,
+// display, audio and LCD commands with arguments).
 //
 // Threading:
 // - start, stop, reset, configSet and configGet may come from any thread
@@ -35,6 +37,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,8 +62,9 @@ public:
     using Tokens = std::vector<std::string>;
     using Handler = std::string (Service::*)(const Tokens& tokens);
 
-    // Event lines waiting for the client beyond this drop the client.
-    static constexpr size_t MAX_QUEUED_EVENTS = 64;
+    // Event lines waiting for the client beyond this drop the client; far
+    // more than the serial link delivers while a request line is read.
+    static constexpr size_t MAX_QUEUED_EVENTS = 256;
     // A client must take each line within this time.
     static constexpr int WRITE_TIMEOUT_MS = 1000;
     static constexpr int READ_TIMEOUT_MS = 300;
@@ -128,6 +132,14 @@ private:
     template <typename T, typename Format>
     std::string valueReply(ErrorCode (Manager::*get)(T&), Format format);
 
+    // Whether token `index` exists and is a decimal integer; then `value` is
+    // its value (a leading 0 reads octal).
+    static bool numberAt(const Tokens& tokens, size_t index, long long& value);
+    // The frame of the setters that take exactly one number: error,2 for
+    // another token count, error,6 for a non-number, else apply's result
+    // rendered.
+    std::string exactlyOneNumber(const Tokens& tokens, const std::function<ErrorCode(long long)>& apply);
+
     // Handlers of the commands without arguments (TCPCommands.cpp).
     std::string audioChannelSelectionAutoSet(const Tokens& tokens);
     std::string lcdOn(const Tokens& tokens);
@@ -162,6 +174,50 @@ private:
     std::string bootloaderFlagsGet(const Tokens& tokens);
     std::string bootloaderStatus(const Tokens& tokens);
     std::string printHelp(const Tokens& tokens);
+
+    // GPIO, bootloader, LED, parameter, serial-port and peripheral commands
+    // (TCPCommandsBoard.cpp).
+    std::string gpioPullResistorSet(const Tokens& tokens);
+    std::string gpioPullResistorGet(const Tokens& tokens);
+    std::string gpioModeSet(const Tokens& tokens);
+    std::string gpioModeGet(const Tokens& tokens);
+    std::string gpioDigitalOutputSet(const Tokens& tokens);
+    std::string gpioDigitalOutputGet(const Tokens& tokens);
+    std::string gpioDigitalInputGet(const Tokens& tokens);
+    std::string gpioAnalogInputGet(const Tokens& tokens);
+    std::string bootloaderFlagsSet(const Tokens& tokens);
+    std::string bootloaderFlagsBitSet(const Tokens& tokens);
+    std::string bootloaderFlagsBitClear(const Tokens& tokens);
+    std::string ledPlay(const Tokens& tokens);
+    std::string ledColorSet(const Tokens& tokens);
+    std::string parametersGet(const Tokens& tokens);
+    std::string parametersSet(const Tokens& tokens);
+    std::string serialProtocolSet(const Tokens& tokens);
+    std::string serialProtocolGet(const Tokens& tokens);
+    std::string serialDuplexSet(const Tokens& tokens);
+    std::string serialDuplexGet(const Tokens& tokens);
+    std::string peripheralPoweredSet(const Tokens& tokens);
+    std::string peripheralPoweredGet(const Tokens& tokens);
+    std::string peripheralReset(const Tokens& tokens);
+    // getDigitalInput and getAnalogInput: makes the pin an input of the
+    // encoding, then reads it.
+    std::string pinInputGet(const Tokens& tokens, GPIO::Encoding encoding);
+
+    // System, display, audio and LCD commands with arguments
+    // (TCPCommandsDevice.cpp).
+    std::string buzzerPlay(const Tokens& tokens);
+    std::string firmwareUpdate(const Tokens& tokens);
+    std::string debugEnabledSet(const Tokens& tokens);
+    std::string displayBrightnessSet(const Tokens& tokens);
+    std::string displayBrightnessModeSet(const Tokens& tokens);
+    std::string audioChannelSelectedSet(const Tokens& tokens);
+    std::string audioMutedSet(const Tokens& tokens);
+    std::string lcdFontSet(const Tokens& tokens);
+    std::string lcdDrawText(const Tokens& tokens);
+    std::string lcdTextAlignSet(const Tokens& tokens);
+    std::string lcdDrawBitmap(const Tokens& tokens);
+    std::string lcdBacklightSet(const Tokens& tokens);
+    std::string lcdRemoveObject(const Tokens& tokens);
 
     TCPServer server;
     TCPClient client;

@@ -7,16 +7,8 @@
 
 namespace {
 
-struct NoArgumentCase {
-    const char* command;
-    // Prepares the board before the request.
-    std::function<void(SimDeviceState&)> prepare;
-    const char* reply;
-    // What the board must show afterwards; null: nothing to check.
-    std::function<bool(const SimDeviceState&)> after;
-};
-
-const NoArgumentCase kNoArgumentCases[] = {
+// Each case starts with the reset and printer counters at 0.
+const std::vector<CommandCase> kNoArgumentCases = {
     {"setAudioAutoSelect", [](SimDeviceState& s) { s.audioChannelAuto = false; }, "ok",
      [](const SimDeviceState& s) { return s.audioChannelAuto; }},
     {"screenOn", [](SimDeviceState& s) { s.screenStatus = 0; }, "ok",
@@ -61,19 +53,14 @@ const NoArgumentCase kNoArgumentCases[] = {
 TEST_F(ServiceTest, CommandsWithoutArgumentsAnswerAndReachTheBoard)
 {
     startService();
-    for (const NoArgumentCase& c : kNoArgumentCases) {
-        boardState([&c](SimDeviceState& s) {
+    for (CommandCase c : kNoArgumentCases) {
+        const auto prepare = c.prepare;
+        c.prepare = [prepare](SimDeviceState& s) {
             s.resets = s.printerCoverOpenings = s.defaultsRestored = 0;
-            if (c.prepare)
-                c.prepare(s);
-            return 0;
-        });
-        EXPECT_EQ(request(c.command), c.reply) << c.command;
-        if (c.after) {
-            // resetSystem is answered before the board has it.
-            EXPECT_TRUE(waitUntil([&] { return boardState([&c](SimDeviceState& s) { return c.after(s); }); }, 2000))
-                << c.command;
-        }
+            if (prepare)
+                prepare(s);
+        };
+        runCases({c});
     }
 }
 

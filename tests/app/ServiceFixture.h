@@ -15,6 +15,16 @@
 #include "messaging/TCPClient.h"
 #include "messaging/TCPServer.h"
 
+// One request of a table, the board prepared before it (null: as it is),
+// the reply expected and what the board must show afterwards (null: nothing
+// to check).
+struct CommandCase {
+    std::string request;
+    std::function<void(SimDeviceState&)> prepare;
+    std::string reply;
+    std::function<bool(const SimDeviceState&)> after;
+};
+
 class ServiceTest : public ManagerTest {
 protected:
     ~ServiceTest() override
@@ -74,6 +84,25 @@ protected:
     {
         client.println(text);
         return line(client);
+    }
+
+    // Runs the cases in order over `client`.
+    void runCases(const std::vector<CommandCase>& cases)
+    {
+        for (const CommandCase& c : cases) {
+            if (c.prepare)
+                boardState([&c](SimDeviceState& s) {
+                    c.prepare(s);
+                    return 0;
+                });
+            EXPECT_EQ(request(c.request), c.reply) << c.request;
+            if (c.after) {
+                // Some requests (resetSystem) are answered before the board has them.
+                EXPECT_TRUE(waitUntil([&] { return boardState([&c](SimDeviceState& s) { return c.after(s); }); },
+                                      2000))
+                    << c.request;
+            }
+        }
     }
 
     struct Forwarder : tavo::Board::Observer {
