@@ -117,14 +117,6 @@ TEST_F(ConfigMqttAdaptorTest, ConfigIsPublishedRetainedAtEveryConnection)
     EXPECT_TRUE(peer.next(kTopic, 10000)) << "published again after the new connection";
 }
 
-TEST_F(ConfigMqttAdaptorTest, GetAnswersTheMergedConfiguration)
-{
-    peer.publish(kTopic + "/get", "");
-    const auto reply = peer.next(kTopic);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(json::parse(reply->to_string()), fileJson());
-}
-
 TEST_F(ConfigMqttAdaptorTest, TcpPortSetOverMqttMovesTheListenerAndTheFile)
 {
     const unsigned short moved = freePort();
@@ -154,7 +146,8 @@ TEST_F(ConfigMqttAdaptorTest, EqualSectionAsJsonValuesKeepsTheConnection)
     EXPECT_EQ(connections, 1);
 }
 
-// "a#b" cannot be a topic level: it stays inside the value only.
+// "a#b" cannot be a topic level: it stays inside the value only, which a
+// get shows.
 TEST_F(ConfigMqttAdaptorTest, KeyThatIsNoTopicLevelMakesNoSubscription)
 {
     set({{"mqtt", mqttSection("a#b", 1)}});
