@@ -71,9 +71,9 @@
 #include "foundation/Log.h"
 #include "foundation/Semaphore.h"
 #include "foundation/Signal.h"
-#include "messaging/MQTTClient.h"
 #include "messaging/Config.h"
 #include "messaging/LambdaTree.h"
+#include "messaging/MQTTClient.h"
 
 namespace MQTT {
 
@@ -116,8 +116,8 @@ public:
     bool waitConnected(int ms);
 
     // Takes the settings; a different configuration restarts a running
-    // client (on the worker thread when called on a library thread). Always
-    // true.
+    // client (on the worker thread when called on a library thread or from a
+    // getter or setter). Always true.
     bool setConfig(const Config& newConfig);
     Config getConfig() const;
     std::string getLogName() const;
@@ -142,8 +142,7 @@ public:
     // handler) and, while running, (un)subscribes at once; false when the
     // library refuses or, for the unsubscribe forms of commands and RPCs,
     // when the key was not registered. While stopped only the tables change:
-    // every connection subscribes them all. Any thread but a handler's own
-    // table walk.
+    // every connection subscribes them all. Any thread, handlers included.
     // topic is relative to the base when internal, a full topic otherwise.
     bool subscribeCommand(const std::string& topic, CommandHandler handler, bool internal);
     bool unsubscribeCommand(const std::string& topic, bool internal);
