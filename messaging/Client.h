@@ -352,6 +352,14 @@ private:
     // Subscribes at QoS 0, with the debug line "Subscribing to <what> '...'"
     // when the subscriptions switch is on.
     bool subscribeTopic(const char* what, const std::string& topic);
+    // Adds key to (removes it from) a table of awaited responses and, when
+    // running and the table changed, (un)subscribes topic.
+    bool expect(std::set<std::string>& table, const std::string& key, const char* what, const std::string& topic);
+    bool unexpect(std::set<std::string>& table, const std::string& key, const std::string& topic);
+    // The handler of the first command of table that matches topic, with the
+    // debug line "Detected <what> '...'"; empty when none matches.
+    CommandHandler findCommand(const std::map<std::string, CommandHandler>& table, const std::string& topic,
+                               const char* what);
 
     // One outstanding rpc() or command(): its completion fulfils the call
     // once; later responses, and any after the call returned, are dropped.
@@ -371,11 +379,10 @@ private:
     std::mutex lifecycleMutex;
 
     mutable std::mutex mapsMutex;
-    std::map<std::string, std::function<void(const Message&)>> internalCommands;
-    std::map<std::string, std::function<void(const Message&)>> externalCommands;
-    std::map<std::string, std::function<std::string(const std::string& name, const std::string& payload,
-                                                     const std::string& id)>>
-        rpcHandlers;
+    using CommandTable = std::map<std::string, CommandHandler>;
+    CommandTable internalCommands;
+    CommandTable externalCommands;
+    std::map<std::string, RpcHandler> rpcHandlers;
     std::set<std::string> expectedRpcs;
     std::set<std::string> expectedResponses;
 
