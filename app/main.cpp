@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/BoardConfigAdaptor.h"
+#include "app/BoardMqttAdaptor.h"
 #include "app/Config.h"
 #include "app/ConfigMqttAdaptor.h"
 #include "app/StopSignals.h"
@@ -146,9 +147,12 @@ void startServices(const std::shared_ptr<Manager>& manager, const std::string& c
     owned.push_back(configMqtt);
     auto boardConfig = std::make_shared<tavo::Board::ConfigAdaptor>(config, manager);
     owned.push_back(boardConfig);
+    auto boardMqtt = std::make_shared<tavo::Board::MqttAdaptor>(manager, mqttClient);
+    owned.push_back(boardMqtt);
     auto tcpConfig = std::make_shared<tavo::Board::TCP::ConfigAdaptor>(config, tcpService);
     owned.push_back(tcpConfig);
 
+    manager->observerAttach(boardMqtt);
     manager->observerAttach(tcpService);
     config->observerAttach(configMqtt);
     config->observerAttach(boardConfig);

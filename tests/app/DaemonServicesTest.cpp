@@ -120,7 +120,7 @@ TEST(DaemonServicesSlow, IgnitionOffReachesBothPeersAndDelaysTheShutdown)
     while (event.is_object() && event["data"] != "0")
         event = service.next("event");
     EXPECT_EQ(event["name"], "IgnitionChanged") << event;
-    EXPECT_EQ(event["timestamp"].get<std::string>().size(), 14u) << event;
+    EXPECT_EQ(event.value("timestamp", "").size(), 14u) << event;
 
     usleep(6000000);
     const size_t delays = service.board.requestTimes(1, 11).size();
