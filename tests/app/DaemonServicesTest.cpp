@@ -119,8 +119,9 @@ TEST(DaemonServicesSlow, IgnitionOffReachesBothPeersAndDelaysTheShutdown)
     json event = service.next("event");
     while (event.is_object() && event["data"] != "0")
         event = service.next("event");
+    ASSERT_TRUE(event.is_object());
     EXPECT_EQ(event["name"], "IgnitionChanged") << event;
-    EXPECT_EQ(event.value("timestamp", "").size(), 14u) << event;
+    EXPECT_EQ(event["timestamp"].get<std::string>().size(), 14u) << event;
 
     usleep(6000000);
     const size_t delays = service.board.requestTimes(1, 11).size();
