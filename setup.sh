@@ -10,7 +10,7 @@ packages=(
     nlohmann-json3-dev libcli11-dev
     libsqlite3-dev libsqlitecpp-dev
     libpaho-mqtt-dev libpaho-mqttpp-dev libssl-dev
-    mosquitto mosquitto-clients
+    mosquitto mosquitto-clients netcat-openbsd
     zlib1g-dev libpng-dev
     clang libclang-rt-dev
 )

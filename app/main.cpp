@@ -1,12 +1,16 @@
 // lumacore: the board-management daemon's entry point. Reads the command
 // line, opens the log, opens the board through the manager and then either
-// runs the serial-link stress test and ends, or serves until SIGTERM or
-// SIGINT ends it.
+// runs the serial-link stress test and ends, or builds the services around
+// the board (configuration file, MQTT client, TCP service and their
+// adaptors), starts them and serves until SIGTERM or SIGINT ends it.
 //
 // Threading: main blocks the stop signals before anything else, so every
 // thread inherits the mask; one stop thread takes the first signal and runs
-// the stop sequence, which ends the process. The manager handle is shared
-// with that thread under its mutex.
+// the stop sequence, which ends the process. The handles of the manager, the
+// MQTT client and the TCP service are shared with that thread under the
+// handles' mutex, which also guards the once-only flag of the two ways out:
+// the stop (status 0) and a failed start (status 1). Whichever claims it
+// first ends the process; the other does nothing more.
 
 #include <CLI/CLI.hpp>
 
@@ -23,14 +27,22 @@
 #include <mutex>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
+#include "app/BoardConfigAdaptor.h"
+#include "app/BoardMqttAdaptor.h"
 #include "app/Config.h"
+#include "app/ConfigMqttAdaptor.h"
 #include "app/StopSignals.h"
+#include "app/TCPConfigAdaptor.h"
+#include "app/TCPService.h"
 #include "app/version/Version.h"
 #include "board/Manager.h"
 #include "board/StressTest.h"
 #include "foundation/Log.h"
 #include "foundation/String.h"
+#include "messaging/Client.h"
 
 namespace {
 
@@ -41,7 +53,10 @@ using tavo::Board::StressTest;
 // so a stop that comes while main returns finds them intact.
 struct Handles {
     std::mutex mutex;
+    bool ending = false;
     std::shared_ptr<Manager> manager;
+    std::shared_ptr<MQTT::Client> mqttClient;
+    std::shared_ptr<tavo::Board::TCP::Service> tcpService;
 };
 
 Handles& handles()
@@ -50,29 +65,102 @@ Handles& handles()
     return *instance;
 }
 
-void setManager(std::shared_ptr<Manager> manager)
+template <typename T>
+void keep(std::shared_ptr<T> Handles::*handle, std::shared_ptr<T> value)
 {
     std::lock_guard<std::mutex> lock(handles().mutex);
-    handles().manager = std::move(manager);
+    handles().*handle = std::move(value);
 }
 
-// On the stop thread, once: stops what exists and ends the process. _exit
-// instead of exit, because static destructors must not run under the
-// reader, timer and library threads that are still alive.
-void stopProcess(int signal)
+// True for the first caller only: that one ends the process.
+bool claimEnd()
 {
-    Log::info("Signal caught: %s [%d]", strsignal(signal), signal);
+    std::lock_guard<std::mutex> lock(handles().mutex);
+    return !std::exchange(handles().ending, true);
+}
+
+// Stops what exists, the remote interfaces before the board, so they take
+// no more requests when the serial link closes; then ends the process.
+// _exit instead of exit, because static destructors must not run under the
+// reader, timer and library threads that are still alive.
+[[noreturn]] void stopAndEnd(int status)
+{
+    std::shared_ptr<MQTT::Client> mqttClient;
+    std::shared_ptr<tavo::Board::TCP::Service> tcpService;
     std::shared_ptr<Manager> manager;
     {
         std::lock_guard<std::mutex> lock(handles().mutex);
+        mqttClient = handles().mqttClient;
+        tcpService = handles().tcpService;
         manager = handles().manager;
     }
+    if (mqttClient)
+        mqttClient->stop();
+    if (tcpService)
+        tcpService->stop();
     if (manager)
         manager->stop();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
-    _exit(0);
+    _exit(status);
+}
+
+// On the stop thread, once.
+void stopProcess(int signal)
+{
+    if (!claimEnd())
+        return;
+    Log::info("Signal caught: %s [%d]", strsignal(signal), signal);
+    stopAndEnd(0);
+}
+
+// On the main thread, when a step of the start threw. A stop already under
+// way ends the process itself.
+[[noreturn]] void failProcess(const std::exception& error, bool mirrored)
+{
+    Log::error("%s", error.what());
+    if (!mirrored)
+        std::cerr << error.what() << std::endl;
+    if (claimEnd())
+        stopAndEnd(EXIT_FAILURE);
+    for (;;)
+        pause();
+}
+
+// Service mode: builds the services around the manager, wires them, loads
+// the configuration and starts the remote interfaces. Each object goes to
+// owned as soon as it exists, so a step that throws destroys nothing. Throws
+// what a constructor, the configuration's update or the TCP service's start
+// throws.
+void startServices(const std::shared_ptr<Manager>& manager, const std::string& configFile, uint32_t port,
+                   bool global, std::vector<std::shared_ptr<void>>& owned)
+{
+    auto config = std::make_shared<tavo::Config::Config>(configFile);
+    owned.push_back(config);
+    auto mqttClient = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
+    keep(&Handles::mqttClient, mqttClient);
+    auto tcpService = std::make_shared<tavo::Board::TCP::Service>(manager, port, global);
+    keep(&Handles::tcpService, tcpService);
+
+    auto configMqtt = std::make_shared<tavo::Config::MqttAdaptor>(config, mqttClient);
+    owned.push_back(configMqtt);
+    auto boardConfig = std::make_shared<tavo::Board::ConfigAdaptor>(config, manager);
+    owned.push_back(boardConfig);
+    auto boardMqtt = std::make_shared<tavo::Board::MqttAdaptor>(manager, mqttClient);
+    owned.push_back(boardMqtt);
+    auto tcpConfig = std::make_shared<tavo::Board::TCP::ConfigAdaptor>(config, tcpService);
+    owned.push_back(tcpConfig);
+
+    manager->observerAttach(boardMqtt);
+    manager->observerAttach(tcpService);
+    config->observerAttach(configMqtt);
+    config->observerAttach(boardConfig);
+    config->observerAttach(tcpConfig);
+
+    config->update();
+    mqttClient->start();
+    tcpService->start();
 }
 
 // The configuration file's default path; the bare name when the executable's
@@ -144,6 +232,7 @@ int main(int argc, char** argv)
 
     if (app.count("-V") || app.count("--version"))
         return app.exit(CLI::CallForHelp(), std::cout, std::cerr);
+    const bool global = app.count("-g") || app.count("--global");
     const bool mirror = app.count("-e") || app.count("--stderr");
     const bool stress = app.count("--stress-test") != 0;
     if (const size_t more = app.count("-v"))
@@ -155,21 +244,24 @@ int main(int argc, char** argv)
     Log::info("Log level is %d.", static_cast<int>(level));
     Log::setLevel(toLogLevel(level));
 
+    // The services live as long as the process: main never returns from
+    // service mode, and the stop ends the process without destructors.
+    std::vector<std::shared_ptr<void>> services;
     try {
         auto manager = std::make_shared<Manager>(device);
-        setManager(manager);
+        keep(&Handles::manager, manager);
         if (stress) {
             StressTest test(manager);
             test.execute(std::chrono::seconds(stressSeconds));
             test.report(stressFormat, stressOutput);
-            setManager(nullptr);
+            keep(&Handles::manager, std::shared_ptr<Manager>());
             return 0;
         }
-        for (;;)
-            pause();
+        startServices(manager, configFile, port, global, services);
     } catch (const std::exception& error) {
-        Log::error("%s", error.what());
-        setManager(nullptr);
-        return EXIT_FAILURE;
+        failProcess(error, mirror);
     }
+    Log::debug("Main blocks here!");
+    for (;;)
+        pause();
 }

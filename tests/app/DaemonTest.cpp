@@ -14,13 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonProcess.h"
-#include "sim/SimulatedBoard.h"
+#include "ServiceDaemon.h"
 
 namespace {
-
-constexpr int kStartMs = 30000;
-constexpr int kStopMs = 15000;
 
 // The line the manager logs once the board is identified.
 const char* const kIdentified = "Lumacore version: 1.0.28";
@@ -43,9 +39,15 @@ const char* const kIdentified = "Lumacore version: 1.0.28";
     return ::testing::AssertionSuccess();
 }
 
-int exitCode(int status)
+// Service-mode arguments for a daemon with no broker to reach: a
+// configuration file with a TCP port of its own, so that tests may run side
+// by side.
+std::vector<std::string> serviceArgs(const DaemonProcess& daemon, const SimulatedBoard& board)
 {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::string file = daemon.dir().file("lumacore.json");
+    const std::string nowhere = "127.0.0.1:" + std::to_string(MosquittoBroker::freePort());
+    writeJson(file, serviceConfig(nowhere, static_cast<unsigned short>(MosquittoBroker::freePort())));
+    return {"-d", board.devicePath(), "-e", "-f", file};
 }
 
 struct CommandLineCase {
@@ -124,7 +126,7 @@ TEST_P(DaemonStopTest, SignalEndsWithStatusZero)
     const StopCase& c = GetParam();
     SimulatedBoard board;
     DaemonProcess daemon;
-    std::vector<std::string> args{"-d", board.devicePath(), "-e"};
+    std::vector<std::string> args = serviceArgs(daemon, board);
     args.insert(args.end(), c.args.begin(), c.args.end());
     daemon.start(args);
     ASSERT_TRUE(startedUp(daemon, board));
@@ -165,7 +167,7 @@ TEST(Daemon, PowerOffIndicationRunsShutdown)
 {
     SimulatedBoard board;
     DaemonProcess daemon;
-    daemon.start({"-d", board.devicePath(), "-e"});
+    daemon.start(serviceArgs(daemon, board));
     ASSERT_TRUE(startedUp(daemon, board));
     board.sendIndication(1, 3);
     ASSERT_TRUE(daemon.waitForErr("System is shutting down.", kStopMs)) << daemon.err();

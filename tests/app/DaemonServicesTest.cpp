@@ -1,0 +1,220 @@
+// End-to-end, service mode: the real daemon (a copy) on the simulated board,
+// reached over a real broker and real TCP as other programs reach it.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <unistd.h>
+
+#include "ServiceDaemon.h"
+#include "messaging/TCPServer.h"
+
+namespace {
+
+using nlohmann::json;
+
+// Polls until done holds or timeoutMs passed.
+bool eventually(const std::function<bool()>& done, int timeoutMs = kReactMs)
+{
+    for (int waited = 0; !done(); waited += 50) {
+        if (waited >= timeoutMs)
+            return false;
+        usleep(50000);
+    }
+    return true;
+}
+
+// Where text first occurs in the log, npos when it does not.
+size_t at(const std::string& log, const std::string& text)
+{
+    return log.find(text);
+}
+
+// The next "status" whose device is (in)active; null when none came.
+json nextStatus(ServiceDaemon& service, bool active)
+{
+    for (json status = service.next("status"); !status.is_null(); status = service.next("status")) {
+        if (status.at("device").at("active") == active)
+            return status;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(DaemonServices, StartUpWritesTheFileThenServesBothInterfaces)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    const std::string log = service.daemon.err();
+    EXPECT_LT(at(log, "Saving updated config file"), at(log, "[MQTT::Client] Starting...")) << log;
+    const json file = service.configFile();
+    for (const char* section : {"device", "mqtt", "tcp"})
+        EXPECT_TRUE(file.contains(section)) << file;
+    EXPECT_EQ(file["mqtt"]["clientId"], "lumacore-under-test");
+    EXPECT_EQ(file["tcp"]["port"], service.tcpPort);
+
+    TCPClient client = service.connect();
+    EXPECT_EQ(ServiceDaemon::request(client, "getPoleID"), "ok,SIM-POLE");
+
+    // A peer that comes later is handed the three nodes by the broker.
+    MqttPeer late(service.broker.url(), "late-peer");
+    std::map<std::string, json> retained;
+    for (const char* node : {"status", "info", "config"}) {
+        late.subscribe(std::string("tavo/lumacore/") + node);
+        const auto message = late.next(std::string("tavo/lumacore/") + node);
+        ASSERT_TRUE(message) << node;
+        EXPECT_TRUE(message->is_retained()) << node;
+        retained[node] = json::parse(message->get_payload_str());
+    }
+    EXPECT_EQ(retained["status"]["service"], true);
+    EXPECT_EQ(retained["status"]["device"]["active"], true);
+    EXPECT_EQ(retained["info"]["service"], (json{{"type", "lumacore"}, {"version", "1.0.28"}}));
+    EXPECT_EQ(retained["config"]["tcp"]["port"], service.tcpPort);
+}
+
+TEST(DaemonServices, TcpAndMqttRequestsReachTheBoard)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    const auto pin1 = [&service] { return service.board.device().access([](SimDeviceState& s) { return s.pins[1]; }); };
+
+    TCPClient client = service.connect();
+    EXPECT_EQ(ServiceDaemon::request(client, "setDigitalOutput,1,1"), "ok");
+    EXPECT_EQ(pin1().mode, 0);
+    EXPECT_EQ(pin1().output, 1);
+
+    service.peer->subscribe("tavo/lumacore/gpio");
+    service.publish("gpio/set", {{"1", {{"value", 0}}}});
+    const json gpio = service.next("gpio");
+    EXPECT_EQ(gpio["1"]["value"], 0) << gpio;
+    EXPECT_EQ(ServiceDaemon::request(client, "getDigitalOutput,1"), "ok,1,0");
+    EXPECT_EQ(pin1().output, 0);
+
+    service.peer->subscribe("tavo/lumacore/led/color/set/response/tester/7");
+    service.publish("led/color/set/request/tester/7", {{"r", 1}, {"g", 2}, {"b", 3}});
+    EXPECT_EQ(service.next("led/color/set/response/tester/7"), (json{{"completed", true}}));
+    EXPECT_EQ(service.board.device().access([](SimDeviceState& s) { return s.ledColour; }), 0x030201u);
+}
+
+// Ignition off reaches both peers as an event, and with "delayShutdownFor"
+// 3 the board is asked about once a second for three seconds to hold on.
+TEST(DaemonServicesSlow, IgnitionOffReachesBothPeersAndDelaysTheShutdown)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"device", {{"delayShutdownFor", 3}}}}));
+    TCPClient client = service.connect();
+    service.peer->subscribe("tavo/lumacore/event");
+    service.board.sendIgnition(1);
+    service.board.sendIgnition(0);
+
+    std::string line;
+    do
+        line = nextLine(client);
+    while (line.rfind("event,2,IgnitionChanged,", 0) == 0 && line.substr(line.size() - 2) != ",0");
+    EXPECT_EQ(line.rfind("event,2,IgnitionChanged,", 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.size() - 2), ",0") << line;
+
+    json event = service.next("event");
+    while (event.is_object() && event["data"] != "0")
+        event = service.next("event");
+    ASSERT_TRUE(event.is_object());
+    EXPECT_EQ(event["name"], "IgnitionChanged") << event;
+    EXPECT_EQ(event["timestamp"].get<std::string>().size(), 14u) << event;
+
+    usleep(6000000);
+    const size_t delays = service.board.requestTimes(1, 11).size();
+    EXPECT_GE(delays, 2u);
+    EXPECT_LE(delays, 4u);
+}
+
+TEST(DaemonServices, ConfigSetOverMqttMovesTheTcpPortAndRewritesTheFile)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    const auto moved = static_cast<unsigned short>(MosquittoBroker::freePort());
+    service.publish("config/set", {{"tcp", {{"port", moved}}}});
+    EXPECT_TRUE(eventually([&] { return service.configFile()["tcp"]["port"] == moved; })) << service.configFile();
+    TCPClient client = service.connect(moved);
+    EXPECT_EQ(ServiceDaemon::request(client, "getPoleID"), "ok,SIM-POLE");
+}
+
+TEST(DaemonServicesSlow, SilentBoardIsPublishedInactiveThenActive)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"device", {{"statusPeriod", 300}}}}));
+    service.board.setSilent(true);
+    EXPECT_FALSE(nextStatus(service, false).is_null()) << service.daemon.err();
+    service.board.setSilent(false);
+    EXPECT_FALSE(nextStatus(service, true).is_null()) << service.daemon.err();
+}
+
+// SIGTERM stops the MQTT client (which says the service is gone), then the
+// TCP service, then the board, and ends with status 0.
+TEST(DaemonServices, TermStopsTheInterfacesBeforeTheBoard)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.daemon.signal(SIGTERM);
+    EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+    const std::string log = service.daemon.err();
+    const size_t caught = at(log, "Signal caught: Terminated [15]");
+    const size_t mqtt = at(log, "[MQTT::Client] Stopped!");
+    const size_t tcp = at(log, "[TCP::Server] Stopped");
+    const size_t board = at(log, "[Manager] Stopped");
+    ASSERT_NE(board, std::string::npos) << log;
+    EXPECT_LT(caught, mqtt) << log;
+    EXPECT_LT(mqtt, tcp) << log;
+    EXPECT_LT(tcp, board) << log;
+
+    MqttPeer late(service.broker.url(), "late-peer");
+    late.subscribe("tavo/lumacore/status");
+    const auto status = late.next("tavo/lumacore/status");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(json::parse(status->get_payload_str())["service"], false);
+}
+
+struct FailedStartCase {
+    const char* name;
+    json extra;
+    bool portTaken;
+    const char* error;
+};
+
+class DaemonFailedStartTest : public ::testing::TestWithParam<FailedStartCase> {};
+
+// A start that throws ends with status 1 through the stop path, with the
+// board stopped and the configuration file as it was.
+TEST_P(DaemonFailedStartTest, EndsWithStatusOneAndTheFileUnchanged)
+{
+    const FailedStartCase& c = GetParam();
+    ServiceDaemon service;
+    TCPServer taken;
+    if (c.portTaken) {
+        // First a clean run, so that the file holds what the components
+        // report and a second start has nothing to rewrite.
+        ASSERT_TRUE(service.run(c.extra));
+        service.daemon.signal(SIGTERM);
+        ASSERT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+        taken.listen(service.tcpPort, "127.0.0.1");
+    } else {
+        service.writeConfig(c.extra);
+    }
+    const std::string before = readFile(service.configPath());
+    service.launch();
+
+    EXPECT_EQ(exitCode(service.daemon.wait(kStartMs)), 1);
+    const std::string log = service.daemon.err();
+    EXPECT_NE(at(log, c.error), std::string::npos) << log;
+    EXPECT_NE(at(log, "[Manager] Stopped"), std::string::npos) << log;
+    EXPECT_EQ(at(log, "Main blocks here!"), std::string::npos) << log;
+    EXPECT_EQ(readFile(service.configPath()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DaemonFailedStartTest,
+    ::testing::Values(FailedStartCase{"PortTaken", json::object(), true, "Address already in use"},
+                      FailedStartCase{"DeviceOfWrongTypes", {{"device", {{"statusPeriod", "fast"}}}}, false,
+                                      "type must be number"}),
+    [](const ::testing::TestParamInfo<FailedStartCase>& info) { return std::string(info.param.name); });
