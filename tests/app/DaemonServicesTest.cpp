@@ -25,12 +25,6 @@ bool eventually(const std::function<bool()>& done, int timeoutMs = kReactMs)
     return true;
 }
 
-// Where text first occurs in the log, npos when it does not.
-size_t at(const std::string& log, const std::string& text)
-{
-    return log.find(text);
-}
-
 // The next "status" whose device is (in)active; null when none came.
 json nextStatus(ServiceDaemon& service, bool active)
 {
@@ -48,7 +42,7 @@ TEST(DaemonServices, StartUpWritesTheFileThenServesBothInterfaces)
     ServiceDaemon service;
     ASSERT_TRUE(service.run());
     const std::string log = service.daemon.err();
-    EXPECT_LT(at(log, "Saving updated config file"), at(log, "[MQTT::Client] Starting...")) << log;
+    EXPECT_LT(log.find("Saving updated config file"), log.find("[MQTT::Client] Starting...")) << log;
     const json file = service.configFile();
     for (const char* section : {"device", "mqtt", "tcp"})
         EXPECT_TRUE(file.contains(section)) << file;
@@ -159,10 +153,10 @@ TEST(DaemonServices, TermStopsTheInterfacesBeforeTheBoard)
     service.daemon.signal(SIGTERM);
     EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
     const std::string log = service.daemon.err();
-    const size_t caught = at(log, "Signal caught: Terminated [15]");
-    const size_t mqtt = at(log, "[MQTT::Client] Stopped!");
-    const size_t tcp = at(log, "[TCP::Server] Stopped");
-    const size_t board = at(log, "[Manager] Stopped");
+    const size_t caught = log.find("Signal caught: Terminated [15]");
+    const size_t mqtt = log.find("[MQTT::Client] Stopped!");
+    const size_t tcp = log.find("[TCP::Server] Stopped");
+    const size_t board = log.find("[Manager] Stopped");
     ASSERT_NE(board, std::string::npos) << log;
     EXPECT_LT(caught, mqtt) << log;
     EXPECT_LT(mqtt, tcp) << log;
@@ -206,9 +200,9 @@ TEST_P(DaemonFailedStartTest, EndsWithStatusOneAndTheFileUnchanged)
 
     EXPECT_EQ(exitCode(service.daemon.wait(kStartMs)), 1);
     const std::string log = service.daemon.err();
-    EXPECT_NE(at(log, c.error), std::string::npos) << log;
-    EXPECT_NE(at(log, "[Manager] Stopped"), std::string::npos) << log;
-    EXPECT_EQ(at(log, "Main blocks here!"), std::string::npos) << log;
+    EXPECT_NE(log.find(c.error), std::string::npos) << log;
+    EXPECT_NE(log.find("[Manager] Stopped"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Main blocks here!"), std::string::npos) << log;
     EXPECT_EQ(readFile(service.configPath()), before);
 }
 

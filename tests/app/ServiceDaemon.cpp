@@ -45,8 +45,10 @@ void ServiceDaemon::launch()
     daemon.start({"-d", board.devicePath(), "-e", "-vvv", "-f", configPath()});
 }
 
-::testing::AssertionResult ServiceDaemon::startedUp()
+::testing::AssertionResult ServiceDaemon::run(const nlohmann::json& extra)
 {
+    writeConfig(extra);
+    launch();
     if (!daemon.waitForErr("Main blocks here!", kStartMs))
         return ::testing::AssertionFailure() << "not started:\n" << daemon.err();
     peer = std::make_unique<MqttPeer>(broker.url(), "test-peer");
@@ -55,13 +57,6 @@ void ServiceDaemon::launch()
     if (next("status").is_null())
         return ::testing::AssertionFailure() << "no status:\n" << daemon.err();
     return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult ServiceDaemon::run(const nlohmann::json& extra)
-{
-    writeConfig(extra);
-    launch();
-    return startedUp();
 }
 
 nlohmann::json ServiceDaemon::configFile() const

@@ -42,10 +42,9 @@ public:
     void writeConfig(const nlohmann::json& extra = nlohmann::json::object());
     // Starts the daemon on the board and the file, at the debug level.
     void launch();
-    // Waits until the daemon blocks with its services started and the peer
-    // holds the retained "status"; false (with the log) otherwise.
-    ::testing::AssertionResult startedUp();
-    // writeConfig, launch, then startedUp.
+    // writeConfig and launch, then waits until the daemon blocks with its
+    // services started and the peer holds the retained "status"; false
+    // (with the log) otherwise.
     ::testing::AssertionResult run(const nlohmann::json& extra = nlohmann::json::object());
 
     std::string configPath() const { return daemon.dir().file("lumacore.json"); }
