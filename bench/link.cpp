@@ -1,7 +1,11 @@
 // Link benchmark: LPCDriver against the simulated board on a real
-// pseudo-terminal. Prints one line per figure:
+// pseudo-terminal. Prints one line per figure, with the load average beside
+// it:
 // - heartbeat requests per second, unpaced and with the line paced at
 //   115200 baud, and the paced figure as a share of the line's limit;
+// - the CPU time of this process (user and system) per unpaced heartbeat
+//   exchange, against the simulated board as a process of its own (lpc-sim),
+//   so that the board's time is not counted;
 // - firmware download throughput on the paced line, as a share of the
 //   line's limit, clean and with the board losing every 100th reply (each
 //   loss costs the download's receive timeout).
@@ -12,16 +16,26 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "foundation/Crc.h"
+#include "harness/Figures.h"
 #include "lpc/LPCDriver.h"
 #include "lpc/api_message.h"
 #include "lpc/hdlc.h"
 #include "sim/SimulatedBoard.h"
+
+extern char** environ;
 
 namespace {
 
@@ -30,6 +44,7 @@ constexpr double kBitsPerOctet = 10;
 constexpr int kTrials = 5;
 constexpr double kTrialSeconds = 1;
 constexpr int kWarmUpRequests = 20;
+constexpr int kCpuExchanges = 20000;
 constexpr int kDownloadTrials = 3;
 constexpr size_t kCleanImageSize = 32 * 1024;
 constexpr size_t kLossyImageSize = 64 * 1024;
@@ -113,9 +128,20 @@ double downloadLineSeconds(const std::vector<uint8_t>& image)
     return lineSeconds(octets);
 }
 
+// Prints one figure's line, the load average beside it.
+__attribute__((format(printf, 1, 2))) void figure(const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    printFigure(text);
+}
+
 [[noreturn]] void fail(const char* what, LPCDriver::ErrorCode code)
 {
-    std::fprintf(stderr, "bench_link: %s: %s\n", what, LPCDriver::strerror(code).c_str());
+    std::fprintf(stderr, "bench_link: %s: %s", what, LPCDriver::strerror(code).c_str());
     std::exit(1);
 }
 
@@ -169,6 +195,83 @@ double downloadSeconds(const std::vector<uint8_t>& image, int trials, int lostRe
     return best;
 }
 
+// The simulated board as a process of its own: lpc-sim, stopped (SIGTERM)
+// and reaped when the object dies.
+class SimProgram {
+public:
+    SimProgram()
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            failSystem("pipe");
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_adddup2(&files, out[1], 1);
+        posix_spawn_file_actions_addclose(&files, out[0]);
+        char* argv[] = {const_cast<char*>(LUMACORE_LPC_SIM), nullptr};
+        const int spawned = posix_spawn(&mPid, LUMACORE_LPC_SIM, &files, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&files);
+        close(out[1]);
+        if (spawned != 0)
+            failSystem("lpc-sim");
+        // Its first line is the device path.
+        char octet = 0;
+        while (read(out[0], &octet, 1) == 1 && octet != '\n')
+            mDevicePath.push_back(octet);
+        close(out[0]);
+        if (mDevicePath.empty())
+            failSystem("lpc-sim printed no device");
+    }
+    ~SimProgram()
+    {
+        kill(mPid, SIGTERM);
+        waitpid(mPid, nullptr, 0);
+    }
+    SimProgram(const SimProgram&) = delete;
+    SimProgram& operator=(const SimProgram&) = delete;
+
+    const std::string& devicePath() const { return mDevicePath; }
+
+private:
+    [[noreturn]] static void failSystem(const char* what)
+    {
+        std::perror((std::string("bench_link: ") + what).c_str());
+        std::exit(1);
+    }
+
+    pid_t mPid = -1;
+    std::string mDevicePath;
+};
+
+double cpuSeconds(const timeval& time)
+{
+    return time.tv_sec + time.tv_usec / 1e6;
+}
+
+// This process's CPU time per unpaced heartbeat exchange against lpc-sim.
+void printCpuPerExchange()
+{
+    SimProgram board;
+    LPCDriver driver;
+    check("open", driver.open(board.devicePath().c_str(), kBaud));
+    for (int i = 0; i < kWarmUpRequests; ++i)
+        check("heartbeat", driver.heartbeat());
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCpuExchanges; ++i)
+        check("heartbeat", driver.heartbeat());
+    const double elapsed = secondsSince(start);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const double user = cpuSeconds(after.ru_utime) - cpuSeconds(before.ru_utime);
+    const double system = cpuSeconds(after.ru_stime) - cpuSeconds(before.ru_stime);
+    figure("heartbeat unpaced against lpc-sim: %.1f us each, CPU %.1f us per exchange (user %.1f us, "
+                "system %.1f us), the board's excluded",
+                elapsed * 1e6 / kCpuExchanges, (user + system) * 1e6 / kCpuExchanges, user * 1e6 / kCpuExchanges,
+                system * 1e6 / kCpuExchanges);
+}
+
 std::vector<uint8_t> randomImage(size_t size)
 {
     std::mt19937 generator(1);
@@ -181,7 +284,7 @@ std::vector<uint8_t> randomImage(size_t size)
 void printDownload(const char* label, const std::vector<uint8_t>& image, double seconds)
 {
     const double limit = downloadLineSeconds(image);
-    std::printf("firmware download paced at %d baud%s: %.0f octets/s, %.1f %% of the line's limit (%.0f octets/s)\n",
+    figure("firmware download paced at %d baud%s: %.0f octets/s, %.1f %% of the line's limit (%.0f octets/s)",
                 kBaud, label, image.size() / seconds, limit * 100 / seconds, image.size() / limit);
 }
 
@@ -191,10 +294,12 @@ int main()
 {
     const double heartbeatLimit = 1 / lineSeconds(exchangeOctets(0, {0}));
 
-    std::printf("heartbeat unpaced: %.0f requests/s\n", heartbeatsPerSecond(false));
+    const double unpaced = heartbeatsPerSecond(false);
+    figure("heartbeat unpaced: %.0f requests/s, %.1f us each", unpaced, 1e6 / unpaced);
+    printCpuPerExchange();
     const double paced = heartbeatsPerSecond(true);
-    std::printf("heartbeat paced at %d baud: %.1f requests/s\n", kBaud, paced);
-    std::printf("heartbeat paced at %d baud: %.1f %% of the line's limit (%.1f requests/s)\n", kBaud,
+    figure("heartbeat paced at %d baud: %.1f requests/s", kBaud, paced);
+    figure("heartbeat paced at %d baud: %.1f %% of the line's limit (%.1f requests/s)", kBaud,
                 paced * 100 / heartbeatLimit, heartbeatLimit);
 
     const std::vector<uint8_t> clean = randomImage(kCleanImageSize);

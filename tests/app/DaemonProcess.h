@@ -21,6 +21,8 @@ public:
 
     // The directory of the copy; it holds nothing else but the test's files.
     const TempDir& dir() const { return mDir; }
+    // The running child's process id; -1 when none runs.
+    pid_t pid() const { return mPid; }
 
     // Starts the copy with these arguments; throws std::runtime_error when
     // it cannot be started.
