@@ -131,6 +131,15 @@ void Service::serveTurn()
         server.setTimeout(ACCEPT_TIMEOUT_MS);
         return;
     }
+    // The wait for a request holds no lock, so event lines go out meanwhile.
+    // It watches a copy: should the writer close the client, the wait ends
+    // or times out harmlessly and the check below sees it closed.
+    const TCPClient waiting = client;
+    lock.unlock();
+    const bool requestCame = waiting.waitReadable(READ_TIMEOUT_MS);
+    lock.lock();
+    if (!requestCame || !client.connected())
+        return;
     // Text that came before a time-out is dropped: the next turn starts anew.
     std::string line;
     if (!client.getline(line) || line.empty())

@@ -26,9 +26,10 @@
 //   replies. The writer thread, and the loop thread at every turn, send the
 //   queued lines; a full queue drops the client.
 // - clientMutex guards `client`: it is held while the client is replaced or
-//   closed, during the loop's read of one line (bounded by the read
-//   time-out) and while one whole line is written, so lines never interleave
-//   and nothing is written to a closed or reused descriptor. A client that
+//   closed, during the loop's read of one line once its first octet is there
+//   (bounded by the read time-out; the wait for that octet holds no lock)
+//   and while one whole line is written, so lines never interleave and
+//   nothing is written to a closed or reused descriptor. A client that
 //   cannot take a whole line within the write time-out is dropped.
 // - Lock order: lifecycleMutex, clientMutex, queueMutex.
 // - `running` is atomic; `server`, `listenPort` and `listenAddress` belong to

@@ -5,8 +5,8 @@
 //   at start, no device request) and of "heartbeat" (one serial exchange),
 //   10,000 each on one connection, p50 and p99; beside the heartbeat the
 //   bare exchange (LPCDriver on the same kind of board, no daemon);
-// - an MQTT "gpio/set" from a Paho client until the new value is published,
-//   2,000 sets, p50 and p99;
+// - an MQTT "gpio/set" from a Paho client (QoS 0) until the new value is
+//   published, 2,000 sets, p50 and p99;
 // - an indication of the board until its TCP event line and its "event"
 //   message arrive, 1,000 events, p50 and p99.
 // Each series is preceded by a few unmeasured requests to warm up.
@@ -128,6 +128,8 @@ void measureEvents(DaemonRun& run, MqttRecorder& peer)
 int main()
 {
     try {
+        if (!loggerNote().empty())
+            std::printf("%s\n", loggerNote().c_str());
         DaemonRun run;
         run.start();
         MqttRecorder peer(run.broker.url(), "bench-peer");

@@ -147,6 +147,11 @@ bool TCPClient::available()
     return result > 0;
 }
 
+bool TCPClient::waitReadable(int timeoutMs) const
+{
+    return connected() && Socket::pollOne(descriptor, POLLIN, timeoutMs) > 0;
+}
+
 long TCPClient::receive(void* buffer, size_t n)
 {
     for (;;) {

@@ -63,6 +63,11 @@ public:
     // false when unconnected. Throws std::runtime_error, closing the client,
     // when the poll itself fails.
     bool available();
+    // Waits up to timeoutMs until a read would not block (data waiting, or
+    // the peer closed or failed); false on time-out or when unconnected.
+    // Never closes the client and never throws, so a caller may wait on a
+    // copy while another thread may close the original.
+    bool waitReadable(int timeoutMs) const;
 
     // One byte 0 to 255; -1 on time-out (still open), close or error.
     int read();

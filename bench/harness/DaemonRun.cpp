@@ -124,7 +124,7 @@ void MqttRecorder::subscribe(const std::string& topic)
 
 void MqttRecorder::publish(const std::string& topic, const std::string& payload)
 {
-    mClient.publish(topic, payload.data(), payload.size(), 1, false);
+    mClient.publish(topic, payload.data(), payload.size(), 0, false);
 }
 
 std::optional<MqttRecorder::Message> MqttRecorder::waitFor(const std::string& topic,
@@ -182,6 +182,14 @@ std::string DaemonRun::topic(const std::string& relative)
 void DaemonRun::fail(const std::string& what) const
 {
     throw std::runtime_error(what + "; the daemon's log:\n" + daemon.err());
+}
+
+std::string loggerNote()
+{
+    if (access("/dev/log", F_OK) == 0)
+        return "";
+    return "note: no system logger here (/dev/log): the daemon's log lines go to /dev/console, the TCP requests' "
+           "\"Request:\" lines among them";
 }
 
 std::vector<double> bareHeartbeatMs(size_t count)

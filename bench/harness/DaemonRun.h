@@ -68,7 +68,10 @@ public:
     ~MqttRecorder();
 
     void subscribe(const std::string& topic);
-    // Publishes at QoS 1 without waiting for the broker's acknowledgement.
+    // Publishes at QoS 0. At QoS 1 the broker's acknowledgement to us and the
+    // message that answers it would leave the broker as two small segments,
+    // and mosquitto, which does not set TCP_NODELAY, holds the second until
+    // our delayed ACK (about 40 ms): that would measure the broker.
     void publish(const std::string& topic, const std::string& payload);
     // Takes messages until one on topic whose JSON payload satisfies accept
     // (any when accept is empty) and returns it; nullopt after timeoutMs.
@@ -105,6 +108,12 @@ public:
     DaemonProcess daemon;
     const unsigned short tcpPort;
 };
+
+// A note for the figures' reader when this machine has no system logger:
+// every log line of the daemon then goes to the console (the log is opened
+// with LOG_CONS), and the per-request lines' cost is the console's. Empty
+// when /dev/log is there.
+std::string loggerNote();
 
 // Round trips of count bare heartbeat exchanges in milliseconds: LPCDriver
 // on an unpaced simulated board of this process, no daemon in between.

@@ -80,6 +80,23 @@ TEST_F(ServiceTest, EventsBecomeLinesWithAndWithoutValue)
     EXPECT_TRUE(std::regex_match(line(client), std::regex("event,1,SystemOff," + stamp)));
 }
 
+// An idle client gets each event line at once, not when the loop's wait for
+// a request times out: events come at several points of that wait.
+TEST_F(ServiceTest, EventLinesDoNotWaitForTheReadTimeOut)
+{
+    startService();
+    Clock::duration slowest{};
+    for (uint8_t value = 0; value < 5; ++value) {
+        const auto sent = Clock::now();
+        board.sendIndication(7, 2, {1, value});
+        const std::string text = line(client);
+        slowest = std::max(slowest, Clock::now() - sent);
+        EXPECT_EQ(text.substr(text.size() - 4), ",1," + std::to_string(value)) << text;
+        settle(37);
+    }
+    EXPECT_LT(slowest, std::chrono::milliseconds(tavo::Board::TCP::Service::READ_TIMEOUT_MS / 3));
+}
+
 TEST_F(ServiceTest, AClientThatNeverReadsIsDroppedWithoutStallingTheBoard)
 {
     startService();
