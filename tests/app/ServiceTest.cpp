@@ -94,7 +94,8 @@ TEST_F(ServiceTest, EventLinesDoNotWaitForTheReadTimeOut)
         EXPECT_EQ(text.substr(text.size() - 4), ",1," + std::to_string(value)) << text;
         settle(37);
     }
-    EXPECT_LT(slowest, std::chrono::milliseconds(tavo::Board::TCP::Service::READ_TIMEOUT_MS / 3));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count(),
+              tavo::Board::TCP::Service::READ_TIMEOUT_MS / 3);
 }
 
 TEST_F(ServiceTest, AClientThatNeverReadsIsDroppedWithoutStallingTheBoard)
