@@ -69,6 +69,7 @@ MqttAdaptor::MqttAdaptor(std::shared_ptr<Manager> manager, std::shared_ptr<MQTT:
     disconnectedSlot = this->client->disconnected.connect_member(this, &MqttAdaptor::onDisconnected);
     stoppingSlot = this->client->stopping.connect_member(this, &MqttAdaptor::onStopping);
     this->client->subscribeLambdaTree(boardTree(this), "");
+    registerRpcs();
 }
 
 MqttAdaptor::~MqttAdaptor()

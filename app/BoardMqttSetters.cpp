@@ -53,6 +53,13 @@ const json* unsignedMember(const json& value, const char* key)
     return member(value, key, json::value_t::number_unsigned);
 }
 
+// A percentage (0-100) as the display's backlight level: 0 gives 50, 100
+// gives 255.
+uint8_t percentToBrightness(uint64_t percent)
+{
+    return static_cast<uint8_t>(static_cast<unsigned>(percent * 205 / 100.0 + 50 + 0.5));
+}
+
 } // namespace
 
 Result MqttAdaptor::audioSet(const json& value)
@@ -193,7 +200,7 @@ Result MqttAdaptor::displaySet(const json& value)
         if (percent->get<uint64_t>() > 100) {
             return kInvalid;
         }
-        const ErrorCode code = manager->displayBrightnessSet(percentToBrightness(percent->get<unsigned>()));
+        const ErrorCode code = manager->displayBrightnessSet(percentToBrightness(percent->get<uint64_t>()));
         if (code != ErrorCode::Ok) {
             return failed(code);
         }

@@ -58,12 +58,9 @@ json duplexJson(Serial::Protocol protocol, Serial::Duplex duplex)
     return json();
 }
 
-// Out of both enumerations: what a read that left its output alone reports.
-constexpr int32_t kUnknown = -1;
-
-} // namespace
-
-unsigned MqttAdaptor::brightnessToPercent(unsigned level)
+// The display's backlight level (0-255) as a percentage: levels below 50
+// are dark, 50 gives 0 and 255 gives 100.
+unsigned brightnessToPercent(unsigned level)
 {
     if (level < 50) {
         return 0;
@@ -71,15 +68,16 @@ unsigned MqttAdaptor::brightnessToPercent(unsigned level)
     return static_cast<unsigned>((level - 50) * 100 / 205.0 + 0.5);
 }
 
-uint8_t MqttAdaptor::percentToBrightness(unsigned percent)
-{
-    return static_cast<uint8_t>(static_cast<unsigned>(percent * 205 / 100.0 + 50 + 0.5));
-}
-
-unsigned MqttAdaptor::sensorToPercent(unsigned level)
+// The light sensor's level (0-255) as a percentage, truncated.
+unsigned sensorToPercent(unsigned level)
 {
     return level * 100 / 255;
 }
+
+// Out of both enumerations: what a read that left its output alone reports.
+constexpr int32_t kUnknown = -1;
+
+} // namespace
 
 Result MqttAdaptor::audioGet()
 {
