@@ -1,0 +1,226 @@
+#pragma once
+// LambdaTree: the tree of named values that the MQTT interface exposes. A
+// node is a group of named children, a lambda node (a getter and optionally
+// a setter), or one of the two kinds of node that mirror the JSON objects and
+// arrays a getter returned, so that their members become paths of their own.
+// Paths are "/"-separated child names below the node called on. Every node
+// carries its abilities (get, set, notify) and may hold change callbacks,
+// which fire when the node or a node below it reports a change.
+//
+// A node is a value: copies are deep, and children live by value in their
+// parent's map, each pointing back at the node that holds it.
+//
+// Threading:
+// - The tree has no lock of its own: its owner serialises structural changes,
+//   set, update and reads.
+// - A lambda node built with a Signal owns a slot in that signal, which calls
+//   changed() on the node. Building, copying, moving, assigning and
+//   destroying such a node takes the signal's mutex to add or remove the
+//   slot, and destroying it waits for an emission in progress.
+// - changed() runs on the thread that emits the signal, under the signal's
+//   mutex. It walks up the parent pointers (atomic, as re-parenting may run
+//   meanwhile) and calls each node's callbacks. `callbacksMutex` guards a
+//   node's `callbacks` and `lastCallbackId`; changed() holds it only to copy
+//   the callbacks, never while they run, so a callback disconnected during an
+//   emission may still run once in that emission.
+// - Lock order: a signal's mutex, then a node's callbacksMutex. A callback
+//   runs under the signal's mutex, so it must not build, copy, move or assign
+//   a node bound to that signal, nor take a lock whose holder does; nor may
+//   it destroy the node being notified or an ancestor of it.
+// - A destroyed node removes its own slot, then destroys its children before
+//   anything else, so a child's changed() never reaches a half-destroyed
+//   parent. Nodes may therefore be built, copied, inserted, erased and
+//   destroyed while their signal emits; moving or assigning a subtree that
+//   holds bound nodes re-parents them and must not race an emission.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "foundation/Signal.h"
+
+class LambdaTree
+{
+public:
+    // What a node offers; bits of an unsigned 8-bit mask.
+    enum Ability : uint8_t { Get = 1, Set = 2, Notify = 4 };
+    enum Kind : uint32_t { Group = 0, Lambda = 1, JsonBranch = 2, JsonLeaf = 3 };
+
+    // A getter's or setter's outcome: success and the value, or failure and
+    // the error's description.
+    using Result = std::pair<bool, nlohmann::json>;
+    using Getter = std::function<Result()>;
+    using Setter = std::function<Result(const nlohmann::json&)>;
+    using Callback = std::function<void()>;
+    using Children = std::map<std::string, LambdaTree>;
+    using iterator = Children::iterator;
+    using const_iterator = Children::const_iterator;
+    // Topic relative to the node called on -> the failing node's error value.
+    using ErrorMap = std::map<std::string, nlohmann::json>;
+
+    // A group with ability Get, no children and a null value.
+    LambdaTree();
+    // Lambda nodes: ability Get, with a setter also Set, with a signal also
+    // Notify; a signal's emission calls changed() on the node.
+    explicit LambdaTree(const Getter& getter);
+    LambdaTree(const Getter& getter, const Setter& setter);
+    LambdaTree(const Getter& getter, Signal<>& signal);
+    LambdaTree(const Getter& getter, const Setter& setter, Signal<>& signal);
+    // A group of copies of the children; ability Get OR theirs.
+    explicit LambdaTree(const Children& children);
+    // As above, and sets abortOnError on the whole group; a later
+    // setAbortOnError of an ancestor leaves this group and its subtree alone.
+    LambdaTree(const Children& children, bool abortOnError);
+    // A JSON mirror: a branch with one child per member for an object or an
+    // array, else a leaf; every node gets the ability.
+    LambdaTree(uint8_t ability, const nlohmann::json& value);
+
+    // Deep copy without parent; a bound copy gets a slot of its own.
+    LambdaTree(const LambdaTree& other);
+    // Takes over the content and the parent; the source becomes a default node.
+    LambdaTree(LambdaTree&& other);
+    // Replaces the whole content but keeps the parent, whose ability then
+    // gains this node's.
+    LambdaTree& operator=(LambdaTree other);
+    ~LambdaTree();
+
+    // Exchanges every field, re-parents the children; signal slots untouched.
+    friend void swap(LambdaTree& a, LambdaTree& b);
+
+    iterator begin() { return children.begin(); }
+    iterator end() { return children.end(); }
+    const_iterator begin() const { return children.begin(); }
+    const_iterator end() const { return children.end(); }
+    size_t size() const { return children.size(); }
+    // One key, no path splitting; end() when absent.
+    iterator find(const std::string& key) { return children.find(key); }
+    const_iterator find(const std::string& key) const { return children.find(key); }
+
+    // The child under key, this node for the empty key; throws
+    // std::out_of_range when absent.
+    LambdaTree& at(const std::string& key);
+    const LambdaTree& at(const std::string& key) const;
+    // The child under key, added as a default node when absent; this node for
+    // the empty key. The node's ability is not changed.
+    LambdaTree& operator[](const std::string& key);
+    LambdaTree& operator[](std::string&& key);
+    // Ors the node's ability into this one, then adds a copy under the key
+    // unless the key exists already (the old child stays).
+    std::pair<iterator, bool> insert(const Children::value_type& entry);
+    iterator insert(const_iterator hint, const Children::value_type& entry);
+    // Removal of children; the ability is not recomputed.
+    iterator erase(const_iterator position);
+    iterator erase(const_iterator first, const_iterator last);
+    size_t erase(const std::string& key);
+
+    // The node the path names below this one; `from` is the path walked so
+    // far, for the message. Throws std::runtime_error
+    // "LambdaTree::Target failed from <from> to <path>" for a missing child.
+    LambdaTree& target(const std::string& path, const std::string& from);
+    const LambdaTree& target(const std::string& path, const std::string& from) const;
+    // True when the path names a node below this one (the empty path does).
+    bool topicExists(const std::string& path) const;
+    // The cached value at the path; calls no getter. Throws as target().
+    nlohmann::json get(const std::string& path) const;
+    nlohmann::json getInternal() const;
+
+    Kind getKind() const { return kind; }
+    uint8_t getAbility() const { return ability; }
+    bool getAbortOnError() const { return abortOnError; }
+    const LambdaTree* getParent() const { return parent.load(); }
+
+    // Sets abortOnError here and below, skipping subtrees whose group was
+    // built with an explicit flag.
+    void setAbortOnError(bool abort);
+
+    // Adds a change callback to the node at the path; returns its id, 1 for
+    // the node's first. Throws as target().
+    uint64_t connect(const std::string& path, const Callback& callback);
+    // Removes the callback; true when there was one. Throws as target().
+    bool disconnect(const std::string& path, int id);
+    // Calls this node's callbacks in id order, then each ancestor's. An empty
+    // callback throws std::bad_function_call. Runs on the emitting thread.
+    void changed();
+
+    // Writes the value at the path: each lambda node reached gets it wrapped
+    // in the rest of the path, groups hand each child its member of an
+    // object. Every visited node is then read back and cached. Returns the
+    // failures by topic; empty on success.
+    ErrorMap set(const std::string& path, const nlohmann::json& value);
+    // Reads every lambda node at or below the path into the caches.
+    ErrorMap update(const std::string& path);
+    // The topics, relative to the node at the path, of it and every node below
+    // it whose ability shares a bit with the mask; children before their
+    // parent, siblings in key order. Throws as target().
+    std::vector<std::string> topicDump(const std::string& path, uint8_t ability) const;
+    // The value nested in one object level per path component.
+    static nlohmann::json wrap(const std::string& path, const nlohmann::json& value);
+    // Replaces the children by a mirror of an object's or an array's members,
+    // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
+    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only.
+    void acceptJson(const nlohmann::json& json, uint8_t ability);
+
+    // A getter that calls object->method().
+    template <typename T>
+    static Getter bindGetter(Result (T::*method)(), T* object)
+    {
+        return [method, object]() { return (object->*method)(); };
+    }
+
+    // A setter that calls object->method(value).
+    template <typename T, typename Arg>
+    static Setter bindSetter(Result (T::*method)(const Arg&), T* object)
+    {
+        return [method, object](const nlohmann::json& value) { return (object->*method)(value); };
+    }
+
+private:
+    // Handed down the set and update walk: whether to apply, and the value
+    // for the current level (an empty object for update).
+    struct NewValue
+    {
+        bool apply;
+        const nlohmann::json* value;
+    };
+
+    // The walk's steps; out receives the node's value, topic is the node's
+    // topic relative to the starting node, rest the path below it (trimmed).
+    ErrorMap updateInternal(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
+                            const std::string& rest);
+    ErrorMap updateInternalLambda(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
+                                  const std::string& rest);
+    ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
+                                       const std::string& rest);
+    void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
+    // Mirrors at most `levels` levels of the value's members as children.
+    void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels);
+
+    // Adds this node's slot to its signal, when it has one.
+    void bindSignal();
+    // Removes this node's slot from its signal, when it has one.
+    void unbindSignal();
+    // Makes this node the parent of each of its children.
+    void adoptChildren();
+
+    Children children;
+    Getter getter;
+    Setter setter;
+    nlohmann::json value;
+    Kind kind = Group;
+    uint8_t ability = Get;
+    bool abortOnError = false;
+    bool abortOnErrorFixed = false;
+    std::atomic<LambdaTree*> parent{nullptr};
+    Signal<>* signal = nullptr;
+    int signalConnection = 0;
+    mutable std::mutex callbacksMutex;
+    uint64_t lastCallbackId = 0;
+    std::map<uint64_t, Callback> callbacks;
+};
