@@ -1,0 +1,241 @@
+#pragma once
+// tavo::Board::TCP::Service: the board's line-oriented TCP command service.
+// It listens on one port, serves one client at a time (a new client replaces
+// the old one), greets it with the program's version, reads one request per
+// line, splits it at unescaped commas, runs the command's handler from
+// mCommands against the manager and answers one "ok..." or "error,..." line.
+// As an observer of the manager it writes every event to the client as an
+// "event,..." line.
+//
+// The code is split by concern: TCPService.cpp (life cycle, loop, events,
+// parsing), TCPCommands.cpp (the command table and the commands without
+// arguments), TCPCommandsBoard.cpp (GPIO, bootloader, LED, parameter,
+// serial-port and peripheral commands) and TCPCommandsDevice.cpp (system,
+// display, audio and LCD commands with arguments).
+//
+// Threading:
+// - start, stop, reset, configSet and configGet may come from any thread
+//   (main, configuration, stop); lifecycleMutex serialises them and guards
+//   `config`. stop holds it while it joins the loop and writer threads,
+//   which never take it.
+// - The loop thread accepts clients, reads requests and runs every handler,
+//   so requests reach the manager one at a time. It alone replaces `client`.
+// - onEvent runs on the serial reader thread. It only appends the event
+//   line to a bounded queue (queueMutex, never held during I/O) and never
+//   touches the client, so a client that stops reading cannot stall device
+//   replies. The writer thread, and the loop thread at every turn, send the
+//   queued lines; a full queue drops the client.
+// - clientMutex guards `client`: it is held while the client is replaced or
+//   closed, during the loop's read of one line (bounded by the read
+//   time-out) and while one whole line is written, so lines never interleave
+//   and nothing is written to a closed or reused descriptor. A client that
+//   cannot take a whole line within the write time-out is dropped.
+// - Lock order: lifecycleMutex, clientMutex, queueMutex.
+// - `running` is atomic; `server`, `listenPort` and `listenAddress` belong to
+//   the loop thread while it runs and to the lifecycle calls otherwise.
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/TCPConfig.h"
+#include "board/ErrorCode.h"
+#include "board/Manager.h"
+#include "board/Observer.h"
+#include "foundation/Log.h"
+#include "messaging/TCPClient.h"
+#include "messaging/TCPServer.h"
+
+namespace tavo::Board::TCP {
+
+class Service : public Logger, public tavo::Board::Observer {
+public:
+    using Tokens = std::vector<std::string>;
+    using Handler = std::string (Service::*)(const Tokens& tokens);
+
+    // Event lines waiting for the client beyond this drop the client.
+    static constexpr size_t MAX_QUEUED_EVENTS = 64;
+    // A client must take each line within this time.
+    static constexpr int WRITE_TIMEOUT_MS = 1000;
+    static constexpr int READ_TIMEOUT_MS = 300;
+    static constexpr int ACCEPT_TIMEOUT_MS = 500;
+
+    // Stores the three values; the settings start at their defaults. Does
+    // not listen.
+    Service(std::shared_ptr<Manager> manager, unsigned long port, bool global);
+    // The service must have been stopped.
+    ~Service() override = default;
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Listens and starts the loop. The port is the constructor's unless that
+    // is the default port, then the "port" setting; the address "0.0.0.0"
+    // when global, else the "address" setting. Throws std::runtime_error
+    // when it cannot listen, and stays stopped. Nothing when running.
+    void start();
+    // Ends the loop, drops the client, closes the listener. Safe when stopped.
+    void stop();
+    // Stops and starts again when running (throws as start); else nothing.
+    void reset();
+    // Merges the object into the settings and resets a running service.
+    void configSet(const nlohmann::json& j);
+    // The settings as a JSON object.
+    nlohmann::json configGet() const;
+
+    // Queues the event's line for the client; lost when no client is there.
+    void onEvent(const LPCEvent& event) override;
+
+    // Splits one request line, runs its handler and returns the reply line.
+    std::string parse(const std::string& line);
+    // The reply line of a manager result ("ok" for Ok).
+    static std::string renderErrorCode(ErrorCode code);
+
+private:
+    static const std::map<std::string, Handler> mCommands;
+
+    // Caller holds lifecycleMutex.
+    void startLocked();
+    void stopLocked();
+    void resetLocked();
+
+    void loop();
+    // One turn of the loop: take a new client, then read and answer one line.
+    void serveTurn();
+    // After a failed accept: logs it and listens again until it works or the
+    // service stops.
+    void relisten(const std::string& error);
+    void adopt(TCPClient fresh);
+    void writerLoop();
+
+    // Writes one line to the client, dropping a client that cannot take it
+    // whole. Caller holds clientMutex.
+    void sendLocked(const std::string& line);
+    // Sends the queued event lines, or drops the client when the queue
+    // overflowed. Caller holds clientMutex.
+    void flushEventsLocked();
+    void dropClientLocked(const char* reason);
+    // Writes one line under clientMutex; for handlers that write before
+    // their reply.
+    void sendLine(const std::string& line);
+
+    // The reply of a getter: its failure rendered, else "ok," and the text.
+    template <typename T, typename Format>
+    std::string valueReply(ErrorCode (Manager::*get)(T&), Format format);
+
+    // Whether token `index` exists and is a decimal integer; then `value` is
+    // its value (a leading 0 reads octal).
+    static bool numberAt(const Tokens& tokens, size_t index, long long& value);
+    // The frame of the setters that take exactly one number: error,2 for
+    // another token count, error,6 for a non-number, else apply's result
+    // rendered.
+    std::string exactlyOneNumber(const Tokens& tokens, const std::function<ErrorCode(long long)>& apply);
+
+    // Handlers of the commands without arguments (TCPCommands.cpp).
+    std::string audioChannelSelectionAutoSet(const Tokens& tokens);
+    std::string lcdOn(const Tokens& tokens);
+    std::string lcdOff(const Tokens& tokens);
+    std::string lcdClear(const Tokens& tokens);
+    std::string ledOff(const Tokens& tokens);
+    std::string systemReset(const Tokens& tokens);
+    std::string openPrinterCover(const Tokens& tokens);
+    std::string heartbeatSend(const Tokens& tokens);
+    std::string parametersDefaults(const Tokens& tokens);
+    std::string gpioIgnitionInputGet(const Tokens& tokens);
+    std::string gpioInputGet(const Tokens& tokens);
+    std::string systemUptimeGet(const Tokens& tokens);
+    std::string systemVoltageGet(const Tokens& tokens);
+    std::string caseTemperatureGet(const Tokens& tokens);
+    std::string caseHeaterEnabledGet(const Tokens& tokens);
+    std::string firmwareVersionGet(const Tokens& tokens);
+    std::string hardwareVersionGet(const Tokens& tokens);
+    std::string hardwareIDGet(const Tokens& tokens);
+    std::string poleIDGet(const Tokens& tokens);
+    std::string hardwareStatusGet(const Tokens& tokens);
+    std::string getImuRawData(const Tokens& tokens);
+    std::string getImuTotalAcceleration(const Tokens& tokens);
+    std::string audioJackConnectedGet(const Tokens& tokens);
+    std::string audioChannelSelectedGet(const Tokens& tokens);
+    std::string audioMutedGet(const Tokens& tokens);
+    std::string displayBrightnessGet(const Tokens& tokens);
+    std::string displayBrightnessSensorGet(const Tokens& tokens);
+    std::string displayBrightnessModeGet(const Tokens& tokens);
+    std::string lcdSizeGet(const Tokens& tokens);
+    std::string lcdStatusGet(const Tokens& tokens);
+    std::string bootloaderFlagsGet(const Tokens& tokens);
+    std::string bootloaderStatus(const Tokens& tokens);
+    std::string printHelp(const Tokens& tokens);
+
+    // GPIO, bootloader, LED, parameter, serial-port and peripheral commands
+    // (TCPCommandsBoard.cpp).
+    std::string gpioPullResistorSet(const Tokens& tokens);
+    std::string gpioPullResistorGet(const Tokens& tokens);
+    std::string gpioModeSet(const Tokens& tokens);
+    std::string gpioModeGet(const Tokens& tokens);
+    std::string gpioDigitalOutputSet(const Tokens& tokens);
+    std::string gpioDigitalOutputGet(const Tokens& tokens);
+    std::string gpioDigitalInputGet(const Tokens& tokens);
+    std::string gpioAnalogInputGet(const Tokens& tokens);
+    std::string bootloaderFlagsSet(const Tokens& tokens);
+    std::string bootloaderFlagsBitSet(const Tokens& tokens);
+    std::string bootloaderFlagsBitClear(const Tokens& tokens);
+    std::string ledPlay(const Tokens& tokens);
+    std::string ledColorSet(const Tokens& tokens);
+    std::string parametersGet(const Tokens& tokens);
+    std::string parametersSet(const Tokens& tokens);
+    std::string serialProtocolSet(const Tokens& tokens);
+    std::string serialProtocolGet(const Tokens& tokens);
+    std::string serialDuplexSet(const Tokens& tokens);
+    std::string serialDuplexGet(const Tokens& tokens);
+    std::string peripheralPoweredSet(const Tokens& tokens);
+    std::string peripheralPoweredGet(const Tokens& tokens);
+    std::string peripheralReset(const Tokens& tokens);
+    // getDigitalInput and getAnalogInput: makes the pin an input of the
+    // encoding, then reads it.
+    std::string pinInputGet(const Tokens& tokens, GPIO::Encoding encoding);
+
+    // System, display, audio and LCD commands with arguments
+    // (TCPCommandsDevice.cpp).
+    std::string buzzerPlay(const Tokens& tokens);
+    std::string firmwareUpdate(const Tokens& tokens);
+    std::string debugEnabledSet(const Tokens& tokens);
+    std::string displayBrightnessSet(const Tokens& tokens);
+    std::string displayBrightnessModeSet(const Tokens& tokens);
+    std::string audioChannelSelectedSet(const Tokens& tokens);
+    std::string audioMutedSet(const Tokens& tokens);
+    std::string lcdFontSet(const Tokens& tokens);
+    std::string lcdDrawText(const Tokens& tokens);
+    std::string lcdTextAlignSet(const Tokens& tokens);
+    std::string lcdDrawBitmap(const Tokens& tokens);
+    std::string lcdBacklightSet(const Tokens& tokens);
+    std::string lcdRemoveObject(const Tokens& tokens);
+
+    TCPServer server;
+    TCPClient client;
+    Config config;
+    std::shared_ptr<Manager> manager;
+    std::thread thread;
+    std::atomic<bool> running{false};
+    unsigned long port;
+    bool global;
+
+    unsigned short listenPort = 0;
+    std::string listenAddress;
+    std::thread writer;
+    mutable std::mutex lifecycleMutex;
+    std::mutex clientMutex;
+    std::mutex queueMutex;
+    std::condition_variable queued;
+    std::deque<std::string> events;
+    bool eventsOverflowed = false;
+};
+
+} // namespace tavo::Board::TCP

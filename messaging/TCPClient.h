@@ -1,0 +1,111 @@
+#pragma once
+// TCPClient: one connected stream socket with byte, block and line reading,
+// block and text sending, and the receive, send and keep-alive options.
+//
+// A TCPClient is a plain value: copies share the descriptor, and only
+// close() closes it (the destructor never does). Reading and sending never
+// throw; they report through their results:
+// - a receive time-out (EAGAIN) ends the operation with what it has and
+//   keeps the connection;
+// - the peer closing, or any other error, closes the client (descriptor -1)
+//   and the operation gives -1 (false for getline).
+// Interrupted system calls are retried. Every send uses MSG_NOSIGNAL, so a
+// vanished peer never raises SIGPIPE.
+//
+// Threading: no lock is taken. An object (and the copies that share its
+// descriptor) is meant for one thread at a time; a caller that shares one
+// between threads serialises the calls itself.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class TCPClient {
+public:
+    // getline gives up on a line longer than this (no valid request comes
+    // near it): it closes the client and returns false.
+    static constexpr size_t MAX_LINE = 16 * 1024;
+    // read(vector, n) grows the vector by at most this much ahead of the
+    // bytes that actually arrived.
+    static constexpr size_t READ_CHUNK = 64 * 1024;
+
+    // Unconnected, with the default options.
+    TCPClient() = default;
+    // Wraps an open descriptor (as accept() does); the default options are
+    // stored, none is applied to the socket.
+    explicit TCPClient(int descriptor);
+
+    bool connected() const { return descriptor != -1; }
+    // Closes the descriptor shared with every copy; nothing when unconnected.
+    void close();
+    // Connects to host:port (the first address it resolves to) and applies
+    // every stored option. Keeps the connection and returns at once when
+    // already connected to that dotted address and port. Throws
+    // std::runtime_error (the resolver's or the system's text) and is then
+    // unconnected.
+    void connect(const std::string& host, unsigned short port);
+
+    // The peer's dotted IPv4 address and port; "" and 0 without an IPv4 peer.
+    std::string address() const;
+    unsigned short port() const;
+
+    // Each stores the value and, when it changed and the client is open,
+    // applies it to the socket (failures ignored). Time-outs in
+    // milliseconds, 0 meaning none; keep-alive times in seconds.
+    void setReadTimeout(int ms);
+    void setWriteTimeout(int ms);
+    void setKeepAlive(bool on);
+    void setKeepAliveTime(int seconds);
+    void setKeepAliveInterval(int seconds);
+    void setKeepAliveProbes(int count);
+
+    // Whether a read would not block now (data waiting, or the peer closed);
+    // false when unconnected. Throws std::runtime_error, closing the client,
+    // when the poll itself fails.
+    bool available();
+
+    // One byte 0 to 255; -1 on time-out (still open), close or error.
+    int read();
+    // Up to n bytes: n, or fewer when the read time-out expired first;
+    // -1 when the peer closed or failed (even after some bytes). 0 at once
+    // for n 0, connected or not.
+    int read(unsigned char* buffer, unsigned long n);
+    // As above, appending to the vector, which grows only as bytes arrive;
+    // on -1 the vector keeps its former size.
+    int read(std::vector<unsigned char>& buffer, unsigned long n);
+
+    // Send all n bytes: the count sent (fewer when the send time-out expired
+    // first; the client stays open), 0 for nothing to send, -1 when
+    // unconnected or the connection failed (then closed).
+    int write(unsigned char byte);
+    int write(const unsigned char* data, unsigned long n);
+    int write(const std::vector<unsigned char>& data);
+
+    // Reads up to a line feed, which ends the line and is not stored;
+    // carriage returns are dropped. Appends to `line` (it is not cleared):
+    // false on time-out leaves the bytes so far there and the client open, so
+    // a next call continues the line. False, closing the client, when the
+    // peer closed, on an error or when the line grows beyond MAX_LINE.
+    bool getline(std::string& line);
+
+    int print(const std::string& text);
+    // The text and "\r\n" as one block; the count includes the two bytes.
+    int println(const std::string& text);
+    // Formats into 256 bytes, so at most 255 characters are sent.
+    int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+private:
+    // One recv into the buffer: the count, 0 on time-out, -1 (closed) when
+    // the peer closed or failed.
+    long receive(void* buffer, size_t n);
+    // The shared send loop.
+    int sendAll(const void* data, size_t n);
+
+    int descriptor = -1;
+    int readTimeout = 0;
+    int writeTimeout = 0;
+    bool keepAlive = false;
+    int keepAliveTime = 7200;
+    int keepAliveInterval = 75;
+    int keepAliveProbes = 9;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// TCPServer: a listening stream socket whose accept() waits a bounded time
+// for one client. The destructor never closes the socket; only close() does.
+// A failed poll or accept closes the listener: it listens again only after
+// listen().
+//
+// Threading: no lock is taken; an object is meant for one thread at a time.
+
+#include <string>
+
+#include "messaging/TCPClient.h"
+
+class TCPServer {
+public:
+    // Listens on every interface.
+    static const std::string ANY_ADDRESS;
+
+    TCPServer() = default;
+
+    // Listens on address:port (backlog 1, SO_REUSEADDR), closing a socket it
+    // already listens on first. Throws std::runtime_error (the resolver's or
+    // the system's text) and is then not listening.
+    void listen(unsigned short port, const std::string& address);
+    void close();
+    bool listening() const { return descriptor >= 0; }
+
+    // The local dotted IPv4 address and port; "" and 0 when not listening.
+    std::string address() const;
+    unsigned short port() const;
+
+    // How long accept() waits, in milliseconds: negative without limit, 0
+    // only polls.
+    void setTimeout(int ms) { timeout = ms; }
+    // The next client, or an unconnected one when none came in time. Throws
+    // std::runtime_error, closing the listener, when the wait or the accept
+    // fails.
+    TCPClient accept();
+
+private:
+    int descriptor = -1;
+    int timeout = -1;
+};

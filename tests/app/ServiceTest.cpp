@@ -1,0 +1,241 @@
+// The TCP command service's life cycle, request reading and tokenising,
+// clients and event lines, over real sockets.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <regex>
+#include <stdexcept>
+
+#include "ServiceFixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST_F(ServiceTest, TokensAndCommandWords)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"getFWVer", "ok,1.2.3"},
+        {"getFWVer\r", "ok,1.2.3"},
+        {"getFWVer,extra,,", "ok,1.2.3"},
+        {",getFWVer", "ok,1.2.3"},      // one leading comma adds nothing
+        {",,getFWVer", "error,3,The requested API ID is invalid, or not supported"},
+        {"get\\FWVer\\", "ok,1.2.3"},  // escapes and a trailing backslash
+        {"get\\,FWVer", "error,3,The requested API ID is invalid, or not supported"},
+        {"\\", "error,2,Malformed packet received"},
+        {" getFWVer", "error,3,The requested API ID is invalid, or not supported"},
+        {"getfwver", "error,3,The requested API ID is invalid, or not supported"},
+        {"get%s%n", "error,3,The requested API ID is invalid, or not supported"},
+    };
+    startService();
+    for (const auto& c : cases)
+        EXPECT_EQ(request(c.first), c.second) << c.first;
+    EXPECT_TRUE(capture.contains("[TCP::Server] Request: \"get%s%n\""));
+    EXPECT_TRUE(capture.contains("[TCP::Server] Response: \"ok,1.2.3\""));
+}
+
+TEST_F(ServiceTest, EmptyLinesGetNoReply)
+{
+    startService();
+    client.print("\n\r\n");
+    EXPECT_EQ(request("getFWVer"), "ok,1.2.3");
+}
+
+TEST_F(ServiceTest, ARequestCutByAPauseLosesItsFirstPart)
+{
+    startService();
+    client.print("getF");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(request("WVer"), "error,3,The requested API ID is invalid, or not supported");
+    EXPECT_EQ(request("getFWVer"), "ok,1.2.3");
+}
+
+TEST_F(ServiceTest, ANewClientReplacesTheOld)
+{
+    startService();
+    TCPClient second;
+    connect(second);
+    EXPECT_EQ(line(client), "(none)");
+    EXPECT_FALSE(client.connected());
+    second.println("getFWVer");
+    EXPECT_EQ(line(second), "ok,1.2.3");
+    EXPECT_TRUE(capture.contains("[TCP::Server] Disconnecting TCP client due to new client"));
+    second.close();
+}
+
+TEST_F(ServiceTest, EventsBecomeLinesWithAndWithoutValue)
+{
+    startService();
+    board.sendIndication(1, 5, {1});
+    board.sendIndication(1, 3);
+    const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)";
+    EXPECT_TRUE(std::regex_match(line(client), std::regex("event,3,PowerButtonPressed," + stamp + ",1")));
+    EXPECT_TRUE(std::regex_match(line(client), std::regex("event,1,SystemOff," + stamp)));
+}
+
+TEST_F(ServiceTest, AClientThatNeverReadsIsDroppedWithoutStallingTheBoard)
+{
+    startService();
+    client.close();
+    // A client with a small receive window that reads nothing after connecting.
+    const int raw = socket(AF_INET, SOCK_STREAM, 0);
+    const int window = 1024;
+    setsockopt(raw, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ASSERT_TRUE(capture.waitFor("[TCP::Server] Printing hello.", 3000));
+
+    const auto dropped = [this] {
+        for (const std::string& text : capture.texts()) {
+            if (text.rfind("[TCP::Server] Disconnecting TCP client: ", 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!dropped() && Clock::now() < deadline) {
+        for (int i = 0; i < 50; ++i)
+            board.sendIndication(1, 5, {1});
+        const auto before = Clock::now();
+        EXPECT_EQ(manager->heartbeatSend(), tavo::Board::ErrorCode::Ok);
+        EXPECT_LT(Clock::now() - before, std::chrono::seconds(2));
+    }
+    EXPECT_TRUE(dropped());
+    ::close(raw);
+}
+
+TEST_F(ServiceTest, AFailedAcceptListensAgain)
+{
+    startService();
+    client.close();
+    const int raw = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // The sanitizer's type check needs a descriptor the first time it sees
+    // a runtime_error used as an exception; let it see one now.
+    try {
+        throw std::runtime_error("warm-up");
+    } catch (const std::exception& warmUp) {
+        EXPECT_STREQ(warmUp.what(), "warm-up");
+    }
+    // With no descriptor left, the service can neither accept nor listen.
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit none = saved;
+    none.rlim_cur = 1; // poll still takes one descriptor
+    setrlimit(RLIMIT_NOFILE, &none);
+    ::connect(raw, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const bool failed = capture.waitFor(
+        std::string("[TCP::Server] Accepting a TCP client failed: ") + std::strerror(EMFILE), 3000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ::close(raw);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(waitUntil([this] {
+        TCPClient again;
+        try {
+            again.connect("127.0.0.1", port);
+        } catch (const std::runtime_error&) {
+            return false;
+        }
+        again.close();
+        return true;
+    }, 3000));
+}
+
+TEST_F(ServiceTest, ConfigSetMovesARunningServiceToAnotherPort)
+{
+    open();
+    makeService(1414);
+    const unsigned short first = freePort();
+    service->configSet({{"port", first}});
+    EXPECT_FALSE(capture.contains("[TCP::Server] Resetting..."));
+    service->start();
+    connect(client, first);
+
+    const unsigned short second = freePort();
+    service->configSet({{"port", std::to_string(second)}});
+    EXPECT_TRUE(capture.contains("[TCP::Server] Resetting..."));
+    EXPECT_TRUE(capture.contains("[TCP::Server] Resetted"));
+    EXPECT_EQ(line(client), "(none)");
+    TCPClient moved;
+    connect(moved, second);
+    moved.close();
+    EXPECT_EQ(service->configGet(), (nlohmann::json{{"address", "127.0.0.1"}, {"port", std::to_string(second)}}));
+}
+
+TEST_F(ServiceTest, TheCommandLinePortWinsUnlessItIsTheDefault)
+{
+    open();
+    port = freePort();
+    makeService(port);
+    service->configSet({{"port", 1}});
+    service->start();
+    connect(client);
+}
+
+TEST_F(ServiceTest, GlobalListensOnEveryAddressWhateverTheSetting)
+{
+    open();
+    for (const bool global : {false, true}) {
+        port = freePort();
+        makeService(port, global);
+        service->configSet({{"address", "127.0.0.2"}});
+        service->start();
+        TCPClient probe;
+        try {
+            probe.connect("127.0.0.1", port);
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(probe.connected(), global);
+        probe.close();
+        service->stop();
+    }
+}
+
+TEST_F(ServiceTest, APortSettingThatIsNoNumberIsLogged)
+{
+    open();
+    makeService(1414);
+    service->configSet({{"port", "none"}});
+    service->start();
+    bool logged = false;
+    for (const LogCapture::Line& entry : capture.lines()) {
+        logged = logged || (entry.priority == LOG_ERR
+                            && entry.text.rfind("[TCP::Server] The port setting \"none\" is no port number: "
+                                                "listening on port ", 0) == 0);
+    }
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(ServiceTest, APortInUseLeavesTheServiceStopped)
+{
+    open();
+    TCPServer taken;
+    taken.listen(0, "127.0.0.1");
+    makeService(taken.port());
+    try {
+        service->start();
+        ADD_FAILURE() << "start did not throw";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), std::strerror(EADDRINUSE));
+    }
+    capture.clear();
+    service->stop();
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"[TCP::Server] Stopped"});
+    taken.close();
+}
+
+} // namespace
