@@ -1,0 +1,134 @@
+#include "app/BoardMqttAdaptor.h"
+
+#include <utility>
+
+namespace tavo::Board {
+
+namespace {
+
+using json = nlohmann::json;
+
+// A getter node, or a getter and setter node, over a member of the adaptor.
+LambdaTree node(MqttAdaptor* adaptor, MqttAdaptor::Result (MqttAdaptor::*getter)())
+{
+    return LambdaTree(LambdaTree::bindGetter(getter, adaptor));
+}
+
+LambdaTree node(MqttAdaptor* adaptor, MqttAdaptor::Result (MqttAdaptor::*getter)(),
+                MqttAdaptor::Result (MqttAdaptor::*setter)(const json&))
+{
+    return LambdaTree(LambdaTree::bindGetter(getter, adaptor), LambdaTree::bindSetter(setter, adaptor));
+}
+
+// The board's tree: six settable nodes and the groups imu, info and status.
+LambdaTree boardTree(MqttAdaptor* a)
+{
+    using A = MqttAdaptor;
+    const LambdaTree imu(LambdaTree::Children{
+        {"rawData", node(a, &A::imuRawDataGet)},
+        {"totalAcceleration", node(a, &A::imuTotalAccGet)},
+    });
+    const LambdaTree info(LambdaTree::Children{
+        {"device", node(a, &A::deviceInfoGet)},
+        {"service", node(a, &A::serviceInfoGet)},
+    });
+    const LambdaTree device(LambdaTree::Children{
+        {"active", node(a, &A::activeGet)},
+        {"hardwareStatus", node(a, &A::hardwareStatusGet)},
+        {"heater", node(a, &A::heaterGet)},
+        {"ignition", node(a, &A::ignitionGet)},
+        {"poleId", node(a, &A::poleIDGet)},
+        {"temperature", node(a, &A::temperatureGet)},
+        {"uptime", node(a, &A::uptimeGet)},
+        {"voltage", node(a, &A::voltageGet)},
+    });
+    const LambdaTree status(LambdaTree::Children{
+        {"device", device},
+        {"service", node(a, &A::serviceGet)},
+    });
+    return LambdaTree(LambdaTree::Children{
+        {"audio", node(a, &A::audioGet, &A::audioSet)},
+        {"serial", node(a, &A::serialGet, &A::serialSet)},
+        {"gpio", node(a, &A::gpioGet, &A::gpioSet)},
+        {"display", node(a, &A::displayGet, &A::displaySet)},
+        {"lcd", node(a, &A::lcdGet, &A::lcdSet)},
+        {"power", node(a, &A::powerGet, &A::powerSet)},
+        {"imu", imu},
+        {"info", info},
+        {"status", status},
+    });
+}
+
+} // namespace
+
+MqttAdaptor::MqttAdaptor(std::shared_ptr<Manager> manager, std::shared_ptr<MQTT::Client> client)
+    : Logger("ManagerMqttAdaptor"), manager(std::move(manager)), client(std::move(client))
+{
+    startingSlot = this->client->starting.connect_member(this, &MqttAdaptor::onStarting);
+    connectedSlot = this->client->connected.connect_member(this, &MqttAdaptor::onConnected);
+    disconnectedSlot = this->client->disconnected.connect_member(this, &MqttAdaptor::onDisconnected);
+    stoppingSlot = this->client->stopping.connect_member(this, &MqttAdaptor::onStopping);
+    this->client->subscribeLambdaTree(boardTree(this), "");
+    registerRpcs();
+}
+
+MqttAdaptor::~MqttAdaptor()
+{
+    client->starting.disconnect(startingSlot);
+    client->connected.disconnect(connectedSlot);
+    client->disconnected.disconnect(disconnectedSlot);
+    client->stopping.disconnect(stoppingSlot);
+}
+
+void MqttAdaptor::onStarting()
+{
+    serviceRunning = true;
+}
+
+void MqttAdaptor::onConnected()
+{
+    publishRetained("status");
+    publishRetained("info");
+}
+
+void MqttAdaptor::onDisconnected() {}
+
+void MqttAdaptor::onStopping()
+{
+    serviceRunning = false;
+    publishRetained("status");
+}
+
+void MqttAdaptor::publishRetained(const std::string& path)
+{
+    client->publishLambdaTreeNode(path, MQTT::Retained::Yes, MQTT::QoS::AtMostOnce);
+}
+
+void MqttAdaptor::onStatusChanged()
+{
+    publishRetained("status");
+}
+
+void MqttAdaptor::onConfigSet()
+{
+    log(Log::Debug, "Updating LambdaTree subscriptions");
+    client->updateLambdaTreeSubscriptions("", true);
+    log(Log::Debug, "Done updating LambdaTree subscriptions");
+}
+
+void MqttAdaptor::reportErrors(const std::map<std::string, json>& errors)
+{
+    json list = json::array();
+    for (const auto& [topic, error] : errors) {
+        if (error != json(true)) {
+            list.push_back({{"description", error}, {"topic", topic}});
+        }
+    }
+    if (!list.empty()) {
+        client->publish(MQTT::Message("errors", MQTT::Client::toText(list), MQTT::Retained::No,
+                                      MQTT::QoS::AtMostOnce),
+                        true);
+    }
+}
+
+} // namespace tavo::Board

@@ -1,0 +1,151 @@
+// Dispatch of every received message to a waiting command(), an internal or
+// external command, an RPC handler or a waiting rpc().
+#include "messaging/Client.h"
+
+#include <algorithm>
+
+#include "foundation/Utils.h"
+
+namespace MQTT {
+
+namespace {
+const std::string& keyOf(const std::string& key) { return key; }
+template <typename Value>
+const std::string& keyOf(const std::pair<const std::string, Value>& entry)
+{
+    return entry.first;
+}
+
+// The first entry (in key order) whose key, as a pattern, matches topic.
+template <typename Table>
+typename Table::const_iterator firstMatch(const Table& table, const std::string& topic)
+{
+    return std::find_if(table.begin(), table.end(),
+                        [&topic](const auto& entry) { return Client::topicMatch(topic, keyOf(entry)); });
+}
+} // namespace
+
+void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)
+{
+    CallbackScope scope(*this);
+    if (!scope.live())
+        return;
+    const Settings current = settings();
+    if (current.logReceived) {
+        const std::string shown = current.logPayload ? " : " + payload : std::string();
+        log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos, topic.c_str(),
+            shown.c_str());
+    }
+    const Message message(topic, payload, retained ? Retained::Yes : Retained::No, fromMqttQos(qos));
+    try {
+        if (handleReceivedCommandResponse(message) || handleReceivedCommandInternal(message) ||
+            handleReceivedCommandExternal(message) || handleReceivedRpcRequest(message) ||
+            handleReceivedRpcResponse(message))
+            return;
+        publish(makeErrorMessage("Unknown topic", topic), true);
+    } catch (const std::exception& e) {
+        publish(makeErrorMessage(e.what(), topic), true);
+    }
+}
+
+bool Client::handleReceivedCommandResponse(const Message& message)
+{
+    Completion completion;
+    {
+        std::lock_guard<std::mutex> lock(commandCallsMutex);
+        const auto entry = firstMatch(commandCalls, message.topic);
+        if (entry == commandCalls.end())
+            return false;
+        log(Log::Debug, "Detected command response '%s'", entry->first.c_str());
+        completion = entry->second;
+    }
+    (*completion)(message);
+    return true;
+}
+
+bool Client::handleReceivedCommandInternal(const Message& message)
+{
+    const std::string relative = removeTopicPart(message.topic, settings().base);
+    CommandHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mapsMutex);
+        const auto entry = firstMatch(internalCommands, relative);
+        if (entry == internalCommands.end())
+            return false;
+        log(Log::Debug, "Detected internal command '%s'", entry->first.c_str());
+        handler = entry->second;
+    }
+    handler(Message(relative, message.payload, message.retained, message.qos));
+    return true;
+}
+
+bool Client::handleReceivedCommandExternal(const Message& message)
+{
+    CommandHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mapsMutex);
+        const auto entry = firstMatch(externalCommands, message.topic);
+        if (entry == externalCommands.end())
+            return false;
+        log(Log::Debug, "Detected command '%s'", entry->first.c_str());
+        handler = entry->second;
+    }
+    handler(message);
+    return true;
+}
+
+bool Client::handleReceivedRpcRequest(const Message& message)
+{
+    const RpcData request = parseRpcTopicRequest(message.topic);
+    if (request.name.empty())
+        return false;
+    RpcHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mapsMutex);
+        const auto entry = firstMatch(rpcHandlers, request.name);
+        if (entry == rpcHandlers.end())
+            return false;
+        handler = entry->second;
+    }
+    log(Log::Debug, "Detected RPC command '%s' with id '%s' from issuer '%s'", request.name.c_str(),
+        request.id.c_str(), request.issuer.c_str());
+    const std::string replyTopic = Utils::combinePath(request.name, "/response/") +
+                                   (request.issuer.empty() ? "" : request.issuer + "/") + request.id;
+    std::string reply;
+    try {
+        reply = handler(request.name, message.payload, request.id);
+    } catch (const std::exception& e) {
+        reply = makeRpcFailed({{"description", e.what()}}, nullptr);
+    }
+    publish(Message(replyTopic, reply, Retained::No, message.qos), true);
+    return true;
+}
+
+bool Client::handleReceivedRpcResponse(const Message& message)
+{
+    const RpcData response = parseRpcTopicResponse(message.topic);
+    if (response.id.empty())
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(mapsMutex);
+        if (firstMatch(expectedRpcs, response.name) == expectedRpcs.end())
+            return false;
+    }
+    Completion completion;
+    {
+        std::lock_guard<std::mutex> lock(rpcCallsMutex);
+        const auto entry = rpcCalls.find(response.id);
+        if (entry != rpcCalls.end())
+            completion = entry->second;
+    }
+    if (!completion) {
+        log(Log::Debug, "Detected RPC response '%s' with unexpected id '%s', ignoring...", response.name.c_str(),
+            response.id.c_str());
+        return true;
+    }
+    log(Log::Debug, "Detected RPC response '%s' with id '%s'", response.name.c_str(), response.id.c_str());
+    (*completion)(message);
+    return true;
+}
+
+} // namespace MQTT

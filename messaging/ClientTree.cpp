@@ -1,0 +1,163 @@
+// The LambdaTree's topics: mounting subtrees, keeping the get, set and
+// monitor subscriptions in step with the nodes, publishing a node.
+#include "messaging/Client.h"
+
+#include <algorithm>
+
+#include "foundation/String.h"
+#include "foundation/Utils.h"
+
+namespace MQTT {
+
+namespace {
+// The entries of from that are not in other, in from's order.
+std::vector<std::string> missingFrom(const std::vector<std::string>& from, const std::vector<std::string>& other)
+{
+    std::vector<std::string> result;
+    std::copy_if(from.begin(), from.end(), std::back_inserter(result), [&other](const std::string& topic) {
+        return std::find(other.begin(), other.end(), topic) == other.end();
+    });
+    return result;
+}
+
+// Node paths below path.
+std::vector<std::string> nodePaths(const std::string& path, const std::vector<std::string>& topics)
+{
+    std::vector<std::string> nodes;
+    for (const auto& topic : topics)
+        nodes.push_back(Utils::combinePath(path, topic));
+    return nodes;
+}
+
+// The three topic forms of a node and the handlers that serve them, in the
+// order in which they are listed, dropped and added.
+struct TreeForm
+{
+    uint8_t ability;
+    const char* verb;
+    const char* kind;
+    void (Client::*command)(const std::string& path, const Message& message);
+    std::string (Client::*rpc)(const std::string& path, const std::string& name, const std::string& payload,
+                               const std::string& id);
+};
+const TreeForm kTreeForms[] = {
+    {LambdaTree::Get, "get", "get", &Client::handleLambdaTreeGet, &Client::handleLambdaTreeRpcGet},
+    {LambdaTree::Set, "set", "set", &Client::handleLambdaTreeSet, &Client::handleLambdaTreeRpcSet},
+    {LambdaTree::Notify, "monitor", "notify", &Client::handleLambdaTreeMonitor, &Client::handleLambdaTreeRpcMonitor},
+};
+} // namespace
+
+bool Client::subscribeLambdaTree(const LambdaTree& subtree, const std::string& path)
+{
+    {
+        TreeLock lock(*this);
+        LambdaTree* node = &tree;
+        for (const auto& key : String::tokenizeV(path, "/"))
+            node = &(*node)[key];
+        for (const auto& child : subtree)
+            node->insert(child);
+    }
+    if (!running.load())
+        return true;
+    bool ok = true;
+    for (const auto& child : subtree)
+        ok = updateLambdaTreeSubscriptions(Utils::combinePath(path, child.first), true) && ok;
+    return ok;
+}
+
+bool Client::unsubscribeLambdaTree(const std::string& path)
+{
+    const std::vector<std::string> keys = String::tokenizeV(path, "/");
+    TreeLock lock(*this);
+    if (keys.empty() || !tree.topicExists(path))
+        return false;
+    bool ok = true;
+    for (size_t i = 0; i < std::size(kTreeForms); ++i)
+        ok = unregisterTreeTopics(nodePaths(path, tree.topicDump(path, kTreeForms[i].ability)), i) && ok;
+    LambdaTree* parent = &tree;
+    for (size_t i = 0; i + 1 < keys.size(); ++i)
+        parent = &parent->at(keys[i]);
+    parent->erase(keys.back());
+    // Their callbacks went with the nodes.
+    for (auto entry = monitors.begin(); entry != monitors.end();)
+        entry = tree.topicExists(entry->first) ? std::next(entry) : monitors.erase(entry);
+    return ok;
+}
+
+bool Client::updateLambdaTreeSubscriptions(const std::string& path, bool diff)
+{
+    TreeLock lock(*this);
+    if (tree.size() == 0 || (!path.empty() && !tree.topicExists(path)))
+        return false;
+    constexpr size_t kForms = std::size(kTreeForms);
+    std::vector<std::string> before[kForms];
+    if (diff) {
+        for (size_t i = 0; i < kForms; ++i)
+            before[i] = tree.topicDump(path, kTreeForms[i].ability);
+    }
+    log(Log::Debug, "Collected %d topics of '%s' before the update",
+        static_cast<int>(before[0].size() + before[1].size() + before[2].size()), path.c_str());
+    log(Log::Debug, "Calling update on '%s'...", path.c_str());
+    const LambdaTree::ErrorMap errors = tree.update(path);
+    std::vector<std::string> after[kForms];
+    for (size_t i = 0; i < kForms; ++i) {
+        after[i] = tree.topicDump(path, kTreeForms[i].ability);
+        log(Log::Debug, "Collected %d %s topics of '%s' after the update", static_cast<int>(after[i].size()),
+            kTreeForms[i].kind, path.c_str());
+    }
+    log(Log::Debug, "Filtering topics to unsubscribe");
+    log(Log::Debug, "Filtering topics to subscribe");
+    bool ok = errors.empty();
+    log(Log::Debug, "Unsubscribing...");
+    for (size_t i = 0; i < kForms; ++i)
+        ok = unregisterTreeTopics(nodePaths(path, missingFrom(before[i], after[i])), i) && ok;
+    log(Log::Debug, "Subscribing...");
+    for (size_t i = 0; i < kForms; ++i)
+        ok = registerTreeTopics(nodePaths(path, missingFrom(after[i], before[i])), i) && ok;
+    return ok;
+}
+
+bool Client::registerTreeTopics(const std::vector<std::string>& nodes, size_t formIndex)
+{
+    const TreeForm& form = kTreeForms[formIndex];
+    bool ok = true;
+    for (const auto& node : nodes) {
+        const std::string topic = Utils::combinePath(node, form.verb);
+        const auto rpc = form.rpc;
+        const auto command = form.command;
+        ok = subscribeRpc(topic,
+                          [this, node, rpc](const std::string& name, const std::string& payload,
+                                            const std::string& id) { return (this->*rpc)(node, name, payload, id); }) &&
+             ok;
+        ok = subscribeCommand(topic, [this, node, command](const Message& m) { (this->*command)(node, m); }, true) &&
+             ok;
+    }
+    return ok;
+}
+
+bool Client::unregisterTreeTopics(const std::vector<std::string>& nodes, size_t formIndex)
+{
+    const TreeForm& form = kTreeForms[formIndex];
+    bool ok = true;
+    for (const auto& node : nodes) {
+        const std::string topic = Utils::combinePath(node, form.verb);
+        ok = unsubscribeRpc(topic) && ok;
+        ok = unsubscribeCommand(topic, true) && ok;
+    }
+    return ok;
+}
+
+bool Client::publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos)
+{
+    std::string payload;
+    {
+        TreeLock lock(*this);
+        if (!tree.topicExists(path))
+            return false;
+        tree.update(path);
+        payload = toText(tree.get(path));
+    }
+    return publish(Message(path, payload, retained, qos), true);
+}
+
+} // namespace MQTT

@@ -1,0 +1,183 @@
+#include "tests/messaging/ClientFixture.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "foundation/Utils.h"
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ClientLifecycle : public ClientFixture
+{
+protected:
+    // The broker's log line that mentions text, or "".
+    std::string brokerLine(const std::string& text) const
+    {
+        std::istringstream lines(broker.log());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(text) != std::string::npos)
+                return line;
+        }
+        return "";
+    }
+    int connections() const { return occurrences(broker.log(), " as " + clientId + " "); }
+};
+
+TEST_F(ClientLifecycle, StartTwiceMakesOneConnectionAndReleasesOneWaiter)
+{
+    EXPECT_FALSE(client->waitConnected(0));
+    client->start();
+    client->start();
+    ASSERT_TRUE(client->waitConnected(10000));
+    EXPECT_FALSE(client->waitConnected(500));
+    EXPECT_EQ(1, connections());
+    EXPECT_EQ(1, starts.load());
+}
+
+TEST_F(ClientLifecycle, StopAndRestartWhileStoppedDoNothing)
+{
+    client->stop();
+    client->restart();
+    EXPECT_FALSE(client->isRunning());
+    EXPECT_EQ(0, starts.load());
+    EXPECT_EQ(0, stops.load());
+}
+
+TEST_F(ClientLifecycle, EmptyClientIdConnectsAsTheProcessId)
+{
+    client->setConfig(clientConfig(broker.url(), ""));
+    startConnected();
+    EXPECT_TRUE(broker.waitForLog(" as " + Utils::getProcessId() + " ", 5000));
+}
+
+TEST_F(ClientLifecycle, StoppingComesAtLeast200MsBeforeTheDisconnect)
+{
+    startConnected();
+    std::atomic<Clock::rep> stoppingAt{0}, disconnectedAt{0};
+    client->stopping.connect([&] { stoppingAt = Clock::now().time_since_epoch().count(); });
+    client->disconnected.connect([&] { disconnectedAt = Clock::now().time_since_epoch().count(); });
+    client->stop();
+    ASSERT_TRUE(broker.waitForLog("Received DISCONNECT from " + clientId, 5000));
+    ASSERT_NE(0, disconnectedAt.load());
+    EXPECT_GE(Clock::duration(disconnectedAt - stoppingAt), std::chrono::milliseconds(200));
+    EXPECT_FALSE(client->isRunning());
+}
+
+TEST_F(ClientLifecycle, PublishMapsQosAndRetainFlagAndAlwaysSucceeds)
+{
+    struct Case {
+        MQTT::QoS qos;
+        MQTT::Retained retained;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {MQTT::QoS::AtMostOnce, MQTT::Retained::Yes, "q0, r1"},
+        {MQTT::QoS::AtLeastOnce, MQTT::Retained::No, "q1, r0"},
+        {MQTT::QoS::ExactlyOnce, MQTT::Retained::No, "q2, r0"},
+        {static_cast<MQTT::QoS>(7), MQTT::Retained::No, "q0, r0"},
+    };
+    EXPECT_TRUE(client->publish(MQTT::Message("offline", "{}", MQTT::Retained::No, MQTT::QoS::AtMostOnce), true));
+    startConnected();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string topic = "case" + std::to_string(i);
+        EXPECT_TRUE(client->publish(MQTT::Message(topic, "{}", cases[i].retained, cases[i].qos), true));
+        ASSERT_TRUE(broker.waitForLog("'tavo/lumacore/" + topic + "'", 5000)) << topic;
+        EXPECT_NE(std::string::npos, brokerLine("'tavo/lumacore/" + topic + "'").find(cases[i].sent)) << topic;
+    }
+}
+
+TEST_F(ClientLifecycle, ReconnectsEveryTwoSecondsUntilTheBrokerReturns)
+{
+    startConnected();
+    LogCapture capture;
+    broker.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    int failures = 0;
+    for (const auto& text : capture.texts())
+        failures += text.rfind("[MQTT::Client] Connection failed (reason=", 0) == 0 ? 1 : 0;
+    // Attempts at about 2 s and 4 s after the loss.
+    EXPECT_GE(failures, 1);
+    EXPECT_LE(failures, 3);
+    broker.start();
+    EXPECT_TRUE(client->waitConnected(20000));
+}
+
+TEST_F(ClientLifecycle, StopDuringTheBackOffStaysStopped)
+{
+    startConnected();
+    LogCapture capture;
+    broker.stop();
+    ASSERT_TRUE(capture.waitFor("[MQTT::Client] Disconnected from broker.", 10000));
+    client->stop();
+    broker.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    EXPECT_FALSE(client->isConnected());
+    EXPECT_EQ(1, connections());
+}
+
+TEST_F(ClientLifecycle, SetConfigWhileStoppedOnlyCopiesTheSettings)
+{
+    client->setConfig(clientConfig("127.0.0.1:1", clientId));
+    EXPECT_EQ("127.0.0.1:1", client->getConfig().getUrl());
+    EXPECT_FALSE(client->isRunning());
+    EXPECT_EQ(0, starts.load());
+}
+
+TEST_F(ClientLifecycle, SetConfigWithAnEqualConfigurationDoesNotRestart)
+{
+    startConnected();
+    EXPECT_TRUE(client->setConfig(client->getConfig()));
+    EXPECT_EQ(0, stops.load());
+    EXPECT_EQ(1, connections());
+}
+
+TEST_F(ClientLifecycle, SetConfigWithAnotherBrokerReconnectsThere)
+{
+    startConnected();
+    MosquittoBroker other;
+    const auto before = Clock::now();
+    EXPECT_TRUE(client->setConfig(clientConfig(other.url(), clientId)));
+    ASSERT_TRUE(client->waitConnected(25000));
+    EXPECT_LT(Clock::now() - before, std::chrono::seconds(25));
+    EXPECT_TRUE(other.waitForLog(" as " + clientId + " ", 5000));
+    EXPECT_EQ(1, stops.load());
+    EXPECT_EQ(2, starts.load());
+}
+
+// Held as the daemon holds its client: in a global, stopped by the signal
+// path, released at exit.
+std::shared_ptr<MQTT::Client> gClient;
+
+[[noreturn]] void runUntilSigterm(const std::string& url, const std::string& clientId)
+{
+    sigset_t terminate;
+    sigemptyset(&terminate);
+    sigaddset(&terminate, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &terminate, nullptr);
+    gClient = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
+    gClient->setConfig(clientConfig(url, clientId));
+    gClient->start();
+    if (!gClient->waitConnected(10000))
+        std::exit(2);
+    kill(getpid(), SIGTERM);
+    int caught = 0;
+    sigwait(&terminate, &caught);
+    gClient->stop();
+    std::exit(0);
+}
+
+TEST(ClientExit, AConnectedClientEndedBySigtermExitsWithZero)
+{
+    MosquittoBroker broker;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EXIT(runUntilSigterm(broker.url(), "child" + std::to_string(i)), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace

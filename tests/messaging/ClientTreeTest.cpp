@@ -1,0 +1,188 @@
+#include "tests/messaging/ClientFixture.h"
+#include "tests/messaging/MqttPeer.h"
+
+#include <stdexcept>
+
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+using nlohmann::json;
+using Result = LambdaTree::Result;
+
+class ClientTree : public ClientFixture
+{
+protected:
+    ClientTree()
+    {
+        LambdaTree::Children nodes = {
+            {"value", LambdaTree([this] { return Result{true, stored.load()}; },
+                                 [this](const json& v) {
+                                     if (!v.is_number_integer())
+                                         return Result{false, "not a number"};
+                                     stored = v.get<int>();
+                                     return Result{true, nullptr};
+                                 })},
+            {"failing", LambdaTree([] { return Result{false, "broken"}; })},
+            {"throwing", LambdaTree([]() -> Result { throw std::runtime_error("thrown"); })},
+            {"shape", LambdaTree([this] { return Result{true, json{{shapeKey, 1}}}; })},
+            {"watched", LambdaTree([this] { return Result{true, stored.load()}; }, changes)},
+        };
+        client->subscribeLambdaTree(LambdaTree(nodes), "");
+    }
+    // The tree's nodes are bound to `changes`.
+    ~ClientTree() override { client.reset(); }
+
+    void startServing()
+    {
+        client->start();
+        ASSERT_TRUE(client->waitConnected(10000));
+        // The root's monitor command is the last topic of the first refresh.
+        ASSERT_TRUE(waitGranted("tavo/lumacore/monitor"));
+        peer.subscribe("tavo/lumacore/#");
+    }
+    // Sends payload to <root>/request and returns the next message on
+    // <root>/expect, or "" when none came within timeoutMs.
+    std::string exchange(const std::string& request, const std::string& payload, const std::string& expect,
+                         int timeoutMs = 5000)
+    {
+        peer.publish("tavo/lumacore/" + request, payload);
+        const auto message = peer.next("tavo/lumacore/" + expect, timeoutMs);
+        return message ? message->to_string() : "";
+    }
+
+    std::atomic<int> stored{0};
+    std::string shapeKey = "a";
+    Signal<> changes;
+    MqttPeer peer{broker.url(), "peer"};
+};
+
+TEST_F(ClientTree, PlainRequestsReportErrorsBeforeTheValue)
+{
+    startServing();
+    const struct {
+        const char* request;
+        std::string payload;
+        const char* error;
+        const char* node;
+        const char* value;
+    } cases[] = {
+        {"value/set", "5", nullptr, "value", "5"},
+        {"value/set", "", nullptr, "value", "5"},
+        {"value/get", "ignored", nullptr, "value", "5"},
+        {"failing/get", "", R"({"command":"failing","error":{"failing":"broken"}})", "failing", "null"},
+        {"throwing/get", "", R"({"command":"throwing","error":{"throwing":{"exception":"thrown"}}})", "throwing", "null"},
+        {"value/set", "\"x\"", R"({"command":"value/set","error":{"value":"not a number"}})", "value", "5"},
+        {"value/set", "{", R"({"command":"value/set","error":"Malformed json"})", nullptr, nullptr},
+        {"value/set", std::string(100000, '['), R"({"command":"value/set","error":"Malformed json"})", nullptr,
+         nullptr},
+        {"watched/monitor", "[]", R"({"command":"watched/monitor","error":"'active' must be boolean"})", nullptr,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        peer.publish(std::string("tavo/lumacore/") + c.request, c.payload);
+        if (c.error) {
+            const auto error = peer.next("tavo/lumacore/error");
+            ASSERT_TRUE(error) << c.request;
+            EXPECT_EQ(c.error, error->to_string());
+        }
+        if (c.node) {
+            const auto value = peer.next(std::string("tavo/lumacore/") + c.node);
+            ASSERT_TRUE(value) << c.request;
+            EXPECT_EQ(c.value, value->to_string()) << c.request;
+        }
+    }
+}
+
+TEST_F(ClientTree, RpcRequestsReplyWithTheValueOrTheErrors)
+{
+    startServing();
+    const char* cases[][3] = {
+        {"value/set", "7", R"({"completed":true,"data":7})"},
+        {"value/get", "", R"({"completed":true,"data":7})"},
+        {"failing/get", "", R"({"completed":false,"error":{"failing":"broken"}})"},
+        {"value/set", "{", R"({"completed":false,"error":{"description":"Malformed json"}})"},
+        {"watched/monitor", R"({"active":false})", R"({"completed":true,"data":{"active":false}})"},
+        {"watched/monitor", R"({"active":"yes"})", R"({"completed":false,"error":{"description":"'active' must be boolean"}})"},
+        {"watched/monitor", "{}", R"({"completed":false,"error":{"description":"'active' must be boolean"}})"},
+        {"watched/monitor", R"({"active":true,"skipChangesForMs":-5})",
+         R"({"completed":true,"data":{"active":true,"skipChangesForMs":0}})"},
+        {"watched/monitor", R"({"active":true,"skipChangesForMs":2.5})",
+         R"({"completed":true,"data":{"active":true,"skipChangesForMs":0}})"},
+        {"watched/monitor", "", R"({"completed":true,"data":{"active":true,"skipChangesForMs":0}})"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c[2], exchange(std::string(c[0]) + "/request/tool/1", c[1], std::string(c[0]) + "/response/tool/1"))
+            << c[0] << " " << c[1];
+}
+
+TEST_F(ClientTree, EnablingAMonitorTwiceLeavesOneMonitor)
+{
+    startServing();
+    LogCapture capture;
+    peer.publish("tavo/lumacore/watched/monitor", "");
+    peer.publish("tavo/lumacore/watched/monitor", R"({"active":true})");
+    ASSERT_TRUE(capture.waitFor("[MQTT::Client] Monitor 'watched' already enabled. Disabling", 5000));
+    ASSERT_TRUE(capture.waitFor("[MQTT::Client] Activating monitor for 'watched'", 5000));
+    changes.emit();
+    EXPECT_NE(nullptr, peer.next("tavo/lumacore/watched"));
+    EXPECT_EQ(nullptr, peer.next("tavo/lumacore/watched", 500));
+}
+
+TEST_F(ClientTree, TheThrottleDropsChangesInsideItsWindow)
+{
+    startServing();
+    EXPECT_EQ(R"({"completed":true,"data":{"active":true,"skipChangesForMs":1000}})",
+              exchange("watched/monitor/request/1", R"({"active":true,"skipChangesForMs":1000})",
+                       "watched/monitor/response/1"));
+    changes.emit();
+    EXPECT_EQ(nullptr, peer.next("tavo/lumacore/watched", 500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    changes.emit();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    changes.emit();
+    EXPECT_NE(nullptr, peer.next("tavo/lumacore/watched", 5000));
+    EXPECT_EQ(nullptr, peer.next("tavo/lumacore/watched", 500));
+}
+
+TEST_F(ClientTree, TopicsFollowTheKeysOfAnObjectValue)
+{
+    startServing();
+    EXPECT_EQ("1", exchange("shape/a/get", "", "shape/a"));
+    shapeKey = "b";
+    // False: the failing nodes fail again; the topics change all the same.
+    EXPECT_FALSE(client->updateLambdaTreeSubscriptions("", true));
+    ASSERT_TRUE(waitGranted("tavo/lumacore/shape/b/get"));
+    EXPECT_EQ("1", exchange("shape/b/get", "", "shape/b"));
+    EXPECT_EQ("", exchange("shape/a/get", "", "shape/a", 500));
+}
+
+TEST_F(ClientTree, MountingAnExistingKeyKeepsTheOldNode)
+{
+    stored = 3;
+    startServing();
+    LambdaTree::Children other = {{"value", LambdaTree([] { return Result{true, "new"}; })}};
+    EXPECT_TRUE(client->subscribeLambdaTree(LambdaTree(other), ""));
+    EXPECT_EQ("3", exchange("value/get", "", "value"));
+    EXPECT_FALSE(client->publishLambdaTreeNode("missing", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce));
+}
+
+TEST_F(ClientTree, StoppingWhileASetterRestartsTheClientDoesNotDeadlock)
+{
+    LambdaTree::Children config = {{"config", LambdaTree([] { return Result{true, nullptr}; },
+                                                         [this](const json&) {
+                                                             MQTT::Config changed = client->getConfig();
+                                                             changed.setKeepAlive(changed.getKeepAlive() + 1);
+                                                             client->setConfig(changed);
+                                                             return Result{true, nullptr};
+                                                         })}};
+    client->subscribeLambdaTree(LambdaTree(config), "");
+    // As the board adaptor does when the client stops.
+    client->stopping.connect([this] { client->publishLambdaTreeNode("value", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce); });
+    startServing();
+    EXPECT_EQ("null", exchange("config/set", "{}", "config"));
+    client->stop();
+    EXPECT_FALSE(client->isRunning());
+}
+
+} // namespace

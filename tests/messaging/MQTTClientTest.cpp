@@ -1,0 +1,203 @@
+#include "messaging/MQTTClient.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <syslog.h>
+
+#include "messaging/MQTTActionListeners.h"
+#include "tests/messaging/RecordingListener.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/MosquittoBroker.h"
+
+namespace {
+
+const int kWaitMs = 10000;
+
+// A client of its own id, connected to url.
+struct Connected {
+    Connected(const std::string& url, const std::string& clientId) : client(&listener)
+    {
+        client.setUrl(url);
+        client.setClientId(clientId);
+        EXPECT_TRUE(client.connect());
+        EXPECT_TRUE(listener.waitFor("connected", kWaitMs));
+    }
+
+    RecordingListener listener;
+    MQTTClient client;
+};
+
+size_t occurrences(const std::string& text, const std::string& needle)
+{
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+TEST(MQTTClient, ConnectFailureReasons)
+{
+    const std::pair<int, const char*> cases[] = {
+        {0, "Connection accepted"},       {1, "Unacceptable protocol version"},
+        {2, "Identifier rejected"},       {3, "Service unavailable"},
+        {4, "Bad user name or password"}, {5, "Not authorized"},
+        {-1, "Connection timeout"},       {6, "Unknown reason"},
+        {-2, "Unknown reason"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MQTTConnectListener::reason(c.first), c.second) << c.first;
+    }
+}
+
+TEST(MQTTClient, OperationsBeforeConnectFailWithoutListenerCalls)
+{
+    for (bool logging : {false, true}) {
+        LogCapture capture;
+        RecordingListener listener;
+        MQTTClient client(&listener);
+        client.setLogEnabled(logging);
+        EXPECT_FALSE(client.subscribe("a/b", 0));
+        EXPECT_FALSE(client.unsubscribe("a/b"));
+        EXPECT_FALSE(client.publish("a/b", "x", 0, false));
+        EXPECT_FALSE(client.disconnect(0));
+        EXPECT_FALSE(client.wait(0));
+        EXPECT_FALSE(client.isConnected());
+        EXPECT_TRUE(listener.events().empty());
+        EXPECT_EQ(capture.contains(LOG_ERR, "[MQTTClient] Client not connected."), logging);
+        EXPECT_EQ(capture.lines().empty(), !logging);
+    }
+}
+
+TEST(MQTTClient, SubscribePublishAndReceivePassQosAndRetainedThrough)
+{
+    MosquittoBroker broker;
+    Connected c(broker.url(), "wrapper-pubsub");
+    EXPECT_TRUE(c.client.wait(-1));
+    EXPECT_TRUE(c.client.isConnected());
+
+    // Retained before the subscription: the broker hands it on as retained.
+    ASSERT_TRUE(c.client.publish("kept/one", "old", 1, true));
+    ASSERT_TRUE(c.listener.waitFor("sent", kWaitMs));
+    ASSERT_TRUE(c.client.subscribe("kept/#", 2));
+    EXPECT_TRUE(c.listener.waitFor("subscribed kept/#", kWaitMs));
+    EXPECT_TRUE(c.listener.waitFor("received kept/one old qos=1 retained=1", kWaitMs));
+
+    ASSERT_TRUE(c.client.subscribe("live/#", 2));
+    ASSERT_TRUE(c.listener.waitFor("subscribed live/#", kWaitMs));
+    for (int qos : {0, 1, 2}) {
+        const std::string payload = "p" + std::to_string(qos);
+        ASSERT_TRUE(c.client.publish("live/q", payload, qos, false));
+        EXPECT_TRUE(c.listener.waitFor("received live/q " + payload + " qos=" + std::to_string(qos) + " retained=0",
+                                       kWaitMs));
+    }
+    EXPECT_TRUE(c.listener.waitFor("sent", kWaitMs, 4));
+    EXPECT_FALSE(c.client.publish("live/q", "bad", 3, false));
+
+    ASSERT_TRUE(c.client.unsubscribe("live/#"));
+    EXPECT_TRUE(c.listener.waitFor("unsubscribed live/#", kWaitMs));
+    ASSERT_TRUE(c.client.disconnect(1000));
+    EXPECT_TRUE(c.listener.waitFor("disconnected", kWaitMs));
+    EXPECT_FALSE(c.client.isConnected());
+}
+
+TEST(MQTTClient, FailedConnectsReportTheirReason)
+{
+    MosquittoBroker refusing(MosquittoBroker::Access::Refused);
+    const std::pair<std::string, const char*> cases[] = {
+        {"127.0.0.1:" + std::to_string(MosquittoBroker::freePort()), "connectFailed Connection timeout"},
+        {refusing.url(), "connectFailed Not authorized"},
+    };
+    for (const auto& c : cases) {
+        RecordingListener listener;
+        MQTTClient client(&listener);
+        client.setUrl(c.first);
+        client.setClientId("wrapper-refused");
+        ASSERT_TRUE(client.connect());
+        EXPECT_TRUE(listener.waitFor(c.second, kWaitMs)) << c.first;
+        EXPECT_EQ(listener.count("connected"), 0);
+    }
+}
+
+TEST(MQTTClient, ConnectsAsTheDefaultIdWithItsOptions)
+{
+    MosquittoBroker broker;
+    RecordingListener listener;
+    MQTTClient client(&listener);
+    client.setUrl(broker.url());
+    client.setKeepAlive(33);
+    ASSERT_TRUE(client.connect());
+    ASSERT_TRUE(listener.waitFor("connected", kWaitMs));
+    // Protocol 3.1.1 (p2), a clean session (c1) and the keep-alive set.
+    EXPECT_TRUE(broker.waitForLog("as tavo_mqtt_client (p2, c1, k33).", kWaitMs)) << broker.log();
+}
+
+TEST(MQTTClient, PasswordWithoutUserNameIsNotSentAndLoggedOnce)
+{
+    MosquittoBroker broker;
+    LogCapture capture;
+    RecordingListener listener;
+    MQTTClient client(&listener);
+    client.setUrl(broker.url());
+    client.setClientId("wrapper-password");
+    client.setPassword("secret");
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(client.connect());
+        ASSERT_TRUE(listener.waitFor("connected", kWaitMs, round));
+        ASSERT_TRUE(client.disconnect(1000));
+        ASSERT_TRUE(listener.waitFor("disconnected", kWaitMs, round));
+    }
+    const auto texts = capture.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "[MQTTClient] A password without a user name is not sent."), 1);
+}
+
+TEST(MQTTClient, ChangedUrlMovesToAnotherBroker)
+{
+    MosquittoBroker first;
+    MosquittoBroker second;
+    RecordingListener listener;
+    MQTTClient client(&listener);
+    client.setClientId("wrapper-moving");
+    const MosquittoBroker* moves[] = {&first, &second, &first};
+    for (int n = 1; n <= 3; ++n) {
+        client.setUrl(moves[n - 1]->url());
+        ASSERT_TRUE(client.connect());
+        ASSERT_TRUE(listener.waitFor("connected", kWaitMs, n)) << "move " << n;
+    }
+    // The old connections ended, and their ends reached nobody.
+    EXPECT_TRUE(second.waitForLog("Client wrapper-moving disconnected.", kWaitMs));
+    EXPECT_EQ(occurrences(first.log(), "as wrapper-moving"), 2u);
+    EXPECT_EQ(listener.count("disconnected"), 0);
+    ASSERT_TRUE(client.publish("moved", "here", 0, false));
+    EXPECT_TRUE(first.waitForLog("'moved'", kWaitMs));
+}
+
+TEST(MQTTClient, ChangedUrlIsRefusedOnALibraryThread)
+{
+    MosquittoBroker first;
+    MosquittoBroker second;
+    RecordingListener listener;
+    MQTTClient client(&listener);
+    std::promise<bool> connected;
+    listener.hook = [&client, &connected, &second](const std::string& event) {
+        if (event.rfind("received move", 0) == 0) {
+            client.setUrl(second.url());
+            connected.set_value(client.connect());
+        }
+    };
+    client.setClientId("wrapper-staying");
+    client.setUrl(first.url());
+    ASSERT_TRUE(client.connect());
+    ASSERT_TRUE(listener.waitFor("connected", kWaitMs));
+    ASSERT_TRUE(client.subscribe("move", 0));
+    ASSERT_TRUE(listener.waitFor("subscribed move", kWaitMs));
+    ASSERT_TRUE(client.publish("move", "now", 0, false));
+    std::future<bool> result = connected.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_FALSE(result.get());
+    EXPECT_TRUE(client.isConnected());
+    EXPECT_EQ(second.log().find("wrapper-staying"), std::string::npos);
+}
