@@ -13,7 +13,8 @@ const std::string kInvalid = "error,6,Command parameter is invalid or out of ran
 
 std::function<bool(const SimDeviceState&)> bankHolds(size_t bank, const std::string& octets)
 {
-    return [=](const SimDeviceState& s) { return s.bitmapBanks[bank].pixels == std::vector<uint8_t>(octets.begin(), octets.end()); };
+    const std::vector<uint8_t> expected(octets.begin(), octets.end());
+    return [=](const SimDeviceState& s) { return s.bitmapBanks[bank].pixels == expected; };
 }
 
 void clearBanks(SimDeviceState& s)
