@@ -22,7 +22,7 @@ void clearBanks(SimDeviceState& s)
     s.bitmapBanks = {};
 }
 
-TEST_F(ServiceTest, BitmapsAreUploadedAfterThePromptOrReadFromFiles)
+TEST_F(ServiceTest, BitmapsAreUploadedAfterThePromptOrReadFromFilesAndListedInHelp)
 {
     TempDir files;
     std::ofstream(files.file("raw.bin")) << "pq";
@@ -44,11 +44,6 @@ TEST_F(ServiceTest, BitmapsAreUploadedAfterThePromptOrReadFromFiles)
         {"screenStoreBitmapFile,4294967298,8,1," + file, clearBanks, kInvalid, bankHolds(2, "")},
         {"screenStoreBitmapFile,2,8,x," + file, clearBanks, kMalformed, bankHolds(2, "")},
     });
-}
-
-TEST_F(ServiceTest, HelpListsSixtySixWords)
-{
-    startService();
     client.println("help");
     int words = 0;
     for (std::string word = line(client); word != "ok" && word != "(none)"; word = line(client))
