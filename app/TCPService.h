@@ -63,8 +63,9 @@ public:
     using Tokens = std::vector<std::string>;
     using Handler = std::string (Service::*)(const Tokens& tokens);
 
-    // Event lines waiting for the client beyond this drop the client.
-    static constexpr size_t MAX_QUEUED_EVENTS = 64;
+    // Event lines waiting for the client beyond this drop the client; far
+    // more than the serial link delivers while a request line is read.
+    static constexpr size_t MAX_QUEUED_EVENTS = 256;
     // A client must take each line within this time.
     static constexpr int WRITE_TIMEOUT_MS = 1000;
     static constexpr int READ_TIMEOUT_MS = 300;

@@ -3,10 +3,8 @@
 #include <cstdarg>
 #include <utility>
 
-#include <mqtt/async_client.h>
-
 #include "messaging/MQTTActionListeners.h"
-#include "messaging/MQTTMemoryPersistence.h"
+#include "messaging/MQTTClientConnection.h"
 
 namespace {
 const int kDefaultKeepAliveSec = 20;
@@ -17,44 +15,6 @@ const char* yesNo(bool value)
     return value ? "yes" : "no";
 }
 } // namespace
-
-struct MQTTClient::Connection {
-    Connection(MQTTClientListener* listener, const std::string& url, const std::string& clientId,
-               mqtt::callback& callback)
-        : url(url), clientId(clientId), connectListener(listener), disconnectListener(listener),
-          subscribeListener(listener), unsubscribeListener(listener), publishListener(listener),
-          client(std::make_unique<mqtt::async_client>(url, clientId, &persistence))
-    {
-        client->set_callback(callback);
-    }
-
-    // Passes nothing on any more and asks the broker to end the session; a
-    // client that is not connected refuses, which changes nothing.
-    void retire()
-    {
-        connectListener.retire();
-        disconnectListener.retire();
-        subscribeListener.retire();
-        unsubscribeListener.retire();
-        publishListener.retire();
-        try {
-            client->disable_callbacks();
-            client->disconnect(0, nullptr, disconnectListener);
-        } catch (const mqtt::exception&) {
-        }
-    }
-
-    const std::string url;
-    const std::string clientId;
-    MQTTConnectListener connectListener;
-    MQTTDisconnectListener disconnectListener;
-    MQTTSubscribeListener subscribeListener;
-    MQTTUnSubscribeListener unsubscribeListener;
-    MQTTPublishListener publishListener;
-    MQTTMemoryPersistence persistence;
-    // Last, so that it goes first: the library may use everything above.
-    std::unique_ptr<mqtt::async_client> client;
-};
 
 MQTTClient::MQTTClient(MQTTClientListener* listener) : mListener(listener)
 {
@@ -359,8 +319,8 @@ bool MQTTClient::start(const std::function<mqtt::token_ptr(Connection&)>& operat
 
 std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool libraryThread)
 {
-    std::shared_ptr<Connection> replaced;
-    std::shared_ptr<Connection> connection;
+    std::string url;
+    std::string clientId;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         if (mConnection && mConnection->url == mUrl && mConnection->clientId == mClientId) {
@@ -369,7 +329,15 @@ std::shared_ptr<MQTTClient::Connection> MQTTClient::connectionForConnect(bool li
         if (libraryThread) {
             return nullptr;
         }
-        connection = std::make_shared<Connection>(mListener, mUrl, mClientId, *this);
+        url = mUrl;
+        clientId = mClientId;
+    }
+    // Made without our lock: the library takes its own lock here, and its
+    // threads hold that one while they call us.
+    const auto connection = std::make_shared<Connection>(mListener, url, clientId, *this);
+    std::shared_ptr<Connection> replaced;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
         replaced = std::exchange(mConnection, connection);
         if (replaced) {
             mRetired.push_back(replaced);
@@ -420,6 +388,7 @@ mqtt::connect_options MQTTClient::optionsForConnect()
 
 void MQTTClient::keepToken(const mqtt::token_ptr& token)
 {
+    mqtt::token_ptr previous; // released after the lock
     std::lock_guard<std::mutex> lock(mMutex);
-    mLastToken = token;
+    previous = std::exchange(mLastToken, token);
 }

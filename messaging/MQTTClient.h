@@ -9,7 +9,7 @@
 //
 // A url or client id that differs from those of the library client makes a
 // new library client at the next connect(). The old one is retired: its
-// callbacks are disabled, its action listeners pass nothing on, a disconnect
+// callbacks and its action listeners pass nothing on, a disconnect
 // is requested, and it is released later on a thread of the application (a
 // connect() that is not made from a library callback, or the destructor).
 // The library can neither make nor destroy a client on its own threads (its

@@ -32,16 +32,7 @@ Bytes bigEndian32(uint32_t value)
 
 unsigned componentsOf(uint8_t colorType)
 {
-    switch (colorType) {
-    case 2:
-        return 3;
-    case 4:
-        return 2;
-    case 6:
-        return 4;
-    default:
-        return 1;
-    }
+    return colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
 }
 
 int paethPredictor(int a, int b, int c)
