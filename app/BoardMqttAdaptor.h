@@ -21,8 +21,10 @@
 // - onEvent runs on the serial link's reader thread: it only hands a message
 //   to the client and never makes a device request.
 // - The client's tree and RPC table call this object: it must outlive the
-//   client's use of them (main keeps both for the life of the process). Its destructor
-//   disconnects its slots from the client's signals.
+//   client's use of them (main keeps both for the life of the process). Its
+//   destructor disconnects its slots from the client's signals. Once attached
+//   to the manager, which keeps its observers, the adaptor and the manager
+//   keep each other alive.
 #pragma once
 
 #include <atomic>

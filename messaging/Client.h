@@ -26,8 +26,11 @@
 //   client is never waited for or released on one of its own threads.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. Change callbacks run under the notifying signal's mutex and
-//   never take it: the worker publishes the change.
+//   run under it. A thread other than the library's never calls the library
+//   while holding it (the library's threads take it in their callbacks), so
+//   refreshes (un)subscribe after releasing it. Change callbacks run under
+//   the notifying signal's mutex and never take it: the worker publishes the
+//   change.
 // - settingsMutex guards `config` and `logName`; it is a leaf, held only to
 //   copy values.
 // - workerMutex guards the worker's job queue, the connection-attempt
@@ -71,9 +74,9 @@
 #include "foundation/Log.h"
 #include "foundation/Semaphore.h"
 #include "foundation/Signal.h"
-#include "messaging/MQTTClient.h"
 #include "messaging/Config.h"
 #include "messaging/LambdaTree.h"
+#include "messaging/MQTTClient.h"
 
 namespace MQTT {
 
@@ -116,8 +119,8 @@ public:
     bool waitConnected(int ms);
 
     // Takes the settings; a different configuration restarts a running
-    // client (on the worker thread when called on a library thread). Always
-    // true.
+    // client (on the worker thread when called on a library thread or from a
+    // getter or setter). Always true.
     bool setConfig(const Config& newConfig);
     Config getConfig() const;
     std::string getLogName() const;
@@ -142,8 +145,7 @@ public:
     // handler) and, while running, (un)subscribes at once; false when the
     // library refuses or, for the unsubscribe forms of commands and RPCs,
     // when the key was not registered. While stopped only the tables change:
-    // every connection subscribes them all. Any thread but a handler's own
-    // table walk.
+    // every connection subscribes them all. Any thread, handlers included.
     // topic is relative to the base when internal, a full topic otherwise.
     bool subscribeCommand(const std::string& topic, CommandHandler handler, bool internal);
     bool unsubscribeCommand(const std::string& topic, bool internal);
@@ -353,6 +355,14 @@ private:
     // Subscribes at QoS 0, with the debug line "Subscribing to <what> '...'"
     // when the subscriptions switch is on.
     bool subscribeTopic(const char* what, const std::string& topic);
+    // Adds key to (removes it from) a table of awaited responses and, when
+    // running and the table changed, (un)subscribes topic.
+    bool expect(std::set<std::string>& table, const std::string& key, const char* what, const std::string& topic);
+    bool unexpect(std::set<std::string>& table, const std::string& key, const std::string& topic);
+    // The handler of the first command of table that matches topic, with the
+    // debug line "Detected <what> '...'"; empty when none matches.
+    CommandHandler findCommand(const std::map<std::string, CommandHandler>& table, const std::string& topic,
+                               const char* what);
 
     // One outstanding rpc() or command(): its completion fulfils the call
     // once; later responses, and any after the call returned, are dropped.
@@ -372,11 +382,10 @@ private:
     std::mutex lifecycleMutex;
 
     mutable std::mutex mapsMutex;
-    std::map<std::string, std::function<void(const Message&)>> internalCommands;
-    std::map<std::string, std::function<void(const Message&)>> externalCommands;
-    std::map<std::string, std::function<std::string(const std::string& name, const std::string& payload,
-                                                     const std::string& id)>>
-        rpcHandlers;
+    using CommandTable = std::map<std::string, CommandHandler>;
+    CommandTable internalCommands;
+    CommandTable externalCommands;
+    std::map<std::string, RpcHandler> rpcHandlers;
     std::set<std::string> expectedRpcs;
     std::set<std::string> expectedResponses;
 

@@ -63,33 +63,31 @@ bool Client::handleReceivedCommandResponse(const Message& message)
     return true;
 }
 
+Client::CommandHandler Client::findCommand(const CommandTable& table, const std::string& topic, const char* what)
+{
+    std::lock_guard<std::mutex> lock(mapsMutex);
+    const auto entry = firstMatch(table, topic);
+    if (entry == table.end())
+        return nullptr;
+    log(Log::Debug, "Detected %s '%s'", what, entry->first.c_str());
+    return entry->second;
+}
+
 bool Client::handleReceivedCommandInternal(const Message& message)
 {
     const std::string relative = removeTopicPart(message.topic, settings().base);
-    CommandHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(mapsMutex);
-        const auto entry = firstMatch(internalCommands, relative);
-        if (entry == internalCommands.end())
-            return false;
-        log(Log::Debug, "Detected internal command '%s'", entry->first.c_str());
-        handler = entry->second;
-    }
+    const CommandHandler handler = findCommand(internalCommands, relative, "internal command");
+    if (!handler)
+        return false;
     handler(Message(relative, message.payload, message.retained, message.qos));
     return true;
 }
 
 bool Client::handleReceivedCommandExternal(const Message& message)
 {
-    CommandHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(mapsMutex);
-        const auto entry = firstMatch(externalCommands, message.topic);
-        if (entry == externalCommands.end())
-            return false;
-        log(Log::Debug, "Detected command '%s'", entry->first.c_str());
-        handler = entry->second;
-    }
+    const CommandHandler handler = findCommand(externalCommands, message.topic, "command");
+    if (!handler)
+        return false;
     handler(message);
     return true;
 }

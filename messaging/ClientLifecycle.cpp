@@ -236,12 +236,15 @@ void Client::onDisconnected()
         return;
     log(Log::Info, "Disconnected from broker.");
     disconnected.emit();
+    // Read before stop() is released: a restart's new start must not turn
+    // the disconnect it asked for into a reconnection.
+    const bool reconnectWanted = running.load();
     {
         std::lock_guard<std::mutex> lock(workerMutex);
         disconnectSeen = true;
         disconnectDone.notify_all();
     }
-    if (running.load())
+    if (reconnectWanted)
         scheduleReconnect();
 }
 

@@ -86,52 +86,45 @@ bool Client::unsubscribeRpc(const std::string& name)
            connection->unsubscribe(Utils::combinePath(root, "request/+/+"));
 }
 
-bool Client::subscribeExpectedRpc(const std::string& target)
+bool Client::expect(std::set<std::string>& table, const std::string& key, const char* what,
+                    const std::string& topic)
 {
     {
         std::lock_guard<std::mutex> lock(mapsMutex);
-        if (!expectedRpcs.insert(target).second)
+        if (!table.insert(key).second)
             return true;
     }
-    if (!running.load())
-        return true;
-    return subscribeTopic("expected rpc", Utils::combinePath(target, "/response/+"));
+    return !running.load() || subscribeTopic(what, topic);
+}
+
+bool Client::unexpect(std::set<std::string>& table, const std::string& key, const std::string& topic)
+{
+    {
+        std::lock_guard<std::mutex> lock(mapsMutex);
+        if (table.erase(key) == 0)
+            return true;
+    }
+    return !running.load() || connection->unsubscribe(topic);
+}
+
+bool Client::subscribeExpectedRpc(const std::string& target)
+{
+    return expect(expectedRpcs, target, "expected rpc", Utils::combinePath(target, "/response/+"));
 }
 
 bool Client::unsubscribeExpectedRpc(const std::string& target)
 {
-    {
-        std::lock_guard<std::mutex> lock(mapsMutex);
-        if (expectedRpcs.erase(target) == 0)
-            return true;
-    }
-    if (!running.load())
-        return true;
-    return connection->unsubscribe(Utils::combinePath(target, "/response/+"));
+    return unexpect(expectedRpcs, target, Utils::combinePath(target, "/response/+"));
 }
 
 bool Client::subscribeExpectedResponse(const std::string& topic)
 {
-    {
-        std::lock_guard<std::mutex> lock(mapsMutex);
-        if (!expectedResponses.insert(topic).second)
-            return true;
-    }
-    if (!running.load())
-        return true;
-    return subscribeTopic("expected response", topic);
+    return expect(expectedResponses, topic, "expected response", topic);
 }
 
 bool Client::unsubscribeExpectedResponse(const std::string& topic)
 {
-    {
-        std::lock_guard<std::mutex> lock(mapsMutex);
-        if (expectedResponses.erase(topic) == 0)
-            return true;
-    }
-    if (!running.load())
-        return true;
-    return connection->unsubscribe(topic);
+    return unexpect(expectedResponses, topic, topic);
 }
 
 std::string Client::nextRpcId()
