@@ -24,14 +24,13 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/Config.h"
 #include "app/StopSignals.h"
 #include "app/version/Version.h"
-#include "board/Helpers.h"
 #include "board/Manager.h"
 #include "board/StressTest.h"
 #include "foundation/Log.h"
 #include "foundation/String.h"
-#include "foundation/Utils.h"
 
 namespace {
 
@@ -76,13 +75,13 @@ void stopProcess(int signal)
     _exit(0);
 }
 
-// The executable's directory joined with the configuration file's name; the
-// bare name when the directory cannot be found, so that building the help
-// text never ends the process.
+// The configuration file's default path; the bare name when the executable's
+// directory cannot be found, so that building the help text never ends the
+// process.
 std::string defaultConfigPath()
 {
     try {
-        return Utils::combinePath(tavo::Board::Helpers::getExecutableLocation(), getDefaultConfigFile());
+        return tavo::Config::Config::getDefaultConfigFilepath();
     } catch (const std::exception&) {
         return getDefaultConfigFile();
     }

@@ -3,7 +3,9 @@
 
 #include "board/Manager.h"
 
+#include <cerrno>
 #include <stdexcept>
+#include <system_error>
 
 #include "board/Helpers.h"
 #include "board/HostCommand.h"
@@ -45,14 +47,22 @@ Manager::Manager(const std::string& device, Host hostAccess)
     // throw, it must be gone before the members are.
     try {
         Variant maxShutdownDelay;
-        delayedShutdownSupported =
+        const bool delayedShutdown =
             driver.getFirmwareParameter("MAX_SHUTDOWN_DELAY", maxShutdownDelay) == LPCDriver::NoError;
         unsigned char level = 0;
         driversDisplaySupported = driver.getDisplayBacklightLevel(level) == LPCDriver::NoError;
         colorBacklightSupported = driver.screenSetBacklight(kProbeBacklight.pack()) == LPCDriver::NoError;
+        // The ignition handler reads the flag and the configuration on the
+        // reader thread from the moment it is registered.
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            delayedShutdownSupported = delayedShutdown;
+        }
         logSupport();
-
-        config = Config(delayedShutdownSupported, driversDisplaySupported);
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            config = Config(delayedShutdownSupported, driversDisplaySupported);
+        }
         cacheLpcInfo();
         gpioInitialize();
         serialInitialize();
@@ -79,23 +89,27 @@ void Manager::stop()
     log(Log::Debug, "Stopped");
 }
 
+// Logs why the last attempt failed when none succeeded.
 bool Manager::deviceFactory()
 {
+    std::string failure;
     for (const int baud : kBaudRates) {
-        if (openAttempt(baud)) {
+        if (openAttempt(baud, failure)) {
             return true;
         }
     }
+    log(Log::Error, "Opening %s failed: %s", devicePath.c_str(), failure.c_str());
     return false;
 }
 
 // One attempt: open at the rate, then up to three heartbeats. A failed open
 // needs no close; a silent device is closed again.
-bool Manager::openAttempt(int baud)
+bool Manager::openAttempt(int baud, std::string& failure)
 {
     Thread::sleep(kAttemptPauseMs);
     log(Log::Info, "Attempting to open device (baud=%zu)", static_cast<size_t>(baud));
     if (driver.open(devicePath.c_str(), baud) != LPCDriver::NoError) {
+        failure = std::error_code(errno, std::generic_category()).message();
         return false;
     }
     for (size_t attempt = 0; attempt < kHandshakes; ++attempt) {
@@ -108,6 +122,7 @@ bool Manager::openAttempt(int baud)
         Thread::sleep(kHandshakePauseMs);
     }
     driver.close();
+    failure = "no answer at any speed";
     return false;
 }
 

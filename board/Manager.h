@@ -28,13 +28,14 @@
 // - The counts, the capability flags and the identity texts are written
 //   only by the constructor and read-only afterwards. isActive and
 //   ignitionOn are atomic flags.
-// - configMutex guards `config` once the constructor is done; it is never
-//   held across a device request. bootloaderMutex guards the cached
-//   bootloader flags and status, which are handed out as shared pointers to
-//   objects that never change. firmwareMutex keeps firmware updates (each a
-//   download and the reset after it) one at a time; a progress observer
-//   must not start another update. Lock order: firmwareMutex, then the
-//   driver's locks.
+// - configMutex guards `config` and `delayedShutdownSupported`, also while
+//   the constructor writes them, since the ignition handler reads both from
+//   the moment it is registered; it is never held across a device request.
+//   bootloaderMutex guards the cached bootloader flags and status, which are
+//   handed out as shared pointers to objects that never change.
+//   firmwareMutex keeps firmware updates (each a download and the reset
+//   after it) one at a time; a progress observer must not start another
+//   update. Lock order: firmwareMutex, then the driver's locks.
 #pragma once
 
 #include <atomic>
@@ -90,7 +91,8 @@ public:
     // three heartbeat handshakes), probes it, reads its identity, counts its
     // GPIO pins and serial ports, reads the power states and arms the
     // automatic firmware update. Throws std::runtime_error "Could not open
-    // device <path> ." when no rate answers.
+    // device <path> ." when no rate answers, after logging why the last
+    // attempt failed.
     explicit Manager(const std::string& device, Host host = Host{});
     // Stops every timer, waits until no asynchronous update runs on another
     // thread, then does what stop() does; the timers then end with their
@@ -281,7 +283,8 @@ private:
 
     // Construction steps, in their order.
     bool deviceFactory();
-    bool openAttempt(int baud);
+    // On failure, failure says why.
+    bool openAttempt(int baud, std::string& failure);
     void logSupport();
     void cacheLpcInfo();
     void gpioInitialize();

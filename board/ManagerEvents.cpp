@@ -68,7 +68,14 @@ void Manager::handleHighGAlarm(const LPCEvent& event)
 // time, to hold off its power-off; ignition on cancels that.
 void Manager::handleIgnitionChangedEvent(const LPCEvent& event)
 {
-    if (!delayedShutdownSupported) {
+    bool supported;
+    uint64_t seconds;
+    {
+        std::lock_guard<std::mutex> lock(configMutex);
+        supported = delayedShutdownSupported;
+        seconds = config.delayShutdownFor();
+    }
+    if (!supported) {
         return;
     }
     // The value is compared with the state as 0 or 1, so any other non-zero
@@ -86,11 +93,6 @@ void Manager::handleIgnitionChangedEvent(const LPCEvent& event)
         return;
     }
     log(Log::Warning, "System prepares to shutdown...");
-    uint64_t seconds;
-    {
-        std::lock_guard<std::mutex> lock(configMutex);
-        seconds = config.delayShutdownFor();
-    }
     if (seconds == 0) {
         return;
     }

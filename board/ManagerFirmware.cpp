@@ -95,7 +95,13 @@ void Manager::runAutoFirmwareUpdate()
         return;
     }
     log(Log::Info, "Moved %s to %s", name.c_str(), attempts.c_str());
-    firmwareUpdate(target);
+    // The file stays in attempts either way; a download cut by the
+    // manager's stop ends here too.
+    const ErrorCode result = firmwareUpdate(target);
+    if (result != ErrorCode::Ok) {
+        log(Log::Error, "Firmware update from %s failed: %s", target.c_str(),
+            Helpers::errorCodeToString(result).c_str());
+    }
 }
 
 // The checks in their order: header flag, board, revision, downgrade,

@@ -1,7 +1,8 @@
 // What the manager learns about the board once, while it is being made: its
 // identity, its GPIO pins and serial ports, and the power of its peripherals.
 // These run on the constructor's thread before any other thread may call an
-// operation, so they take no lock.
+// operation; only the configuration, which the ignition handler reads on the
+// reader thread, is written under its lock.
 
 #include "board/Manager.h"
 
@@ -113,7 +114,10 @@ void Manager::gpioInitialize()
         } else {
             gpios.emplace_back(GPIO::Mode::input, GPIO::Encoding::digital, reading);
         }
-        config.pinSet(static_cast<unsigned long>(pin), gpios.back().toJson());
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            config.pinSet(static_cast<unsigned long>(pin), gpios.back().toJson());
+        }
         log(Log::Debug, "Added pin %d", pin);
     }
     log(Log::Debug, "Found %d gpio pins", static_cast<int>(gpios.size()));
@@ -147,8 +151,11 @@ void Manager::serialInitialize()
                 static_cast<int>(deviceDuplex));
         }
 
-        config.serialProtocolSet(static_cast<unsigned long>(port), protocol);
-        config.serialDuplexSet(static_cast<unsigned long>(port), duplex);
+        {
+            std::lock_guard<std::mutex> lock(configMutex);
+            config.serialProtocolSet(static_cast<unsigned long>(port), protocol);
+            config.serialDuplexSet(static_cast<unsigned long>(port), duplex);
+        }
         log(Log::Debug, "Added serial port %d", port);
         ++found;
     }
@@ -165,6 +172,7 @@ void Manager::powerInitialize()
         int state = 0;
         const auto devicePeripheral = toDevice(peripheral);
         if (translate(driver.getPeripheralPowerState(devicePeripheral, state)) == ErrorCode::Ok) {
+            std::lock_guard<std::mutex> lock(configMutex);
             config.peripheralSet(peripheral, state != 0);
         }
     }

@@ -86,6 +86,36 @@ bool arrayIndex(const std::string& component, std::size_t limit, std::size_t& in
     return true;
 }
 
+std::string join(const std::string& parent, const std::string& component)
+{
+    return parent.empty() ? component : parent + "/" + component;
+}
+
+std::set<std::string> arrayParents(const Entries& entries, const std::string& marker)
+{
+    std::map<std::string, std::set<std::string>> children;
+    for (const auto& entry : entries) {
+        std::string parent;
+        for (const std::string& component : String::tokenizeV(entry.first, "/")) {
+            if (component == marker) {
+                break;
+            }
+            children[parent].insert(component);
+            parent = join(parent, component);
+        }
+    }
+    std::set<std::string> arrays;
+    for (const auto& node : children) {
+        const std::size_t limit = 2 * node.second.size() + 16;
+        std::size_t index = 0;
+        if (std::all_of(node.second.begin(), node.second.end(),
+                        [&](const std::string& component) { return arrayIndex(component, limit, index); })) {
+            arrays.insert(node.first);
+        }
+    }
+    return arrays;
+}
+
 std::vector<std::string> table(const Entries& entries, const char* keyTitle)
 {
     int keyWidth = 10;

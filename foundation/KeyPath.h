@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,19 @@ std::string relativeKey(const std::string& stored, const std::string& key);
 Variant get(const Entries& entries, const std::string& key);
 
 // True when component is a canonical decimal index (no sign, no leading
-// zero) below limit, and sets index; a larger or other number names an
-// object member, so no key can make an export allocate a huge array.
+// zero) below limit, and sets index.
 bool arrayIndex(const std::string& component, std::size_t limit, std::size_t& index);
+
+// The path of the child component under parent ("" is the top).
+std::string join(const std::string& parent, const std::string& component);
+
+// The parents (paths of non-empty components, "" for the top) whose
+// children form an array: every child component is a canonical index and
+// the largest is below 2 x their number + 16. Each parent decides from its
+// own children alone, so no other entry changes its shape, and no key makes
+// an export allocate a huge array. A component equal to marker, and what
+// follows it, is no child.
+std::set<std::string> arrayParents(const Entries& entries, const std::string& marker);
 
 // The two-column text table of the entries, one line per element without line
 // feeds: border, header (keyTitle, "VALUE"), border, one line per entry, border.

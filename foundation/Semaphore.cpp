@@ -1,62 +1,44 @@
 #include "foundation/Semaphore.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <ctime>
+#include <chrono>
 
 Semaphore::Semaphore(const std::string& name, unsigned initial, unsigned maxCount)
-    : name(name), count(new sem_t), maxCount(maxCount)
+    : name(name), maxCount(maxCount), count(std::min({initial, maxCount, kMaxValue}))
 {
-    if (sem_init(count.get(), 0, std::min(initial, maxCount)) != 0)
-        count.reset();
-}
-
-Semaphore::~Semaphore()
-{
-    if (count)
-        sem_destroy(count.get());
 }
 
 bool Semaphore::Post(unsigned n)
 {
-    if (!count)
-        return false;
-    for (unsigned i = 0; i < std::max(n, 1u); ++i) {
-        if (sem_post(count.get()) != 0)
-            return false;
+    const unsigned wanted = std::max(n, 1u);
+    unsigned added;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        added = std::min(wanted, kMaxValue - count);
+        count += added;
     }
-    return true;
+    if (added == 1)
+        posted.notify_one();
+    else if (added > 1)
+        posted.notify_all();
+    return added == wanted;
 }
 
 bool Semaphore::Wait(int ms)
 {
-    if (!count)
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto available = [this] { return count > 0; };
+    if (ms < 0)
+        posted.wait(lock, available);
+    else if (ms > 0 && !posted.wait_for(lock, std::chrono::milliseconds(ms), available))
         return false;
-    if (ms < 0) {
-        while (sem_wait(count.get()) != 0) {
-            if (errno != EINTR)
-                return false;
-        }
-        return true;
-    }
-    if (ms == 0)
-        return sem_trywait(count.get()) == 0;
-
-    timespec deadline;
-    if (clock_gettime(CLOCK_REALTIME, &deadline) != 0)
+    if (count == 0)
         return false;
-    const int64_t nanos = int64_t(deadline.tv_nsec) + int64_t(ms) * 1000000;
-    deadline.tv_sec += nanos / 1000000000;
-    deadline.tv_nsec = nanos % 1000000000;
-    while (sem_timedwait(count.get(), &deadline) != 0) {
-        if (errno != EINTR)
-            return false;
-    }
+    --count;
     return true;
 }
 
 bool Semaphore::Try()
 {
-    return count && sem_trywait(count.get()) == 0;
+    return Wait(0);
 }

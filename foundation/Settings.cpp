@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,34 +74,27 @@ void parse(Entries& settings, const std::string& path, const nlohmann::json& val
     }
 }
 
-// Every component names an object member, except that a member followed by
-// an index (canonical, below limit) holds an array.
+// The top is always an object; below it the children of the parents in
+// arrays are indices, all others members.
 void compose(nlohmann::json& root, const std::vector<std::string>& components, const Variant& value,
-             std::size_t limit)
+             const std::set<std::string>& arrays)
 {
     nlohmann::json* node = &root;
-    std::size_t i = 0;
-    while (i < components.size()) {
-        nlohmann::json& member = (*node)[components[i++]];
+    std::string path;
+    for (const std::string& component : components) {
         std::size_t index = 0;
-        if (i == components.size()) {
-            member = VariantJson::toJson(value);
-            return;
-        }
-        if (!KeyPath::arrayIndex(components[i], limit, index)) {
-            node = &member;
-            continue;
-        }
-        if (!member.is_null() && !member.is_array()) {
+        if (path.empty() || arrays.count(path) == 0 || !KeyPath::arrayIndex(component, SIZE_MAX, index)) {
+            node = &(*node)[component];
+        } else if (node->is_null() || node->is_array()) {
+            node = &(*node)[index];
+        } else {
             throw nlohmann::json::type_error::create(
-                308, std::string("cannot use push_back() with ") + member.type_name(), &member);
+                308, std::string("cannot use push_back() with ") + node->type_name(), node);
         }
-        nlohmann::json& element = member[index];
-        if (++i == components.size()) {
-            element = VariantJson::toJson(value);
-            return;
-        }
-        node = &element;
+        path = KeyPath::join(path, component);
+    }
+    if (!components.empty()) {
+        *node = VariantJson::toJson(value);
     }
 }
 
@@ -125,15 +122,56 @@ std::string saveTarget(const std::string& path)
     return target;
 }
 
+std::string directoryOf(const std::string& file)
+{
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
 // Makes a finished rename durable; a failure here leaves either file whole.
 void syncDirectory(const std::string& file)
 {
-    const std::size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(directoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
+    }
+}
+
+// The process id in a temporary file name "<base>.<pid>.<n>.tmp"; 0 for
+// any other name.
+pid_t temporaryOwner(const std::string& name, const std::string& base)
+{
+    const std::string prefix = base + ".";
+    const std::string suffix = ".tmp";
+    if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return 0;
+    }
+    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::size_t dot = middle.find('.');
+    const auto decimal = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    const std::string pid = middle.substr(0, dot);
+    if (dot == std::string::npos || pid.size() > 9 || !decimal(pid) || !decimal(middle.substr(dot + 1))) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(pid));
+}
+
+// Removes the temporary files that saves of target left behind when their
+// process was killed before the rename; a running process's are its own.
+void removeStaleTemporaries(const std::string& target)
+{
+    const std::string base = Utils::getFilenameFromFilepath(target);
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directoryOf(target), error), end; !error && it != end;
+         it.increment(error)) {
+        const pid_t owner = temporaryOwner(it->path().filename().string(), base);
+        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
+            unlink(it->path().c_str());
+        }
     }
 }
 
@@ -202,9 +240,10 @@ SettingStore& SettingStore::fromJson(const nlohmann::json& json)
 
 nlohmann::json SettingStore::toJson() const
 {
+    const std::set<std::string> arrays = KeyPath::arrayParents(mSettings, std::string());
     nlohmann::json result;
     for (const auto& entry : mSettings) {
-        compose(result, String::tokenizeV(entry.first, "/"), entry.second, mSettings.size());
+        compose(result, String::tokenizeV(entry.first, "/"), entry.second, arrays);
     }
     return result;
 }
@@ -241,6 +280,7 @@ bool SettingStore::saveJSON(const std::string& path) const
     // once the new one is complete and on disk.
     static std::atomic<unsigned> saveCount{0};
     const std::string target = saveTarget(path);
+    removeStaleTemporaries(target);
     const std::string temp = String::format("%s.%d.%u.tmp", target.c_str(), static_cast<int>(getpid()), saveCount++);
     struct stat old;
     const bool replacing = stat(target.c_str(), &old) == 0;
@@ -329,7 +369,11 @@ bool SettingStore::saveSQLite(const std::string& path) const
 bool SettingStore::loadSQLite(const std::string& path)
 {
     try {
-        ::SQLite::Database db(path, ::SQLite::OPEN_READONLY, 0);
+        // A writable file is opened for writing, so that SQLite can roll back
+        // the journal of a save that was killed; read-only it could not read
+        // the file at all.
+        const int mode = access(path.c_str(), W_OK) == 0 ? ::SQLite::OPEN_READWRITE : ::SQLite::OPEN_READONLY;
+        ::SQLite::Database db(path, mode, 0);
         ::SQLite::Statement query(db, "SELECT * FROM settings");
         while (query.executeStep()) {
             const ::SQLite::Column value = query.getColumn(1);

@@ -56,18 +56,21 @@ public:
     // that a key never stays both a value and a parent: writing at P removes
     // the keys under P/, writing under P/ removes the value at P.
     SettingStore& fromJson(const nlohmann::json& json);
-    // The nested JSON object of the keys (canonical indices below the entry
-    // count become array elements). Throws the JSON library's type error 305
-    // or 308 when the keys do not form a tree.
+    // The nested JSON object of the keys. Below the top, a parent whose
+    // children are all canonical indices, the largest below 2 x their number
+    // + 16, holds an array; any other parent an object. Throws the JSON
+    // library's type error 305 or 308 when a key is both a value and a parent.
     nlohmann::json toJson() const;
 
     // Writes the file in the chosen format; false (logged) on failure, and a
-    // failed JSON save leaves the old file as it was. Throws toJson's type
-    // error for JSON before any file is touched.
+    // failed JSON save leaves the old file as it was. A JSON save first
+    // removes the temporary files that killed saves of the same file left.
+    // Throws toJson's type error for JSON before any file is touched.
     bool save(const std::string& path, FileType type) const;
-    // Merges the file into the entries; false (logged) on failure. A JSON
-    // file that does not parse raises nlohmann::json::parse_error, merging
-    // nothing.
+    // Merges the file into the entries; false (logged) on failure. A
+    // writable SQLite file is opened for writing, so that the journal of a
+    // killed save is rolled back. A JSON file that does not parse raises
+    // nlohmann::json::parse_error, merging nothing.
     bool load(const std::string& path, FileType type);
 
     // Logs the entries as a SETTING / VALUE table at Info level.

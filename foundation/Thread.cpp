@@ -1,5 +1,6 @@
 #include "foundation/Thread.h"
 
+#include <cerrno>
 #include <sched.h>
 
 #include <chrono>
@@ -27,8 +28,10 @@ bool Thread::run(void* arg)
         argument = arg;
     // Set before the thread exists, so that a stop right after run() sees it.
     runningState.store(1);
-    if (pthread_create(&handle, nullptr, &Thread::threadFunction, this) != 0) {
+    const int result = pthread_create(&handle, nullptr, &Thread::threadFunction, this);
+    if (result != 0) {
         runningState.store(0);
+        errno = result;
         return false;
     }
     joinable = true;

@@ -31,7 +31,7 @@ public:
     Thread& operator=(const Thread&) = delete;
 
     // Starts the thread. False while a body is still running, or when the
-    // thread could not be created. `arg` is used only when no argument was
+    // thread could not be created (errno then tells why). `arg` is used only when no argument was
     // given at construction. A previous thread that ended without being
     // joined is joined first. The thread counts as running from here on.
     bool run(void* arg = nullptr);

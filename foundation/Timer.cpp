@@ -1,7 +1,5 @@
 #include "foundation/Timer.h"
 
-#include "foundation/Clock.h"
-
 #include <chrono>
 #include <thread>
 
@@ -28,9 +26,10 @@ struct Timer::Shared
     // Notified by start, stop and the destructor, and when a thread ends.
     std::condition_variable changed;
     int interval = 0;
-    // The current period, counted from `startTime` (Clock::millis).
+    // The current period, counted from `startTime` on the monotonic clock,
+    // which setting the system time does not move.
     int remaining = 0;
-    double startTime = 0;
+    std::chrono::steady_clock::time_point startTime;
     bool running = false;
     // start() on a running timer since its last expiry began.
     bool rearmed = false;
@@ -83,7 +82,7 @@ void Timer::start(int ms)
     std::lock_guard<std::mutex> lock(shared->mutex);
     shared->interval = ms;
     shared->remaining = ms;
-    shared->startTime = Clock::millis();
+    shared->startTime = std::chrono::steady_clock::now();
     if (shared->running) {
         shared->rearmed = true;
         shared->changed.notify_all();
@@ -163,7 +162,7 @@ void Timer::tickLoop(std::shared_ptr<Shared> shared, uint64_t generation)
 // stopped, superseded, destroyed, or a single shot has fired.
 void Timer::runPeriods(Shared& s, std::unique_lock<std::mutex>& lock, uint64_t generation)
 {
-    s.startTime = Clock::millis();
+    s.startTime = std::chrono::steady_clock::now();
     for (;;) {
         if (!s.running || s.owner != generation)
             return;
@@ -172,7 +171,9 @@ void Timer::runPeriods(Shared& s, std::unique_lock<std::mutex>& lock, uint64_t g
             continue;
         }
         // An expiry up to just under 1 ms early still counts.
-        const double left = s.remaining - Clock::elapsedMillis(s.startTime);
+        const double left =
+            s.remaining -
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s.startTime).count();
         if (static_cast<int>(left) >= 1) {
             s.changed.wait_for(lock, std::chrono::duration<double, std::milli>(left));
             continue;
@@ -198,6 +199,6 @@ void Timer::runPeriods(Shared& s, std::unique_lock<std::mutex>& lock, uint64_t g
             return;
         }
         s.remaining = s.interval;
-        s.startTime = Clock::millis();
+        s.startTime = std::chrono::steady_clock::now();
     }
 }

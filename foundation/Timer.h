@@ -10,8 +10,9 @@
 
 // A one-shot or periodic timer that runs on a detached thread of its own.
 // Each expiry emits `timeout` and then calls the optional C-style callback;
-// when the thread ends it emits `stopped`. Periods are measured on the wall
-// clock (Clock::millis), each from the end of the previous expiry's slots.
+// when the thread ends it emits `stopped`. Periods are measured on the
+// monotonic clock, which setting the system time does not move, each from
+// the end of the previous expiry's slots.
 //
 // Threading: the owner calls start, stop and the destructor; any thread may
 // call them, including the timer's own slots and callback. `timeout` slots,

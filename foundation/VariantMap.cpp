@@ -1,5 +1,7 @@
 #include "foundation/VariantMap.h"
 
+#include <cstdint>
+#include <set>
 #include <stdexcept>
 
 #include "foundation/KeyPath.h"
@@ -26,17 +28,21 @@ void parse(std::map<std::string, Variant>& map, const std::string& path, const n
 }
 
 // Places value at the path of components; "_size" entries add nothing since
-// arrays are placed by index. Indices must be canonical and below limit.
+// arrays are placed by index. The children of the parents in arrays are
+// indices, all others members.
 void compose(nlohmann::json& root, const std::vector<std::string>& components, const Variant& value,
-             std::size_t limit)
+             const std::set<std::string>& arrays)
 {
     nlohmann::json* node = &root;
+    std::string path;
     for (const std::string& component : components) {
         if (component == "_size") {
             return;
         }
         std::size_t index = 0;
-        node = KeyPath::arrayIndex(component, limit, index) ? &(*node)[index] : &(*node)[component];
+        const bool element = arrays.count(path) != 0 && KeyPath::arrayIndex(component, SIZE_MAX, index);
+        node = element ? &(*node)[index] : &(*node)[component];
+        path = KeyPath::join(path, component);
     }
     if (!components.empty()) {
         *node = VariantJson::toJson(value);
@@ -117,9 +123,10 @@ VariantMap& VariantMap::fromJson(const nlohmann::json& json)
 
 nlohmann::json VariantMap::toJson() const
 {
+    const std::set<std::string> arrays = KeyPath::arrayParents(mMap, "_size");
     nlohmann::json result;
     for (const auto& entry : mMap) {
-        compose(result, String::tokenizeV(entry.first, "/"), entry.second, mMap.size());
+        compose(result, String::tokenizeV(entry.first, "/"), entry.second, arrays);
     }
     return result;
 }

@@ -47,8 +47,11 @@ public:
 
     // Replaces all entries by the flattened JSON value.
     VariantMap& fromJson(const nlohmann::json& json);
-    // The nested JSON value of the keys. Throws the JSON library's type error
-    // 305 when the keys do not form a tree (a holding a value and a/b).
+    // The nested JSON value of the keys. A parent whose children (besides
+    // "_size") are all canonical indices, the largest below 2 x their number
+    // + 16, holds an array; any other parent an object. Throws the JSON
+    // library's type error 305 when a key is both a value and a parent (a
+    // holding a value and a/b).
     nlohmann::json toJson() const;
     // A text table, KEY and VALUE, each line ending in a line feed.
     std::string toString() const;

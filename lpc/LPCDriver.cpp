@@ -1,5 +1,6 @@
 #include "lpc/LPCDriver.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -43,11 +44,15 @@ LPCDriver::ErrorCode LPCDriver::open(const char* device, int baud)
     std::lock_guard<Mutex> lock(mRequestMutex);
     if (!API_init(&mLink, &mPort, device, static_cast<uint32_t>(baud), &LPCDriver::messageReceivedCallback, this)) {
         // The port may be open although setting it up failed: close it again.
+        const int error = mPort.error();
         API_uninit(&mLink);
+        errno = error;
         return OpenFailed;
     }
     if (!mReader.run()) {
+        const int error = errno;
         API_uninit(&mLink);
+        errno = error;
         return OpenFailed;
     }
     return NoError;

@@ -79,8 +79,8 @@ public:
 
     // Opens the device at baud (8N1) and starts the reader thread. Returns 0,
     // or 11 when the device cannot be opened and set up or the thread cannot
-    // start; then no descriptor stays open and no thread runs. An open driver
-    // is closed first.
+    // start; then errno tells why, no descriptor stays open and no thread
+    // runs. An open driver is closed first.
     ErrorCode open(const char* device, int baud);
     // Stops and joins the reader thread and closes the port; always 0. Does
     // nothing on a driver that is not open.

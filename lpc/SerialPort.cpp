@@ -86,14 +86,20 @@ public:
     bool open(const std::string& device, int baud, int timeoutMs, int dataBits, int stopBits, int parity)
     {
         close();
-        descriptor = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+        // Non-blocking until configure has set CLOCAL: a UART whose carrier
+        // is down would otherwise hold the open for ever. Child processes
+        // (host commands) must not inherit the link.
+        descriptor = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (descriptor < 0) {
             return fail();
         }
-        if (tcgetattr(descriptor, &saved) != 0) {
+        const bool configured =
+            tcgetattr(descriptor, &saved) == 0 ? configure(baud, timeoutMs, dataBits, stopBits, parity) : fail();
+        const int flags = fcntl(descriptor, F_GETFL);
+        if (flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
             return fail();
         }
-        return configure(baud, timeoutMs, dataBits, stopBits, parity);
+        return configured;
     }
 
     bool close()

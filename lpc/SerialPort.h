@@ -21,8 +21,9 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the device read-write, raw, and configures it. An open port is
-    // closed first. False when the device cannot be opened (the port stays
+    // Opens the device read-write, raw, close-on-exec, and configures it,
+    // without waiting for a carrier; reads then block as the timeout says.
+    // An open port is closed first. False when the device cannot be opened (the port stays
     // closed) or cannot be configured (the port stays open until close()).
     bool open(const std::string& device, int baud, int timeoutMs, int dataBits, int stopBits, int parity);
     // Restores the settings found at open and closes; true when already closed.

@@ -2,6 +2,7 @@
 // after the ignition goes off, and the status poll with its observers.
 
 #include <atomic>
+#include <thread>
 
 #include "ManagerFixture.h"
 
@@ -86,6 +87,28 @@ TEST_F(ManagerTest, IgnitionOffDelaysShutdownForTheConfiguredSeconds)
     EXPECT_EQ(board.requestTimes(1, 11).size(), afterAbort);
 }
 
+// The handler acts on changes only: ignition on while on logs nothing, and
+// a second "off" neither logs again nor restarts the delay. Events are
+// handled in order, so the high-G line marks the earlier ones as done.
+TEST_F(ManagerTest, RepeatedIgnitionStateIsIgnored)
+{
+    open();
+    manager->setConfig(json{{"delayShutdownFor", 3}});
+    capture.clear();
+    board.sendIgnition(1);
+    board.sendHighGAlarm(1000);
+    ASSERT_TRUE(capture.waitFor("High-G Alarm Event With Total Acceleration : 1.000000", 3000));
+    EXPECT_FALSE(capture.contains("[Manager] System shutdown aborted"));
+    EXPECT_FALSE(capture.contains("[Manager] System prepares to shutdown..."));
+
+    board.sendIgnition(0);
+    sleepMs(1500);
+    board.sendIgnition(0);
+    board.sendHighGAlarm(2000);
+    ASSERT_TRUE(capture.waitFor("High-G Alarm Event With Total Acceleration : 2.000000", 3000));
+    EXPECT_EQ(countLines("[Manager] System prepares to shutdown..."), 1u);
+}
+
 // A delay too long for the timer's millisecond count is held at its
 // largest, not wrapped around to a stop that comes after 0.7 s.
 TEST_F(ManagerTest, LongShutdownDelayKeepsPinging)
@@ -100,6 +123,30 @@ TEST_F(ManagerTest, LongShutdownDelayKeepsPinging)
     ASSERT_TRUE(capture.waitFor("[Manager] System shutdown aborted", 3000));
 }
 
+// Ignition indications arrive all the time while the manager is being
+// made; they are delivered from the moment the handler is registered, and
+// the start-up writes meet them under the configuration lock (which a
+// ThreadSanitizer build checks; a few rounds widen its chance).
+TEST_F(ManagerTest, IgnitionDuringStartUpIsDelivered)
+{
+    for (int round = 0; round < 3; ++round) {
+        capture.clear();
+        std::atomic<bool> starting{true};
+        std::thread sender([&] {
+            for (uint8_t state = 0; starting; state ^= 1) {
+                board.sendIgnition(state);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        open();
+        starting = false;
+        sender.join();
+        EXPECT_TRUE(manager->getIsActive());
+        EXPECT_TRUE(capture.waitFor("[Manager] System prepares to shutdown...", 3000));
+        manager.reset();
+    }
+}
+
 // The poll turns the board inactive when heartbeats go unanswered and
 // active again when they are answered; observers hear of each change.
 TEST_F(ManagerTest, StatusPollFollowsTheHeartbeat)
@@ -108,11 +155,16 @@ TEST_F(ManagerTest, StatusPollFollowsTheHeartbeat)
     auto observer = std::make_shared<StatusObserver>();
     manager->observerAttach(observer);
     manager->setConfig(json{{"statusPeriod", 200}});
+    // Polls that find the status unchanged tell nobody.
+    sleepMs(700);
+    EXPECT_EQ(observer->changes, 0);
 
     board.answerHeartbeats(false);
     ASSERT_TRUE(waitUntil([&] { return observer->changes == 1; }, 5000));
     EXPECT_FALSE(manager->getIsActive());
     EXPECT_TRUE(capture.contains("[Manager] Current device status: inactive"));
+    sleepMs(1200);
+    EXPECT_EQ(observer->changes, 1);
     board.answerHeartbeats(true);
     ASSERT_TRUE(waitUntil([&] { return observer->changes == 2; }, 5000));
     EXPECT_TRUE(manager->getIsActive());

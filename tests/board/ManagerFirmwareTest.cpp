@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <sys/stat.h>
+#include <syslog.h>
 
 #include "board/Firmware.h"
 #include "ManagerFixture.h"
@@ -211,4 +212,20 @@ TEST_F(FirmwareUpdateTest, RequestedUpdateWaitsForTheAutomaticOneAndOutlivesItsC
         return 0;
     });
     EXPECT_EQ(countLines("[Manager] Firmware download completed with no errors , resseting system ..."), 2u);
+}
+
+// A manager stopped during the automatic update cuts the download; the file
+// stays in attempts and the cut update is logged as an error with its name.
+TEST_F(FirmwareUpdateTest, CutAutomaticUpdateIsLogged)
+{
+    legacyFile(124, "Velmor7", 4, 96 * 1024).writeTo(firmwareDir.file("auto.bin"));
+    open();
+    ASSERT_TRUE(waitUntil(
+        [this] { return boardState([](SimDeviceState& s) { return s.firmwareDownload.next > 8; }); }, 5000));
+    manager.reset();
+
+    EXPECT_TRUE(capture.contains(
+        LOG_ERR, "[Manager] Firmware update from " + firmwareDir.file("attempts/auto.bin") + " failed: Timeout"));
+    EXPECT_TRUE(exists(firmwareDir.file("attempts/auto.bin")));
+    EXPECT_EQ(boardState([](SimDeviceState& s) { return s.resets; }), 0);
 }

@@ -1,8 +1,11 @@
 #include "foundation/Mutex.h"
 #include "foundation/Semaphore.h"
 
+#include "WallClockShift.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -73,6 +76,29 @@ TEST(Semaphore, TimedWaitCarriesIntoSeconds)
     const auto start = Clock::now();
     EXPECT_FALSE(semaphore.Wait(999));
     EXPECT_GE(msSince(start), 950.0);
+}
+
+// A clock set forward or back moves neither end of a timed wait.
+TEST(Semaphore, TimedWaitIgnoresAClockThatIsSet)
+{
+    for (const std::chrono::hours shift : {std::chrono::hours(-1), std::chrono::hours(1)}) {
+        Semaphore semaphore("", 0, 1);
+        WallClockShift clockSet(shift);
+        // Ends a wait that follows the clock, which then fails the test
+        // instead of hanging it.
+        std::atomic<bool> waited{false};
+        const auto start = Clock::now();
+        std::thread rescue([&] {
+            while (!waited && msSince(start) < 2000.0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            semaphore.Post();
+        });
+        EXPECT_FALSE(semaphore.Wait(200)) << shift.count();
+        const double took = msSince(start);
+        waited = true;
+        rescue.join();
+        EXPECT_GE(took, 190.0) << shift.count();
+    }
 }
 
 TEST(Semaphore, WaitsReturnOnPostFromAnotherThread)

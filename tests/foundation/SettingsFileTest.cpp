@@ -11,6 +11,9 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -218,6 +221,73 @@ TEST_F(SettingsFile, LockedDatabase)
     // The failed save kept the table as it was.
     ASSERT_TRUE(loaded.load(path, SettingStore::Auto));
     EXPECT_EQ(loaded.get("k"), Variant(1));
+}
+
+// A save killed at any moment leaves the old or the new settings, never a
+// file that no longer loads.
+TEST_F(SettingsFile, KilledSqliteSaveLeavesOldOrNewSettings)
+{
+    const auto filled = [](const char* value) {
+        SettingStore store;
+        for (int i = 0; i < 300; ++i) {
+            store["key/" + std::to_string(i)] = Variant(value);
+        }
+        return store;
+    };
+    const SettingStore stores[] = {filled("old"), filled("new")};
+    const std::string path = dir.file("settings.db");
+    ASSERT_TRUE(stores[0].save(path, SettingStore::SQLite));
+    std::mt19937 random(21);
+    for (int run = 0; run < 50; ++run) {
+        const pid_t saver = fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            for (unsigned i = 1;; ++i) {
+                stores[i % 2].save(path, SettingStore::SQLite);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
+        kill(saver, SIGKILL);
+        waitpid(saver, nullptr, 0);
+        SettingStore loaded;
+        ASSERT_TRUE(loaded.load(path, SettingStore::SQLite)) << "run " << run;
+        EXPECT_TRUE(loaded.toMap() == stores[0].toMap() || loaded.toMap() == stores[1].toMap()) << "run " << run;
+    }
+}
+
+// Temporary files of killed saves of the same file go; anything else stays.
+TEST_F(SettingsFile, JsonSaveRemovesOnlyStaleTemporariesOfItsFile)
+{
+    const pid_t ended = fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        _exit(0);
+    }
+    waitpid(ended, nullptr, 0);
+    const std::string dead = std::to_string(ended);
+    const std::string running = std::to_string(getpid());
+    const struct {
+        std::string name;
+        bool stays;
+    } files[] = {
+        {"conf.json." + dead + ".0.tmp", false},
+        {"conf.json." + dead + ".12.tmp", false},
+        {"conf.json." + running + ".999999.tmp", true},
+        {"other.json." + dead + ".0.tmp", true},
+        {"conf.json." + dead + ".x.tmp", true},
+        {"conf.json." + dead + ".tmp", true},
+        {"conf.json." + dead + ".0.tmp.bak", true},
+        {"conf.json.tmp", true},
+    };
+    for (const auto& file : files) {
+        writeFile(dir.file(file.name), "{}");
+    }
+    SettingStore store;
+    store["port"] = Variant(1414u);
+    ASSERT_TRUE(store.save(dir.file("conf.json"), SettingStore::JSON));
+    for (const auto& file : files) {
+        EXPECT_EQ(Utils::fileExists(dir.file(file.name)), file.stays) << file.name;
+    }
 }
 
 TEST_F(SettingsFile, FailedJsonSaveKeepsTheOldFile)

@@ -1,5 +1,7 @@
 #include "foundation/Timer.h"
 
+#include "WallClockShift.h"
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -136,6 +138,53 @@ TEST(Timer, PeriodicKeepsFiringUntilStopped)
         EXPECT_GE(times[i] - times[i - 1], 35.0) << i;
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(firedCopy().size(), times.size()) << "no timeout after stop";
+}
+
+// A slot that overruns its period delays the next expiry to a full period
+// after the slot ended; no burst of expiries catches up.
+TEST(Timer, OverrunSlotSchedulesTheNextExpiryFromItsEnd)
+{
+    std::mutex mutex;
+    std::vector<Steady::time_point> starts;
+    std::vector<Steady::time_point> ends;
+    Timer timer(
+        Timer::Periodic,
+        [&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            starts.push_back(Steady::now());
+            if (starts.size() == 1) {
+                lock.unlock();
+                std::this_thread::sleep_for(milliseconds(200));
+                lock.lock();
+            }
+            ends.push_back(Steady::now());
+        },
+        [] {});
+    timer.start(20);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return starts.size() >= 3;
+    }));
+    timer.stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 1; i < 3; ++i) {
+        const double pause = std::chrono::duration<double, std::milli>(starts[i] - ends[i - 1]).count();
+        EXPECT_GE(pause, 18.0) << i;
+    }
+}
+
+// Setting the clock back while a periodic timer runs does not hold back
+// its next expiries.
+TEST(Timer, PeriodsIgnoreAClockSetBack)
+{
+    std::atomic<int> expiries{0};
+    Timer timer(Timer::Periodic, [&] { ++expiries; }, [] {});
+    timer.start(50);
+    ASSERT_TRUE(waitFor([&] { return expiries.load() >= 1; }));
+    WallClockShift setBack(std::chrono::hours(-1));
+    const int before = expiries.load();
+    EXPECT_TRUE(waitFor([&] { return expiries.load() >= before + 3; }, 1500));
+    timer.stop();
 }
 
 TEST(Timer, StartOnRunningTimerRestartsThePeriod)

@@ -60,6 +60,31 @@ TEST(VariantMap, NonCanonicalOrHugeIndicesAreMembers)
                                             "neg":{"-1":2},"plus":{"+1":4}})"));
 }
 
+// Each parent's own children decide whether it holds an array, whatever
+// else the map holds.
+TEST(VariantMap, ArrayShapeFollowsTheParentsOwnChildren)
+{
+    const struct {
+        std::vector<std::string> keys;
+        const char* json;
+    } rows[] = {
+        {{"a/3"}, R"({"a":[null,null,null,1]})"},
+        {{"a/3", "b", "c", "d", "e"}, R"({"a":[null,null,null,1],"b":1,"c":1,"d":1,"e":1})"},
+        {{"a/17"}, R"({"a":[null,null,null,null,null,null,null,null,null,null,null,null,null,null,null,null,null,1]})"},
+        {{"a/18"}, R"({"a":{"18":1}})"},
+        {{"portMap/8080"}, R"({"portMap":{"8080":1}})"},
+        {{"m/0", "m/name"}, R"({"m":{"0":1,"name":1}})"},
+        {{"l/0", "l/_size"}, R"({"l":[1]})"},
+    };
+    for (const auto& row : rows) {
+        VariantMap map;
+        for (const std::string& key : row.keys) {
+            map[key] = Variant(1);
+        }
+        EXPECT_EQ(map.toJson(), json::parse(row.json)) << row.json;
+    }
+}
+
 TEST(VariantMap, ToJsonRaisesWhenKeysDoNotFormATree)
 {
     VariantMap map;

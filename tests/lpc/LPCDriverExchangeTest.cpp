@@ -1,6 +1,11 @@
 // The request exchange against the simulated board: matching, retransmission,
 // stale replies, the response queue's bound, sequence numbers, statistics.
 
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
 #include "DriverFixture.h"
 
 namespace {
@@ -169,6 +174,26 @@ TEST_F(DriverTest, SequenceNumberSkips65535AndWraps)
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].message.SeqNo, 0);
     EXPECT_EQ(log[1].message.SeqNo, 1);
+}
+
+// Two threads drawing at once never get the same number.
+TEST(DriverSequence, ConcurrentDrawsAreDistinct)
+{
+    constexpr int kDraws = 30000;
+    LPCDriver driver;
+    std::vector<uint16_t> drawn(2 * kDraws);
+    std::atomic<int> ready{0};
+    const auto draw = [&](int half) {
+        ++ready;
+        while (ready < 2) {
+        }
+        for (int i = 0; i < kDraws; ++i)
+            drawn[half * kDraws + i] = driver.getNextSeqNumber();
+    };
+    std::thread other(draw, 1);
+    draw(0);
+    other.join();
+    EXPECT_EQ(std::set<uint16_t>(drawn.begin(), drawn.end()).size(), drawn.size());
 }
 
 TEST_F(DriverTest, StatisticsInBothReportForms)

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <termios.h>
 
+#include "OpenRecorder.h"
 #include "lpc/PtyPair.h"
 
 namespace {
@@ -34,6 +36,18 @@ protected:
     PtyPair pty;
     SerialPort port;
 };
+
+// The device opens without waiting for a carrier and stays out of child
+// processes; once set up, reads wait as the timeout says, as before.
+TEST_F(SerialPortTest, OpensWithoutWaitingForCarrierAndClosesOnExec)
+{
+    OpenRecorder recorder(pty.slaveName());
+    ASSERT_TRUE(openPort());
+    ASSERT_EQ(recorder.flags().size(), 1u);
+    EXPECT_NE(recorder.flags()[0] & O_NONBLOCK, 0);
+    EXPECT_EQ(fcntl(port.getUnderlying(), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_NE(fcntl(port.getUnderlying(), F_GETFD) & FD_CLOEXEC, 0);
+}
 
 TEST_F(SerialPortTest, ReadTimeoutMapsToVminVtime)
 {

@@ -46,6 +46,11 @@ TEST_F(DriverTest, BoardLogsEveryRequestWithItsTime)
             EXPECT_GE(log[i].timeMs, log[i - 1].timeMs);
         }
     }
+
+    // Switched off, the log keeps what it holds and the board still answers.
+    board.setLogging(false);
+    ASSERT_EQ(driver.executeRPC(request(0, 0), response), LPCDriver::NoError);
+    EXPECT_EQ(board.requests().size(), 3u);
 }
 
 TEST_F(DriverTest, BoardForcesReplyOfAnySize)

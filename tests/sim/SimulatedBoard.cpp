@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -58,7 +59,8 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receive
         reply = answer(request, receivedMs);
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        mLog.push_back(LoggedRequest{receivedMs, request, lost});
+        if (mLogging)
+            mLog.push_back(LoggedRequest{receivedMs, request, lost});
     }
     mLogged.notify_all();
     if (!reply.empty())
@@ -174,12 +176,19 @@ std::vector<double> SimulatedBoard::requestTimes(uint8_t id, uint8_t subId) cons
 {
     std::lock_guard<std::mutex> lock(mMutex);
     std::vector<double> times;
+    std::set<uint16_t> seen;
     for (const LoggedRequest& logged : mLog) {
         const API_Message_t& m = logged.message;
-        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId)
+        if (!logged.lost && m.ID == id && m.Size > 0 && m.Data[0] == subId && seen.insert(m.SeqNo).second)
             times.push_back(logged.timeMs);
     }
     return times;
+}
+
+void SimulatedBoard::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mLogging = on;
 }
 
 std::vector<SimulatedBoard::LoggedRequest> SimulatedBoard::requests() const

@@ -8,9 +8,10 @@
 // its own accord.
 //
 // Threading: the board runs one thread of its own (SimLine's). Every public
-// function may be called from any thread. mMutex guards the request log, the
-// forced replies, the reply-mangling counters, the heartbeat switch and the
-// reboot window; it is never held while calling into the line or the device.
+// function may be called from any thread. mMutex guards the request log and
+// its switch, the forced replies, the reply-mangling counters, the heartbeat
+// switch and the reboot window; it is never held while calling into the line
+// or the device.
 
 #include <condition_variable>
 #include <cstdint>
@@ -87,12 +88,16 @@ public:
     void sendIgnition(uint8_t state) { sendIndication(1, 10, {state}); }
     void sendHighGAlarm(uint32_t milliG);
 
-    // The request log.
+    // The request log, kept from the start unless switched off (a long run
+    // would otherwise grow it without limit); off, it keeps what it holds
+    // and adds nothing.
+    void setLogging(bool on);
     std::vector<LoggedRequest> requests() const;
     // Waits until at least count requests were logged; false on timeout.
     bool waitForRequests(size_t count, int timeoutMs) const;
     // When each request (id, subId) that the board acted on arrived
     // (SimLine::nowMs), in order: (1, 11) gives the delayed-shutdown requests.
+    // One time per sequence number: a retransmission is no request of its own.
     std::vector<double> requestTimes(uint8_t id, uint8_t subId) const;
 
 private:
@@ -112,6 +117,7 @@ private:
     mutable std::mutex mMutex;
     mutable std::condition_variable mLogged;
     std::vector<LoggedRequest> mLog;
+    bool mLogging = true;
     std::map<std::pair<uint8_t, uint8_t>, Forced> mForced;
     std::function<int(const API_Message_t&)> mRefusal;
     int mWrongSeqNo = 0;

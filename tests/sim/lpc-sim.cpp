@@ -75,6 +75,8 @@ int main(int argc, char** argv)
         board.setLinePaced(paced);
         board.setSilent(silent);
         board.dropEveryNthRequest(dropEvery);
+        // Nobody reads the log here, and a long run would grow it without limit.
+        board.setLogging(false);
         if (!link.empty() && !makeLink(board.devicePath(), link))
             return 1;
         std::printf("%s\n", board.devicePath().c_str());

@@ -1,0 +1,26 @@
+#include "app/BoardConfigAdaptor.h"
+
+#include <utility>
+
+namespace tavo::Board {
+
+ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration, std::shared_ptr<Manager> manager)
+    : Logger("ManagerConfigAdaptor"), mConfiguration(std::move(configuration)), mManager(std::move(manager))
+{
+}
+
+void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
+{
+    log(Log::Debug, "Setting config... %s", tavo::Config::dumpForLog(config).c_str());
+    if (config.is_object() && config.contains("device")) {
+        mManager->setConfig(config["device"]);
+    }
+}
+
+nlohmann::json ConfigAdaptor::onConfigGet() const
+{
+    log(Log::Debug, "Getting config...");
+    return nlohmann::json{{"device", mManager->getConfig()}};
+}
+
+} // namespace tavo::Board

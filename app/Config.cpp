@@ -1,0 +1,310 @@
+#include "app/Config.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "app/version/Version.h"
+#include "board/Helpers.h"
+#include "foundation/Settings.h"
+#include "foundation/String.h"
+#include "foundation/Utils.h"
+
+namespace tavo::Config {
+
+namespace {
+
+using nlohmann::json;
+
+const char* const kMask = "********";
+
+// One step of a durable rewrite and what went wrong in it.
+enum class Step { Done, Write, Rename, SyncDirectory };
+
+struct Outcome {
+    Step failed = Step::Done;
+    int error = 0;
+};
+
+Outcome failure(Step step)
+{
+    return Outcome{step, errno};
+}
+
+// The directory a rename into path must be made durable in.
+std::string directoryOf(const std::string& path)
+{
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? std::string(".") : parent;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Creates the temporary file afresh (a stale one, or a link planted under its
+// name, is removed, never followed), with the mode of the file it replaces.
+int openTemporary(const std::string& temporary, const std::string& path)
+{
+    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        return -1;
+    }
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat old;
+    if (stat(path.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(temporary.c_str());
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// Writes, syncs and closes the temporary file, then renames it over path and
+// syncs the directory. Until the rename the old file is untouched; the
+// temporary file is removed again when it could not replace path.
+Outcome replaceFile(int fd, const std::string& temporary, const std::string& path, const std::string& text)
+{
+    const bool written = writeAll(fd, text) && fsync(fd) == 0;
+    Outcome outcome = written ? Outcome{} : failure(Step::Write);
+    if (close(fd) != 0 && written) {
+        outcome = failure(Step::Write);
+    }
+    if (outcome.failed == Step::Done && !Utils::moveFile(temporary, path)) {
+        outcome = failure(Step::Rename);
+    }
+    if (outcome.failed != Step::Done) {
+        unlink(temporary.c_str());
+        return outcome;
+    }
+    const int dir = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return failure(Step::SyncDirectory);
+    }
+    if (fsync(dir) != 0) {
+        outcome = failure(Step::SyncDirectory);
+    }
+    close(dir);
+    return outcome;
+}
+
+void maskInPlace(json& config)
+{
+    if (config.is_object()) {
+        for (auto& [key, value] : config.items()) {
+            if (key == "password" && !value.is_null() && value != "") {
+                value = kMask;
+            } else {
+                maskInPlace(value);
+            }
+        }
+    } else if (config.is_array()) {
+        for (json& element : config) {
+            maskInPlace(element);
+        }
+    }
+}
+
+} // namespace
+
+json maskPasswords(const json& config)
+{
+    json masked = config;
+    maskInPlace(masked);
+    return masked;
+}
+
+std::string dumpForLog(const json& config)
+{
+    return maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+Config::Config(std::string filepath)
+    : Logger("Config"), mFilepath(filepath.empty() ? getDefaultConfigFilepath() : std::move(filepath))
+{
+}
+
+std::string Config::getDefaultConfigFilepath()
+{
+    return Utils::combinePath(tavo::Board::Helpers::getExecutableLocation(), getDefaultConfigFile());
+}
+
+void Config::observerAttach(std::shared_ptr<Observer> observer)
+{
+    if (!observer) {
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    mObservers.insert(std::move(observer));
+}
+
+json Config::configGet()
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    log(Log::Debug, "Getting config...");
+    json result;
+    for (const auto& observer : mObservers) {
+        json value = observer->onConfigGet();
+        if (result.is_null()) {
+            result = std::move(value);
+        } else {
+            result.insert(value.cbegin(), value.cend());
+        }
+    }
+    mStored = result;
+    return result;
+}
+
+void Config::configSet(const json& config)
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    if (!config.empty()) {
+        mStored = config;
+    }
+    // A copy: an observer that refreshes the MQTT tree runs configGet, which
+    // replaces the stored configuration while this loop still hands it out.
+    const json applied = mStored;
+    log(Log::Debug, "Setting config %s", dumpForLog(applied).c_str());
+    for (const auto& observer : mObservers) {
+        log(Log::Debug, "Setting config on an observer");
+        observer->onConfigSet(applied);
+    }
+    // The file is compared too: a complete configuration that every
+    // component takes equals its own merge, and must still be saved.
+    const json merged = configGet();
+    if (merged == applied && merged == mFileContent) {
+        log(Log::Info, "Configuration not changed ===> No need to update configuration file");
+        printSettings();
+    } else {
+        log(Log::Info, "Configuration changed ===> Updating configuration file...");
+        save();
+    }
+}
+
+void Config::update()
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    if (fileRead()) {
+        configSet(json());
+        return;
+    }
+    const json before = mStored;
+    if (configGet() != before && keepUnusableFile()) {
+        save();
+    }
+}
+
+bool Config::fileRead()
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    std::ifstream in(mFilepath, std::ios::binary);
+    if (!in.is_open()) {
+        log(Log::Error, "Could not read config file: '%s'.", mFilepath.c_str());
+        return false;
+    }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        log(Log::Error, "Could not read config file: '%s'.", mFilepath.c_str());
+        return false;
+    }
+    if (text.empty()) {
+        log(Log::Error, "Could not read config file '%s': empty file", mFilepath.c_str());
+        return false;
+    }
+    json parsed = json::parse(text, nullptr, false);
+    if (parsed.is_discarded()) {
+        log(Log::Error, "Could not read config file '%s': malformed json", mFilepath.c_str());
+        return false;
+    }
+    mStored = std::move(parsed);
+    mFileContent = mStored;
+    return true;
+}
+
+bool Config::fileWrite() const
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    printSettings();
+    const std::string name = String::format("%s-%s-temp-config", getProjectName(), Utils::getProcessId().c_str());
+    const std::string temporary = Utils::combinePath(directoryOf(mFilepath), name);
+    const int fd = openTemporary(temporary, mFilepath);
+    if (fd < 0) {
+        log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());
+        return false;
+    }
+    log(Log::Info, "Saving updated config file '%s'", temporary.c_str());
+    const std::string text = mStored.dump(4, ' ', false, json::error_handler_t::replace);
+    const Outcome outcome = replaceFile(fd, temporary, mFilepath, text);
+    const char* reason = strerror(outcome.error);
+    switch (outcome.failed) {
+    case Step::Done:
+        return true;
+    case Step::Rename:
+        log(Log::Error, "Could not move file from=%s to=%s: %s", temporary.c_str(), mFilepath.c_str(), reason);
+        return false;
+    case Step::SyncDirectory:
+        log(Log::Error, "Could not sync the directory of config file '%s': %s", mFilepath.c_str(), reason);
+        return false;
+    default:
+        log(Log::Error, "Could not write config file '%s': %s", temporary.c_str(), reason);
+        return false;
+    }
+}
+
+void Config::save()
+{
+    if (fileWrite()) {
+        mFileContent = mStored;
+    }
+}
+
+void Config::printSettings() const
+{
+    SettingStore settings;
+    settings.fromJson(maskPasswords(mStored));
+    settings.print();
+}
+
+bool Config::keepUnusableFile() const
+{
+    struct stat file;
+    if (stat(mFilepath.c_str(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) {
+        return true;
+    }
+    const std::string bad = mFilepath + ".bad";
+    if (!Utils::moveFile(mFilepath, bad)) {
+        log(Log::Error, "Could not move file from=%s to=%s: %s", mFilepath.c_str(), bad.c_str(), strerror(errno));
+        return false;
+    }
+    log(Log::Warning, "Kept the unusable config file as '%s'", bad.c_str());
+    return true;
+}
+
+} // namespace tavo::Config

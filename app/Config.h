@@ -1,0 +1,100 @@
+// tavo::Config::Config: the daemon's JSON configuration file. It holds no
+// settings of its own: every component with settings registers an observer,
+// and the file is the merge of the sections the observers report. update()
+// synchronises file and components at start-up; configGet and configSet
+// serve the "config" node of the MQTT interface afterwards.
+//
+// The file is one JSON value, written with four-space indentation, keys in
+// byte order, UTF-8 unescaped and no line end after the closing brace.
+// Rewrites are atomic and durable: a temporary file beside the file is
+// written, synced and renamed over it, so a crash at any moment leaves the
+// old or the new file. Passwords never reach the log.
+//
+// Threading:
+// - update() runs on the main thread before the remote interfaces start;
+//   configGet and configSet run afterwards on MQTT library threads, and each
+//   observer runs on the thread that called in.
+// - `mutex` (recursive: configSet calls configGet) guards the observers and
+//   the stored configuration and is held while the observers run, so one
+//   get or set runs at a time.
+// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
+//   and setter run under the tree lock). update() takes them the other way
+//   round, since applying the "device" section makes the board's MQTT
+//   adaptor refresh its tree; that is safe only because update() runs before
+//   the MQTT client starts.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/ConfigObserver.h"
+#include "foundation/Log.h"
+
+namespace tavo::Config {
+
+class Config : public Logger {
+public:
+    // An empty path selects getDefaultConfigFilepath(). Reads nothing.
+    explicit Config(std::string filepath);
+
+    // The executable's directory joined with "lumacore.json". Throws
+    // std::logic_error when the executable's directory cannot be resolved.
+    static std::string getDefaultConfigFilepath();
+
+    // Adds the observer once; observers run in address order. A null
+    // pointer is ignored.
+    void observerAttach(std::shared_ptr<Observer> observer);
+
+    // The merge of every observer's section (a key already present keeps the
+    // lower address's value); it also becomes the stored configuration.
+    // Null without observers. Throws the JSON library's error when an
+    // observer reports something other than an object after the first.
+    nlohmann::json configGet();
+    // Applies config (the stored configuration when config is empty) to
+    // every observer, then rewrites the file when the components' merge
+    // differs from what was applied or from what the file holds. An
+    // observer's exception passes to the caller: the stored configuration
+    // is then already replaced, the file untouched.
+    void configSet(const nlohmann::json& config);
+    // Start-up: a readable file goes to every observer (rewritten when the
+    // components differ from it); otherwise the components' configuration is
+    // written, an unusable file being kept first as its path plus ".bad".
+    void update();
+
+    // Parses the file into the stored configuration; false, logged and the
+    // stored configuration untouched when it is missing, unreadable, empty or
+    // not exactly one JSON value.
+    bool fileRead();
+    // Writes the stored configuration; false (logged) when anything failed.
+    // The old file is then intact, unless only the directory's sync after
+    // the rename failed.
+    bool fileWrite() const;
+
+private:
+    // fileWrite, remembering what the file then holds.
+    void save();
+    void printSettings() const;
+    // Renames an existing, non-empty file to its path plus ".bad"; false
+    // when it exists but could not be renamed.
+    bool keepUnusableFile() const;
+
+    std::set<std::shared_ptr<Observer>> mObservers;
+    const std::string mFilepath;
+    nlohmann::json mStored;
+    // What the file holds as last read or written; null while unknown.
+    nlohmann::json mFileContent;
+    mutable std::recursive_mutex mMutex;
+};
+
+// A copy with the value of every member named "password" (at any depth)
+// replaced by asterisks, unless it is empty or null.
+nlohmann::json maskPasswords(const nlohmann::json& config);
+// Compact text of the masked configuration for a log line; invalid UTF-8 is
+// replaced, never thrown on.
+std::string dumpForLog(const nlohmann::json& config);
+
+} // namespace tavo::Config

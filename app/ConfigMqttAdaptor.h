@@ -1,0 +1,67 @@
+// tavo::Config::MqttAdaptor: joins the configuration file and the MQTT
+// client both ways. As the file's observer it owns the "mqtt" section: the
+// section goes to the client and the client's settings come back as it. It
+// serves the whole configuration as the node "config" at the root of the
+// client's tree (read: the merge of every component; set: a new
+// configuration through the file), and publishes that node retained after
+// every connection.
+//
+// Threading:
+// - onConfigSet and onConfigGet run on the thread that called the
+//   configuration file, under the file's lock: the main thread at start-up,
+//   an MQTT library thread for a get or set of "config", and whichever
+//   thread refreshes or publishes the client's tree.
+// - The node's getter and setter run under the client's tree lock and then
+//   take the file's lock (the order the file's lock documents). A set that
+//   changes the "mqtt" section restarts the client; the client hands that
+//   restart to its worker, so the set's own reply may be lost with the old
+//   connection.
+// - onConnected runs on the client's subscriptions thread.
+// - The adaptor takes no lock of its own. Its destructor removes the node
+//   and its slot from the client, so the client never calls into it once
+//   it is gone.
+#pragma once
+
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "app/Config.h"
+#include "app/ConfigObserver.h"
+#include "foundation/Log.h"
+#include "messaging/Client.h"
+#include "messaging/LambdaTree.h"
+
+namespace tavo::Config {
+
+class MqttAdaptor : public Observer, public Logger {
+public:
+    // Mounts the node "config" at the client's root and publishes it after
+    // every connection.
+    MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::Client> client);
+    ~MqttAdaptor() override;
+    MqttAdaptor(const MqttAdaptor&) = delete;
+    MqttAdaptor& operator=(const MqttAdaptor&) = delete;
+
+    // Hands an "mqtt" section that differs from the client's settings (as
+    // JSON values) to the client, merged over the defaults with an empty
+    // base: keys it does not name take their defaults.
+    void onConfigSet(const nlohmann::json& config) override;
+    // {"mqtt": the client's settings}.
+    nlohmann::json onConfigGet() const override;
+
+    // The node's getter: the merged configuration.
+    LambdaTree::Result lambdaTreeUpdate();
+    // The node's setter: applies the value through the file (the stored
+    // configuration when empty) and brings the node's subscriptions in line.
+    LambdaTree::Result lambdaTreeSet(const nlohmann::json& value);
+    // Publishes "config" retained, at MQTT QoS 0.
+    void onConnected();
+
+private:
+    std::shared_ptr<Config> mConfig;
+    std::shared_ptr<MQTT::Client> mClient;
+    int mConnectedSlot;
+};
+
+} // namespace tavo::Config

@@ -1,0 +1,166 @@
+// The node "config" against a real broker, with the board, the TCP service
+// and the MQTT client as the configuration's components.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ServiceFixture.h"
+#include "app/BoardConfigAdaptor.h"
+#include "app/Config.h"
+#include "app/ConfigMqttAdaptor.h"
+#include "app/TCPConfigAdaptor.h"
+#include "app/version/Version.h"
+#include "messaging/MqttPeer.h"
+#include "support/MosquittoBroker.h"
+#include "support/TempDir.h"
+#include "support/Unowned.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kTopic = "tavo/lumacore/config";
+
+class ConfigMqttAdaptorTest : public ServiceTest {
+protected:
+    // The daemon's start-up: a file with a full "mqtt" section for the test's
+    // broker and a "tcp" section with a free port, read by the three
+    // adaptors; then the client and the service start.
+    ConfigMqttAdaptorTest()
+    {
+        open();
+        port = freePort();
+        makeService(getDefaultPort());
+        MQTT::Config settings("tavo/lumacore", "MQTT");
+        settings.setUrl(broker.url());
+        settings.setClientId("config-under-test");
+        std::ofstream(path) << json{{"mqtt", settings.toJson()}, {"tcp", {{"port", port}}}}.dump();
+        config.observerAttach(std::make_shared<tavo::Config::MqttAdaptor>(unowned(config), client));
+        config.observerAttach(std::make_shared<tavo::Board::ConfigAdaptor>(unowned(config), manager));
+        config.observerAttach(std::make_shared<tavo::Board::TCP::ConfigAdaptor>(unowned(config), service));
+        config.update();
+        client->connected.connect([this] { ++connections; });
+        client->stopping.connect([this] { ++stops; });
+        client->subscribed.connect([this](const std::string& topic) {
+            std::lock_guard<std::mutex> lock(grantedMutex);
+            granted.push_back(topic);
+        });
+        client->start();
+        service->start();
+        EXPECT_TRUE(connectedTimes(1));
+        EXPECT_TRUE(waitUntil([this] { return wasGranted(kTopic + "/set"); }, 10000));
+        peer.subscribe(kTopic);
+        first = peer.next(kTopic);
+    }
+    ~ConfigMqttAdaptorTest() override { client->stop(); }
+
+    // Waits until the client has connected (and published "config") count
+    // times.
+    bool connectedTimes(int count) { return waitUntil([&] { return connections >= count; }, 10000); }
+    bool wasGranted(const std::string& topic)
+    {
+        std::lock_guard<std::mutex> lock(grantedMutex);
+        return std::find(granted.begin(), granted.end(), topic) != granted.end();
+    }
+    // Sets "config" over MQTT; the node's value as published in reply, null
+    // when no reply came.
+    json set(const json& value)
+    {
+        peer.publish(kTopic + "/set", value.dump());
+        const auto reply = peer.next(kTopic, 10000);
+        return reply ? json::parse(reply->to_string()) : json();
+    }
+    // The client's settings as a full "mqtt" section, with one key changed.
+    json mqttSection(const std::string& key, const json& value) const
+    {
+        json section = client->getConfig().toJson();
+        section[key] = value;
+        return section;
+    }
+    json fileJson() const { return json::parse(readFile(path)); }
+
+    MosquittoBroker broker;
+    std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
+    TempDir dir;
+    const std::string path = dir.file("lumacore.json");
+    tavo::Config::Config config{path};
+    MqttPeer peer{broker.url(), "config-peer"};
+    mqtt::const_message_ptr first; // the retained "config" a new subscriber gets
+    std::atomic<int> connections{0};
+    std::atomic<int> stops{0};
+    std::mutex grantedMutex;
+    std::vector<std::string> granted;
+};
+
+TEST_F(ConfigMqttAdaptorTest, ConfigIsPublishedRetainedAtEveryConnection)
+{
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->is_retained());
+    const json published = json::parse(first->to_string());
+    EXPECT_EQ(published, config.configGet());
+    EXPECT_EQ(published["mqtt"]["url"], broker.url());
+    EXPECT_TRUE(published.contains("device"));
+
+    client->restart();
+    EXPECT_TRUE(connectedTimes(2));
+    EXPECT_TRUE(peer.next(kTopic, 10000)) << "published again after the new connection";
+}
+
+TEST_F(ConfigMqttAdaptorTest, TcpPortSetOverMqttMovesTheListenerAndTheFile)
+{
+    const unsigned short moved = freePort();
+    const json reply = set({{"tcp", {{"port", moved}}}});
+    EXPECT_EQ(reply["tcp"]["port"], moved);
+    EXPECT_EQ(fileJson(), reply);
+    TCPClient other;
+    connect(other, moved);
+}
+
+// The set's own reply may be lost with the old connection.
+TEST_F(ConfigMqttAdaptorTest, NewKeepAliveReconnectsTheClient)
+{
+    set({{"mqtt", mqttSection("keepAliveSec", 30)}});
+    EXPECT_TRUE(connectedTimes(2));
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(client->getConfig().getKeepAlive(), 30u);
+    EXPECT_EQ(fileJson()["mqtt"]["keepAliveSec"], 30);
+}
+
+TEST_F(ConfigMqttAdaptorTest, EqualSectionAsJsonValuesKeepsTheConnection)
+{
+    const json reply = set({{"mqtt", mqttSection("keepAliveSec", 20.0)}});
+    EXPECT_EQ(reply["mqtt"]["keepAliveSec"], 20);
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // a restart would have begun by now
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(connections, 1);
+}
+
+// "a#b" cannot be a topic level: it stays inside the value only, which a
+// get shows.
+TEST_F(ConfigMqttAdaptorTest, KeyThatIsNoTopicLevelMakesNoSubscription)
+{
+    set({{"mqtt", mqttSection("a#b", 1)}});
+    ASSERT_TRUE(connectedTimes(2));
+    peer.publish(kTopic + "/get", "");
+    const auto reply = peer.next(kTopic);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(json::parse(reply->to_string())["mqtt"]["a#b"], 1);
+    EXPECT_EQ(fileJson()["mqtt"]["a#b"], 1);
+    std::lock_guard<std::mutex> lock(grantedMutex);
+    for (const std::string& topic : granted) {
+        EXPECT_EQ(topic.find("a#b"), std::string::npos) << topic;
+    }
+}
+
+} // namespace

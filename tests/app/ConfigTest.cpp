@@ -1,0 +1,304 @@
+// The configuration file with observers that stand for components: start-up
+// against every kind of file, configSet, the merge order, the ".bad" copy,
+// failed and interrupted rewrites, and what reaches the log.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <thread>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/Config.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using nlohmann::json;
+using tavo::Config::Config;
+
+// A component whose section has the typed settings "name" and "level"; a
+// member of the wrong type throws the JSON library's type error.
+class SectionObserver : public tavo::Config::Observer {
+public:
+    SectionObserver(std::string section, json settings) : section(std::move(section)), settings(std::move(settings)) {}
+
+    void onConfigSet(const json& config) override
+    {
+        received.push_back(config);
+        const json mine = config.is_object() ? config.value(section, json::object()) : json::object();
+        if (mine.contains("name")) {
+            settings["name"] = mine["name"].get<std::string>();
+        }
+        if (mine.contains("level")) {
+            settings["level"] = mine["level"].get<int>();
+        }
+    }
+    json onConfigGet() const override { return {{section, settings}}; }
+
+    std::string section;
+    json settings;
+    std::vector<json> received;
+};
+
+const char* const kDefaultFile = R"({
+    "alpha": {
+        "level": 1,
+        "name": "a"
+    },
+    "beta": {
+        "level": 2,
+        "name": "b"
+    }
+})";
+
+void writeFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+size_t linesWith(const LogCapture& capture, const std::string& text)
+{
+    const auto texts = capture.texts();
+    return std::count_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(text) != t.npos; });
+}
+
+class ConfigTest : public ::testing::Test {
+protected:
+    ConfigTest() : previousDir(std::filesystem::current_path())
+    {
+        Log::setLevel(Log::Debug);
+        std::filesystem::current_path(workDir.path());
+        config.observerAttach(alpha);
+        config.observerAttach(beta);
+    }
+    ~ConfigTest() override
+    {
+        std::filesystem::current_path(previousDir);
+        Log::setLevel(Log::Info);
+    }
+
+    json fileJson() const { return json::parse(readFile(path)); }
+    bool saved() const { return linesWith(capture, "[Config] Saving updated config file") != 0; }
+
+    LogCapture capture;
+    TempDir dir;
+    TempDir workDir;
+    std::filesystem::path previousDir;
+    const std::string path = dir.file("lumacore.json");
+    Config config{path};
+    std::shared_ptr<SectionObserver> alpha = std::make_shared<SectionObserver>("alpha", json{{"name", "a"}, {"level", 1}});
+    std::shared_ptr<SectionObserver> beta = std::make_shared<SectionObserver>("beta", json{{"name", "b"}, {"level", 2}});
+};
+
+struct StartCase {
+    const char* name;
+    bool exists;
+    std::string content;
+    const char* error; // the error line after "[Config] ", "<path>" for the path; "" when the file is read
+    bool rewritten;    // the file then holds the components' configuration
+    bool keptAsBad;    // the old content is kept as ".bad"
+};
+
+class ConfigStartTest : public ConfigTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(ConfigStartTest, SynchronisesFileAndComponents)
+{
+    const StartCase& c = GetParam();
+    if (c.exists) {
+        writeFile(path, c.content);
+    }
+    config.update();
+
+    std::string error = c.error;
+    if (error.empty()) {
+        EXPECT_EQ(alpha->received, std::vector<json>{json::parse(c.content)});
+    } else {
+        EXPECT_TRUE(capture.contains(LOG_ERR, "[Config] " + error.replace(error.find("<path>"), 6, path)));
+    }
+    EXPECT_EQ(saved(), c.rewritten);
+    EXPECT_EQ(readFile(path), c.rewritten ? std::string(kDefaultFile) : c.content);
+    EXPECT_EQ(std::filesystem::exists(path + ".bad"), c.keptAsBad);
+    if (c.keptAsBad) {
+        EXPECT_EQ(readFile(path + ".bad"), c.content);
+        EXPECT_TRUE(capture.contains(LOG_WARNING, "[Config] Kept the unusable config file as '" + path + ".bad'"));
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), c.keptAsBad ? 2 : 1);
+    EXPECT_TRUE(std::filesystem::is_empty(workDir.path()));
+    EXPECT_EQ(linesWith(capture, "| SETTING "), 1u) << "the settings table is printed once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ConfigStartTest,
+    ::testing::Values(
+        StartCase{"NoFile", false, "", "Could not read config file: '<path>'.", true, false},
+        StartCase{"EmptyFile", true, "", "Could not read config file '<path>': empty file", true, false},
+        StartCase{"ExtraMember", true, R"({"alpha":{"level":1,"name":"a"},"beta":{"level":2,"name":"b"},"x":1})", "",
+                  true, false},
+        StartCase{"EmptyObject", true, "{}", "", true, false},
+        StartCase{"PartialSection", true, R"({"alpha":{"name":"a"}})", "", true, false},
+        StartCase{"TrailingText", true, R"({"alpha":{"level":1,"name":"a"}} x)",
+                  "Could not read config file '<path>': malformed json", true, true},
+        StartCase{"Comment", true, "// settings\n{}", "Could not read config file '<path>': malformed json", true,
+                  true},
+        StartCase{"EqualFile", true, kDefaultFile, "", false, false},
+        StartCase{"EqualFileOtherLayout", true, R"({"beta":{"name":"b","level":2.0},"alpha":{"level":1,"name":"a"}})",
+                  "", false, false}),
+    [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+
+TEST_F(ConfigTest, EmptySetReappliesTheStoredConfiguration)
+{
+    writeFile(path, kDefaultFile);
+    config.update();
+    for (const json& empty : {json(), json::object(), json::array()}) {
+        config.configSet(empty);
+    }
+    EXPECT_EQ(beta->received, std::vector<json>(4, json::parse(kDefaultFile)));
+    EXPECT_FALSE(saved());
+}
+
+// A complete configuration that every component takes equals their merge;
+// it is saved because the file differs.
+TEST_F(ConfigTest, SetRewritesTheFileOnlyWhenItChangesIt)
+{
+    writeFile(path, kDefaultFile);
+    config.update();
+    config.configSet(json::parse(kDefaultFile));
+    EXPECT_FALSE(saved());
+    const json complete = {{"alpha", {{"level", 1}, {"name", "new"}}}, {"beta", {{"level", 2}, {"name", "b"}}}};
+    config.configSet(complete);
+    EXPECT_TRUE(saved());
+    EXPECT_EQ(fileJson(), complete);
+}
+
+TEST_F(ConfigTest, LowerAddressWinsASharedKey)
+{
+    Config shared{dir.file("shared.json")};
+    auto first = std::make_shared<SectionObserver>("alpha", json{{"name", "first"}});
+    auto second = std::make_shared<SectionObserver>("alpha", json{{"name", "second"}});
+    for (const auto& observer : {second, first, first, beta}) {
+        shared.observerAttach(observer);
+    }
+    const auto lower = first.get() < second.get() ? first : second;
+    EXPECT_EQ(shared.configGet(), (json{{"alpha", lower->settings}, {"beta", beta->settings}}));
+}
+
+TEST_F(ConfigTest, WrongTypeReachesTheCallerAndLeavesTheFile)
+{
+    writeFile(path, kDefaultFile);
+    config.update();
+    EXPECT_THROW(config.configSet({{"alpha", {{"level", "high"}}}, {"beta", {{"level", "high"}}}}), json::type_error);
+    EXPECT_EQ(readFile(path), kDefaultFile);
+}
+
+TEST_F(ConfigTest, RewriteKeepsTheModeAndReplacesAStaleTemporaryLink)
+{
+    writeFile(path, "{}");
+    chmod(path.c_str(), 0640);
+    const std::string victim = dir.file("victim");
+    const std::string temporary = dir.file("lumacore-" + std::to_string(getpid()) + "-temp-config");
+    writeFile(victim, "untouched");
+    std::filesystem::create_symlink(victim, temporary);
+
+    config.update();
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(readFile(path), kDefaultFile);
+    EXPECT_EQ(readFile(victim), "untouched");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
+}
+
+// Each case breaks the rewrite in a child process; fileWrite must report
+// it, and leave the old file and no temporary file behind.
+TEST_F(ConfigTest, FailedRewriteLeavesTheOldFile)
+{
+    const std::vector<std::function<void()>> breakers{
+        [this] { // the temporary file cannot be made
+            std::filesystem::create_directory(dir.file("lumacore-" + std::to_string(getpid()) + "-temp-config"));
+        },
+        [] { // the disk fills up halfway
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }};
+    writeFile(path, kDefaultFile);
+    alpha->settings["padding"] = std::string(100000, 'p');
+    config.configGet();
+    for (const auto& breaker : breakers) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            breaker();
+            _exit(config.fileWrite() ? 1 : 0);
+        }
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(readFile(path), kDefaultFile);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            EXPECT_TRUE(entry.path() == path || entry.is_directory()) << entry.path();
+        }
+    }
+}
+
+// A rewrite killed at any moment leaves the old or the new file whole. The
+// child reports each finished set through a pipe; the kills sweep through
+// the time one set takes.
+TEST_F(ConfigTest, KilledRewriteLeavesAWholeFile)
+{
+    alpha->settings["padding"] = std::string(1 << 18, 'p');
+    config.update();
+    constexpr int kRounds = 30;
+    for (int round = 0; round < kRounds; ++round) {
+        int done[2];
+        ASSERT_EQ(pipe(done), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            Log::setLevel(Log::Error);
+            for (int i = 0;; ++i) {
+                config.configSet({{"alpha", {{"name", i % 2 ? "odd" : "even"}}}});
+                (void)!write(done[1], "x", 1);
+            }
+        }
+        close(done[1]);
+        char mark;
+        ASSERT_EQ(read(done[0], &mark, 1), 1);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(read(done[0], &mark, 1), 1);
+        std::this_thread::sleep_for((std::chrono::steady_clock::now() - start) * round / kRounds);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        close(done[0]);
+        const json file = json::parse(readFile(path), nullptr, false);
+        ASSERT_FALSE(file.is_discarded()) << "round " << round;
+        EXPECT_TRUE(file["alpha"]["name"] == "odd" || file["alpha"]["name"] == "even") << file["alpha"]["name"];
+    }
+}
+
+TEST_F(ConfigTest, PasswordsStayInTheFileButNotInTheLog)
+{
+    beta->settings["password"] = "hunter2";
+    beta->settings["nested"] = {{"password", "swordfish"}, {"list", {{{"password", "letmein"}}}}};
+    alpha->settings["invalid"] = "\xff\xfe";
+    config.update();
+    config.configSet(json());
+    for (const char* secret : {"hunter2", "swordfish", "letmein"}) {
+        EXPECT_NE(readFile(path).find(secret), std::string::npos) << secret;
+        EXPECT_EQ(linesWith(capture, secret), 0u) << secret;
+    }
+    EXPECT_NE(linesWith(capture, "********"), 0u);
+    EXPECT_EQ(fileJson()["alpha"]["invalid"], "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+} // namespace
