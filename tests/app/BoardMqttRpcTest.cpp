@@ -5,6 +5,10 @@
 
 #include <syslog.h>
 
+#include <filesystem>
+
+#include "foundation/String.h"
+#include "image/ImageLimits.h"
 #include "support/FirmwareFile.h"
 
 namespace {
@@ -27,6 +31,22 @@ void resetOutputs(SimDeviceState& s)
     s.buzzerOnMs = s.buzzerOffMs = 0xFFFF;
     s.buzzerRepeat = 0xFF;
     s.peripheralResets = {};
+    s.bitmapBanks = {};
+    s.uploadCompressedSize = 0;
+}
+
+// Banks 1 to 3 in hexadecimal (their sizes beyond four octets), and whether
+// the last upload was compressed.
+std::string banks(SimDeviceState& s)
+{
+    std::string text = "banks";
+    for (size_t bank = 1; bank <= 3; ++bank) {
+        const std::vector<uint8_t>& pixels = s.bitmapBanks[bank].pixels;
+        text += " " + std::to_string(bank) + ":" + (pixels.size() > 4 ? "n" + std::to_string(pixels.size()) : "");
+        for (size_t i = 0; pixels.size() <= 4 && i < pixels.size(); ++i)
+            text += String::format("%02x", pixels[i]);
+    }
+    return text + (s.uploadCompressedSize ? " compressed" : " plain");
 }
 
 // What the requests change on the board, by area: the screen's status and
@@ -44,8 +64,18 @@ std::string outputs(SimDeviceState& s)
     }
     return text + "a" + n(s.textAlign) + " f" + n(s.font) + " s" + n(s.fontSpacing) + " leds c" + n(s.ledColour) +
            " n" + n(s.ledPattern.size()) + " r" + n(s.ledRepeat) + " buzzer " + n(s.buzzerOnMs) + "," +
-           n(s.buzzerOffMs) + "," + n(s.buzzerRepeat) + " resets " + n(s.peripheralResets[0]);
+           n(s.buzzerOffMs) + "," + n(s.buzzerRepeat) + " resets " + n(s.peripheralResets[0]) + " " + banks(s);
 }
+
+json stored(const char* source, json value, long long bank = 1, int height = 1, const json& more = json::object())
+{
+    json request = {{"bank", bank}, {source, value}, {"width", 8}, {"height", height}};
+    request.update(more);
+    return request;
+}
+
+const std::string kPng = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "pngsuite" /
+                          "basn0g01.png").string();
 
 json text(int x = 0)
 {
@@ -148,6 +178,26 @@ TEST_F(BoardMqttRpc, RequestsAreCheckedAndReachTheBoard)
          R"("[json.exception.type_error.302] type must be string, but is number"}})",
          "resets 0"},
         {"power/reset", R"({"id":"usbHub"})", kDone, "resets 1"},
+        {"lcd/store/buffer", stored("buffer", "abc").dump(), kDone, "banks 1:0abc 2: 3: plain"},
+        {"lcd/store/buffer", stored("buffer", "zz0102", 1, 3).dump(), kDone, "banks 1:000102 2: 3: plain"},
+        {"lcd/store/buffer", stored("buffer", std::string(32, '0'), 1, 16, {{"compressed", true}}).dump(), kDone,
+         "banks 1:n16 2: 3: compressed"},
+        {"lcd/store/buffer", stored("buffer", std::string(32, '0'), 1, 16, {{"compressed", "true"}}).dump(), kDone,
+         "banks 1:n16 2: 3: plain"},
+        {"lcd/store/buffer", stored("buffer", 5).dump(), kInvalid, "banks 1: 2: 3: plain"},
+        {"lcd/store/buffer", stored("buffer", "ab", -1).dump(), kInvalid, "banks 1: 2: 3: plain"},
+        {"lcd/store/buffer", R"({"bank":1,"buffer":"ab","width":8})", kMalformed, "banks 1: 2: 3: plain"},
+        {"lcd/store/file", json{{"bank", 1}, {"path", kPng}, {"width", 32}, {"height", 32}}.dump(), kDone,
+         "banks 1:n128 2: 3: plain"},
+        {"lcd/store/file", stored("path", kPng, 4294967297).dump(), kInvalid, "banks 1: 2: 3: plain"},
+        {"lcd/store/file", stored("path", "/nonexistent.png").dump(), R"({"completed":false,"error":"OpenFailed"})",
+         "banks 1: 2: 3: plain"},
+        {"lcd/store",
+         json::array({stored("buffer", "0a"), json{{"x", 1}}, 5, stored("buffer", "0b", 2, 1, {{"path", 5}}),
+                      stored("path", "/nonexistent.png", 3), stored("buffer", "0c", 3)})
+             .dump(),
+         R"({"completed":false,"error":"OpenFailed"})", "banks 1:0a 2:0b 3: plain"},
+        {"lcd/store", "{}", kMalformed, "banks 1: 2: 3: plain"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.rpc) + " " + c.payload.substr(0, 80));
@@ -226,4 +276,15 @@ TEST_F(BoardMqttRpc, AnUpdateRepliesAtOnceAndReportsItsProgressAsEvents)
     EXPECT_EQ(event["data"], "100");
     EXPECT_TRUE(waitUntil([&] { return boardState([](SimDeviceState& s) { return s.firmwareVersion; }) == "4.5.6"; },
                           10000));
+}
+
+TEST_F(BoardMqttTest, AStoredBufferBeyondTheImageCapIsRefusedBeforeDecoding)
+{
+    openAdaptor();
+    const std::string payload =
+        R"({"bank":1,"width":8,"height":1,"buffer":")" + std::string(2 * IMAGE_MAX_BUFFER + 1, '0') + "\"}";
+    EXPECT_EQ(adaptor->lcdStoreBuffer("", payload, ""), kInvalid);
+    EXPECT_EQ(countLines("[Manager] Storing LCD image buffer : bankId=1, width=8, height=1, compress=false, "
+                         "size=16777217"),
+              0u);
 }
