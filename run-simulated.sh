@@ -22,9 +22,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mosquitto -p "$port" &
+# Sessions of their own, so that Ctrl-C reaches only the daemon, which then
+# stops while board and broker still answer; cleanup ends them after it.
+setsid mosquitto -p "$port" &
 pids+=($!)
-build/tests/sim/lpc-sim --link "$dir/lpc" > /dev/null &
+setsid build/tests/sim/lpc-sim --link "$dir/lpc" > /dev/null &
 pids+=($!)
 for _ in $(seq 50); do
     [ -e "$dir/lpc" ] && break

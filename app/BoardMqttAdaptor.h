@@ -6,8 +6,9 @@
 //
 // The code is split by concern: BoardMqttAdaptor.cpp (construction, the
 // client's signals, the manager's notifications), BoardMqttTree.cpp (the
-// getters), BoardMqttSetters.cpp (the setters), BoardMqttRpc.cpp and
-// BoardMqttDraw.cpp (the remote procedures, the events).
+// getters), BoardMqttSetters.cpp (the setters), BoardMqttRpc.cpp,
+// BoardMqttDraw.cpp and BoardMqttStore.cpp (the remote procedures, the
+// events).
 //
 // Threading:
 // - Getters and setters run on the MQTT library's threads (get and set
@@ -20,8 +21,10 @@
 // - onEvent runs on the serial link's reader thread: it only hands a message
 //   to the client and never makes a device request.
 // - The client's tree and RPC table call this object: it must outlive the
-//   client's use of them (main keeps both for the life of the process). Its destructor
-//   disconnects its slots from the client's signals.
+//   client's use of them (main keeps both for the life of the process). Its
+//   destructor disconnects its slots from the client's signals. Once attached
+//   to the manager, which keeps its observers, the adaptor and the manager
+//   keep each other alive.
 #pragma once
 
 #include <atomic>
@@ -114,6 +117,12 @@ public:
     std::string lcdDrawBitmap(const std::string& name, const std::string& payload, const std::string& id);
     std::string lcdDrawText(const std::string& name, const std::string& payload, const std::string& id);
     std::string lcdEnable(const std::string& name, const std::string& payload, const std::string& id);
+    // Bitmap storage: "buffer" is hexadecimal text of at most twice
+    // IMAGE_MAX_BUFFER characters. lcdStore takes an array of such requests
+    // and stops at the first that fails.
+    std::string lcdStore(const std::string& name, const std::string& payload, const std::string& id);
+    std::string lcdStoreBuffer(const std::string& name, const std::string& payload, const std::string& id);
+    std::string lcdStoreFile(const std::string& name, const std::string& payload, const std::string& id);
     std::string ledColorSet(const std::string& name, const std::string& payload, const std::string& id);
     std::string ledOff(const std::string& name, const std::string& payload, const std::string& id);
     std::string ledPlay(const std::string& name, const std::string& payload, const std::string& id);
@@ -143,6 +152,8 @@ private:
     std::optional<json> parseObject(const std::string& payload) const;
     Outcome drawBitmap(const json& request);
     Outcome drawText(const json& request);
+    // One bitmap from "path" (fromFile) or "buffer" of the request.
+    ErrorCode storeBitmap(const json& request, bool fromFile);
 
     std::shared_ptr<Manager> manager;
     std::shared_ptr<MQTT::Client> client;

@@ -81,6 +81,8 @@ const std::map<std::string, Service::Handler> Service::mCommands = {
     {"screenRemoveObject", &Service::lcdRemoveObject},
     {"screenSize", &Service::lcdSizeGet},
     {"screenStatus", &Service::lcdStatusGet},
+    {"screenStoreBitmapBuffer", &Service::lcdBitmapStoreBuffeer},
+    {"screenStoreBitmapFile", &Service::lcdBitmapStoreFile},
     {"screenText", &Service::lcdDrawText},
     {"screenTextAlign", &Service::lcdTextAlignSet},
     {"setAudioAutoSelect", &Service::audioChannelSelectionAutoSet},

@@ -10,8 +10,9 @@
 // The code is split by concern: TCPService.cpp (life cycle, loop, events,
 // parsing), TCPCommands.cpp (the command table and the commands without
 // arguments), TCPCommandsBoard.cpp (GPIO, bootloader, LED, parameter,
-// serial-port and peripheral commands) and TCPCommandsDevice.cpp (system,
-// display, audio and LCD commands with arguments).
+// serial-port and peripheral commands), TCPCommandsDevice.cpp (system,
+// display, audio and LCD commands with arguments) and TCPCommandsBitmap.cpp
+// (LCD bitmap storage).
 //
 // Threading:
 // - start, stop, reset, configSet and configGet may come from any thread
@@ -69,6 +70,9 @@ public:
     // A client must take each line within this time.
     static constexpr int WRITE_TIMEOUT_MS = 1000;
     static constexpr int READ_TIMEOUT_MS = 300;
+    // The read time-out from a bitmap upload on, for the rest of the
+    // connection.
+    static constexpr int UPLOAD_READ_TIMEOUT_MS = 2000;
     static constexpr int ACCEPT_TIMEOUT_MS = 500;
 
     // Stores the three values; the settings start at their defaults. Does
@@ -219,6 +223,11 @@ private:
     std::string lcdDrawBitmap(const Tokens& tokens);
     std::string lcdBacklightSet(const Tokens& tokens);
     std::string lcdRemoveObject(const Tokens& tokens);
+
+    // LCD bitmap storage (TCPCommandsBitmap.cpp). The buffer form prompts
+    // with ">" and reads the announced octets, up to IMAGE_MAX_BUFFER.
+    std::string lcdBitmapStoreFile(const Tokens& tokens);
+    std::string lcdBitmapStoreBuffeer(const Tokens& tokens);
 
     TCPServer server;
     TCPClient client;

@@ -9,7 +9,8 @@
 // ManagerEvents.cpp (events, status polling, delayed shutdown),
 // ManagerConfig.cpp (configuration apply and report), ManagerFirmware.cpp
 // (firmware update, bootloader flags and status), ManagerGpio.cpp,
-// ManagerLcd.cpp and ManagerOperations.cpp (hardware operations).
+// ManagerLcd.cpp and ManagerOperations.cpp (hardware operations),
+// ManagerBitmap.cpp (LCD bitmap storage).
 //
 // Threading:
 // - The constructor runs on the caller's thread. From the moment the event
@@ -216,6 +217,20 @@ public:
     ErrorCode lcdBacklightEnabledGet(bool& on);
     ErrorCode lcdBacklightEnabledSet(bool on);
 
+    // ---- LCD bitmap storage (ManagerBitmap.cpp) ---------------------------
+    // Store a 1-bit bitmap in the bank, zero-run compressed on the link when
+    // asked; block for the whole upload. InvalidArgument, with nothing
+    // converted or sent, for a bank outside 0-255 or a width or height
+    // outside 0-65535. The file form sends a ".bin" file as it is (a regular
+    // file of at most 65535 octets; a larger one is InvalidArgument) and
+    // converts any other: OpenFailed for a missing or unreadable file. The
+    // buffer form sends width × height / 8 octets, or octets of no known
+    // image kind, as they are and converts PNG and BMP images. Nothing to
+    // send (an empty raw bitmap, a failed conversion) is UnsupportedType.
+    ErrorCode lcdStoreBitmapFile(int bankId, int width, int height, bool compress, const std::string& path);
+    ErrorCode lcdStoreBitmapBuffer(int bankId, int width, int height, bool compress,
+                                   const std::vector<uint8_t>& buffer);
+
     // LEDs and buzzer. The device plays at most the first 6 steps.
     ErrorCode ledOff();
     ErrorCode ledColorSet(Color color);
@@ -307,6 +322,13 @@ private:
     // The destructor's first step: stops every timer and waits until no
     // asynchronous update runs on another thread.
     void quiesce();
+
+    // The bitmap storage's check of its arguments, with the error line for
+    // `source` ("file" or "buffer") when they are out of range.
+    bool bitmapArgumentsValid(const char* source, int bankId, int width, int height) const;
+    // Sends the bitmap, or refuses it as UnsupportedType when it is empty.
+    ErrorCode bitmapStore(const char* source, int bankId, int width, int height, bool compress,
+                          const std::vector<uint8_t>& data);
 
     // The driver's result as the board's.
     static ErrorCode translate(LPCDriver::ErrorCode result);

@@ -26,8 +26,11 @@
 //   client is never waited for or released on one of its own threads.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. Change callbacks run under the notifying signal's mutex and
-//   never take it: the worker publishes the change.
+//   run under it. A thread other than the library's never calls the library
+//   while holding it (the library's threads take it in their callbacks), so
+//   refreshes (un)subscribe after releasing it. Change callbacks run under
+//   the notifying signal's mutex and never take it: the worker publishes the
+//   change.
 // - settingsMutex guards `config` and `logName`; it is a leaf, held only to
 //   copy values.
 // - workerMutex guards the worker's job queue, the connection-attempt

@@ -68,52 +68,67 @@ bool Client::subscribeLambdaTree(const LambdaTree& subtree, const std::string& p
 bool Client::unsubscribeLambdaTree(const std::string& path)
 {
     const std::vector<std::string> keys = String::tokenizeV(path, "/");
-    TreeLock lock(*this);
-    if (keys.empty() || !tree.topicExists(path))
-        return false;
+    std::vector<std::string> gone[std::size(kTreeForms)];
+    {
+        TreeLock lock(*this);
+        if (keys.empty() || !tree.topicExists(path))
+            return false;
+        for (size_t i = 0; i < std::size(kTreeForms); ++i)
+            gone[i] = nodePaths(path, tree.topicDump(path, kTreeForms[i].ability));
+        LambdaTree* parent = &tree;
+        for (size_t i = 0; i + 1 < keys.size(); ++i)
+            parent = &parent->at(keys[i]);
+        parent->erase(keys.back());
+        // Their callbacks went with the nodes.
+        for (auto entry = monitors.begin(); entry != monitors.end();)
+            entry = tree.topicExists(entry->first) ? std::next(entry) : monitors.erase(entry);
+    }
     bool ok = true;
     for (size_t i = 0; i < std::size(kTreeForms); ++i)
-        ok = unregisterTreeTopics(nodePaths(path, tree.topicDump(path, kTreeForms[i].ability)), i) && ok;
-    LambdaTree* parent = &tree;
-    for (size_t i = 0; i + 1 < keys.size(); ++i)
-        parent = &parent->at(keys[i]);
-    parent->erase(keys.back());
-    // Their callbacks went with the nodes.
-    for (auto entry = monitors.begin(); entry != monitors.end();)
-        entry = tree.topicExists(entry->first) ? std::next(entry) : monitors.erase(entry);
+        ok = unregisterTreeTopics(gone[i], i) && ok;
     return ok;
 }
 
 bool Client::updateLambdaTreeSubscriptions(const std::string& path, bool diff)
 {
-    TreeLock lock(*this);
-    if (tree.size() == 0 || (!path.empty() && !tree.topicExists(path)))
-        return false;
     constexpr size_t kForms = std::size(kTreeForms);
-    std::vector<std::string> before[kForms];
-    if (diff) {
+    std::vector<std::string> gone[kForms];
+    std::vector<std::string> added[kForms];
+    bool ok = true;
+    {
+        // Released before the library is called, as the library's threads
+        // take it from inside their callbacks.
+        TreeLock lock(*this);
+        if (tree.size() == 0 || (!path.empty() && !tree.topicExists(path)))
+            return false;
+        std::vector<std::string> before[kForms];
+        if (diff) {
+            for (size_t i = 0; i < kForms; ++i)
+                before[i] = tree.topicDump(path, kTreeForms[i].ability);
+        }
+        log(Log::Debug, "Collected %d topics of '%s' before the update",
+            static_cast<int>(before[0].size() + before[1].size() + before[2].size()), path.c_str());
+        log(Log::Debug, "Calling update on '%s'...", path.c_str());
+        ok = tree.update(path).empty();
+        std::vector<std::string> after[kForms];
+        for (size_t i = 0; i < kForms; ++i) {
+            after[i] = tree.topicDump(path, kTreeForms[i].ability);
+            log(Log::Debug, "Collected %d %s topics of '%s' after the update", static_cast<int>(after[i].size()),
+                kTreeForms[i].kind, path.c_str());
+        }
+        log(Log::Debug, "Filtering topics to unsubscribe");
         for (size_t i = 0; i < kForms; ++i)
-            before[i] = tree.topicDump(path, kTreeForms[i].ability);
+            gone[i] = nodePaths(path, missingFrom(before[i], after[i]));
+        log(Log::Debug, "Filtering topics to subscribe");
+        for (size_t i = 0; i < kForms; ++i)
+            added[i] = nodePaths(path, missingFrom(after[i], before[i]));
     }
-    log(Log::Debug, "Collected %d topics of '%s' before the update",
-        static_cast<int>(before[0].size() + before[1].size() + before[2].size()), path.c_str());
-    log(Log::Debug, "Calling update on '%s'...", path.c_str());
-    const LambdaTree::ErrorMap errors = tree.update(path);
-    std::vector<std::string> after[kForms];
-    for (size_t i = 0; i < kForms; ++i) {
-        after[i] = tree.topicDump(path, kTreeForms[i].ability);
-        log(Log::Debug, "Collected %d %s topics of '%s' after the update", static_cast<int>(after[i].size()),
-            kTreeForms[i].kind, path.c_str());
-    }
-    log(Log::Debug, "Filtering topics to unsubscribe");
-    log(Log::Debug, "Filtering topics to subscribe");
-    bool ok = errors.empty();
     log(Log::Debug, "Unsubscribing...");
     for (size_t i = 0; i < kForms; ++i)
-        ok = unregisterTreeTopics(nodePaths(path, missingFrom(before[i], after[i])), i) && ok;
+        ok = unregisterTreeTopics(gone[i], i) && ok;
     log(Log::Debug, "Subscribing...");
     for (size_t i = 0; i < kForms; ++i)
-        ok = registerTreeTopics(nodePaths(path, missingFrom(after[i], before[i])), i) && ok;
+        ok = registerTreeTopics(added[i], i) && ok;
     return ok;
 }
 

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <functional>
+#include <map>
 #include <unistd.h>
 
 #include "ServiceDaemon.h"
@@ -43,7 +44,7 @@ TEST(DaemonServices, StartUpWritesTheFileThenServesBothInterfaces)
     ASSERT_TRUE(service.run());
     const std::string log = service.daemon.err();
     EXPECT_LT(log.find("Saving updated config file"), log.find("[MQTT::Client] Starting...")) << log;
-    const json file = service.configFile();
+    json file = service.configFile();
     for (const char* section : {"device", "mqtt", "tcp"})
         EXPECT_TRUE(file.contains(section)) << file;
     EXPECT_EQ(file["mqtt"]["clientId"], "lumacore-under-test");

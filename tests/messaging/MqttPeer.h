@@ -3,21 +3,24 @@
 // client id of its own that subscribes, publishes and collects messages.
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include <mqtt/async_client.h>
 
-class MqttPeer
+class MqttPeer : public mqtt::callback
 {
 public:
     MqttPeer(const std::string& url, const std::string& clientId) : client(url, clientId)
     {
-        client.start_consuming();
+        client.set_callback(*this);
         mqtt::connect_options options;
         options.set_clean_session(true);
         client.connect(options)->wait();
     }
-    ~MqttPeer()
+    ~MqttPeer() override
     {
         try {
             client.disconnect()->wait();
@@ -35,14 +38,26 @@ public:
     mqtt::const_message_ptr next(const std::string& topic, int timeoutMs = 5000)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        mqtt::const_message_ptr message;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (client.try_consume_message_until(&message, deadline) && message && message->get_topic() == topic)
+        std::unique_lock<std::mutex> lock(mutex);
+        while (arrived.wait_until(lock, deadline, [this] { return !messages.empty(); })) {
+            const mqtt::const_message_ptr message = messages.front();
+            messages.pop_front();
+            if (message->get_topic() == topic)
                 return message;
         }
         return nullptr;
     }
 
 private:
+    void message_arrived(mqtt::const_message_ptr message) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        messages.push_back(message);
+        arrived.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<mqtt::const_message_ptr> messages;
     mqtt::async_client client;
 };

@@ -220,10 +220,14 @@ void MosquittoBroker::writeConfig() const
 // way round when a callback ends. MQTTClient registers them once, where it
 // makes a library client, before that client has any traffic, so the two
 // orders never meet. The Paho libraries are not instrumented, so their last
-// release of a shared token looks unsynchronised with ours.
+// release of a shared token looks unsynchronised with ours, and so do their
+// own reference counts; removing a token takes the same two locks in the
+// wrapper's order.
 extern "C" const char* __tsan_default_suppressions()
 {
     return "deadlock:MQTTClient::connectionForConnect\n"
-           "race:mqtt::async_client::remove_token\n";
+           "deadlock:mqtt::async_client::remove_token\n"
+           "race:mqtt::async_client::remove_token\n"
+           "race:libpaho-mqttpp3.so\n";
 }
 #endif
