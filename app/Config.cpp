@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -12,6 +11,7 @@
 
 #include "app/version/Version.h"
 #include "board/Helpers.h"
+#include "foundation/FileIo.h"
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
@@ -37,32 +37,16 @@ Outcome failure(Step step)
     return Outcome{step, errno};
 }
 
-// The directory a rename into path must be made durable in.
-std::string directoryOf(const std::string& path)
+// Writes text whole; false with errno set.
+bool writeText(int fd, const std::string& text)
 {
-    const std::string parent = std::filesystem::path(path).parent_path().string();
-    return parent.empty() ? std::string(".") : parent;
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
+    if (FileIo::writeAll(fd, text.data(), text.size()) == text.size()) {
+        return true;
     }
-    return true;
+    if (errno == 0) {
+        errno = EIO;
+    }
+    return false;
 }
 
 // Creates the temporary file afresh (a stale one, or a link planted under its
@@ -92,7 +76,7 @@ int openTemporary(const std::string& temporary, const std::string& path)
 // temporary file is removed again when it could not replace path.
 Outcome replaceFile(int fd, const std::string& temporary, const std::string& path, const std::string& text)
 {
-    const bool written = writeAll(fd, text) && fsync(fd) == 0;
+    const bool written = writeText(fd, text) && fsync(fd) == 0;
     Outcome outcome = written ? Outcome{} : failure(Step::Write);
     if (close(fd) != 0 && written) {
         outcome = failure(Step::Write);
@@ -104,15 +88,7 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
         unlink(temporary.c_str());
         return outcome;
     }
-    const int dir = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        return failure(Step::SyncDirectory);
-    }
-    if (fsync(dir) != 0) {
-        outcome = failure(Step::SyncDirectory);
-    }
-    close(dir);
-    return outcome;
+    return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
 void maskInPlace(json& config)
@@ -253,7 +229,7 @@ bool Config::fileWrite() const
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     printSettings();
     const std::string name = String::format("%s-%s-temp-config", getProjectName(), Utils::getProcessId().c_str());
-    const std::string temporary = Utils::combinePath(directoryOf(mFilepath), name);
+    const std::string temporary = Utils::combinePath(FileIo::directoryOf(mFilepath), name);
     const int fd = openTemporary(temporary, mFilepath);
     if (fd < 0) {
         log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "foundation/FileIo.h"
 #include "foundation/KeyPath.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
@@ -122,22 +123,6 @@ std::string saveTarget(const std::string& path)
     return target;
 }
 
-std::string directoryOf(const std::string& file)
-{
-    const std::size_t slash = file.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-}
-
-// Makes a finished rename durable; a failure here leaves either file whole.
-void syncDirectory(const std::string& file)
-{
-    const int fd = open(directoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 // The process id in a temporary file name "<base>.<pid>.<n>.tmp"; 0 for
 // any other name.
 pid_t temporaryOwner(const std::string& name, const std::string& base)
@@ -166,7 +151,7 @@ void removeStaleTemporaries(const std::string& target)
 {
     const std::string base = Utils::getFilenameFromFilepath(target);
     std::error_code error;
-    for (std::filesystem::directory_iterator it(directoryOf(target), error), end; !error && it != end;
+    for (std::filesystem::directory_iterator it(FileIo::directoryOf(target), error), end; !error && it != end;
          it.increment(error)) {
         const pid_t owner = temporaryOwner(it->path().filename().string(), base);
         if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
@@ -300,14 +285,14 @@ bool SettingStore::saveJSON(const std::string& path) const
         log(Log::Error, "saveJSON(): could not open file '%s': %s.", path.c_str(), strerror(errno));
         return fail();
     }
-    const ssize_t written = write(fd, text.data(), text.size());
-    if (written < 0) {
-        log(Log::Error, "saveJSON(): could not write in file '%s': %s", path.c_str(), strerror(errno));
-        return fail();
-    }
-    if (static_cast<std::size_t>(written) != text.size()) {
-        log(Log::Error, "saveJSON(): partial write in file '%s': %d/%d", path.c_str(), static_cast<int>(written),
-            static_cast<int>(text.size()));
+    const std::size_t written = FileIo::writeAll(fd, text.data(), text.size());
+    if (written != text.size()) {
+        if (written == 0 && errno != 0) {
+            log(Log::Error, "saveJSON(): could not write in file '%s': %s", path.c_str(), strerror(errno));
+        } else {
+            log(Log::Error, "saveJSON(): partial write in file '%s': %d/%d", path.c_str(), static_cast<int>(written),
+                static_cast<int>(text.size()));
+        }
         return fail();
     }
     if (fsync(fd) != 0) {
@@ -324,7 +309,8 @@ bool SettingStore::saveJSON(const std::string& path) const
         unlink(temp.c_str());
         return false;
     }
-    syncDirectory(target);
+    // A failure here leaves either file whole.
+    FileIo::syncDirectory(target);
     return true;
 }
 

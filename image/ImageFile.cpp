@@ -1,10 +1,11 @@
 #include "image/ImageFile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "foundation/FileIo.h"
 
 namespace {
 
@@ -37,17 +38,9 @@ ImageFileResult imageFileRead(const char* path, uint64_t maxBytes, std::vector<u
     } catch (const std::bad_alloc&) {
         return ImageFileResult::NoMemory;
     }
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(file.fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            out.clear();
-            return ImageFileResult::ShortRead;
-        }
-        done += static_cast<size_t>(n);
+    if (!FileIo::readAll(file.fd, out.data(), out.size())) {
+        out.clear();
+        return ImageFileResult::ShortRead;
     }
     return ImageFileResult::Ok;
 }

@@ -4,34 +4,16 @@
 
 #include "image/Upng.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "foundation/FileIo.h"
 #include "image/ImageLimits.h"
 #include "image/UpngCheck.h"
 
 namespace {
-
-// Reads exactly size octets from fd into data; false on an error or an
-// early end of file.
-bool readWhole(int fd, uint8_t* data, size_t size)
-{
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
 
 // Reads the file into the record, or sets the record's error.
 void loadFile(upng_decoder* upng, const char* path)
@@ -59,7 +41,7 @@ void loadFile(upng_decoder* upng, const char* path)
     } else if (!(data = static_cast<uint8_t*>(std::malloc(info.st_size ? info.st_size : 1)))) {
         upng->error = UPNG_NO_MEMORY;
         upng->error_line = UPNG_CHECK_FILE_ALLOC;
-    } else if (!readWhole(fd, data, size_t(info.st_size))) {
+    } else if (!FileIo::readAll(fd, data, size_t(info.st_size))) {
         std::free(data);
         upng->error = UPNG_NOT_OPENED;
         upng->error_line = UPNG_CHECK_FILE_SHORT_READ;
