@@ -212,6 +212,25 @@ TEST_F(BoardMqttRpc, RequestsAreCheckedAndReachTheBoard)
     EXPECT_TRUE(capture.contains(LOG_WARNING, "[ManagerMqttAdaptor] Too many items in array. Max: 5"));
 }
 
+TEST_F(BoardMqttRpc, LedPlayTellsAMissingColourPartFromOneOfTheWrongType)
+{
+    const std::pair<const char*, json> wrongTypes[] = {{"r", "1"}, {"g", -1}, {"b", 1.5}};
+    for (const auto& [part, wrong] : wrongTypes) {
+        json missing = step();
+        missing["color"].erase(part);
+        json mistyped = step();
+        mistyped["color"][part] = wrong;
+        for (const auto& [bad, reply] : {std::pair{missing, kMalformed}, std::pair{mistyped, kInvalid}}) {
+            boardState([](SimDeviceState& s) {
+                resetOutputs(s);
+                return 0;
+            });
+            EXPECT_EQ(call("led/play", json{{"steps", {step(), bad}}}.dump()), reply) << bad.dump();
+            EXPECT_EQ(boardState([](SimDeviceState& s) { return s.ledRepeat; }), 0xFF) << bad.dump();
+        }
+    }
+}
+
 TEST_F(BoardMqttRpc, AFailedOperationRepliesWithItsCodeAlone)
 {
     board.forceReply(8, 34, 1, {34});

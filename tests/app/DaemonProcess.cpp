@@ -7,10 +7,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
+
+#include "support/TsanSuppressions.h"
 
 extern char** environ;
 
@@ -32,6 +35,7 @@ DaemonProcess::DaemonProcess() : mExecutable(mDir.file("lumacore"))
     fs::create_directory(mDir.file("bin"));
     fs::copy_file(stubSource(), mDir.file("bin/shutdown"));
     fs::permissions(mDir.file("bin/shutdown"), fs::perms::owner_all, fs::perm_options::add);
+    std::ofstream(mDir.file("tsan.supp")) << kPahoTsanSuppressions;
 }
 
 DaemonProcess::~DaemonProcess()
@@ -44,9 +48,16 @@ void DaemonProcess::start(const std::vector<std::string>& args)
 {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "PATH=", 5) != 0 && std::strncmp(*entry, "LUMACORE_STUB_LOG=", 18) != 0)
+        if (std::strncmp(*entry, "PATH=", 5) != 0 && std::strncmp(*entry, "LUMACORE_STUB_LOG=", 18) != 0 &&
+            std::strncmp(*entry, "TSAN_OPTIONS=", 13) != 0)
             environment.emplace_back(*entry);
     }
+    // A ThreadSanitizer build of the daemon needs the test programs' Paho
+    // suppressions; the caller's options (a log path, say) still apply, and
+    // other builds ignore the variable.
+    const char* tsanOptions = std::getenv("TSAN_OPTIONS");
+    environment.push_back("TSAN_OPTIONS=" + std::string(tsanOptions != nullptr ? tsanOptions : "") +
+                          " suppressions='" + mDir.file("tsan.supp") + "'");
     const char* path = std::getenv("PATH");
     environment.push_back("PATH=" + mDir.file("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
     environment.push_back("LUMACORE_STUB_LOG=" + mDir.file("shutdown.log"));

@@ -4,7 +4,9 @@
 // recording `shutdown` stub, which writes to shutdownLog(); its standard
 // output and error go to files in the same directory. The copy keeps the
 // build's own directory (searched by the automatic firmware update) out of
-// the test. A child still running when the object dies is killed.
+// the test. Its TSAN_OPTIONS add the test programs' Paho suppressions,
+// written to a file there. A child still running when the object dies is
+// killed.
 
 #include <string>
 #include <sys/types.h>

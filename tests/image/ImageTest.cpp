@@ -2,13 +2,12 @@
 
 #include <zlib.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "BmpFile.h"
+#include "NeutralDir.h"
 #include "PngFiles.h"
 #include "image/Image.h"
 #include "image/ImageLimits.h"
@@ -73,21 +72,6 @@ Opened load(const std::string& path)
     return o;
 }
 
-// The size is searched in the whole path, so the test reaches its folder by
-// a path without "_" or "x" of its own: the temporary folder's random name
-// could hold an "x".
-class NeutralDir
-{
-public:
-    NeutralDir() : mFd(::open(mDir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~NeutralDir() { ::close(mFd); }
-    std::string file(const std::string& name) const { return "/proc/self/fd/" + std::to_string(mFd) + "/" + name; }
-
-private:
-    TempDir mDir;
-    int mFd;
-};
-
 struct RawCase
 {
     const char* name;
@@ -106,6 +90,8 @@ TEST(ImageOpen, RawFilesTakeTheirSizeFromTheLastUnderscoreAndX)
         {"pic_16.bin", "ab", -2, 0, 0},
         {"pic_16x8.bin", "abcde", 0, 16, 8},
         {"pic_16x8.bin2", "a", 0, 16, 8},
+        {"logo_v2_128x64.bin", "a", 0, 128, 64},
+        {"box_x_8x2.bin", "ab", 0, 8, 2},
         {"photo.bmp.bin", bmp, -2, 0, 0},
         {"photo_8x2.bmp.bin", bmp, 0, 8, 2},
         {"logo_128x64/pic.bin", "\xFF", 0, 128, 64},
@@ -228,6 +214,42 @@ TEST(ImageOpen, BmpPixelsAreJudgedByRedAlone)
 
     writeBytes(dir.file("text.bmp"), Bytes(60, 'x'));
     EXPECT_EQ(load(dir.file("text.bmp")).result, -1);
+}
+
+// A 24-bit BMP of the picture (rows top first): '#' red 100 with green and
+// blue 255, dark; '.' red 200 alone, light. Reading padding, green or blue
+// in place of red turns a pixel over.
+Bytes bmpPicture(const std::vector<std::string>& picture)
+{
+    const int32_t width = int32_t(picture[0].size());
+    BmpSpec spec{width, int32_t(picture.size()), 24, {}, {}};
+    for (auto row = picture.rbegin(); row != picture.rend(); ++row) {
+        for (char pixel : *row) {
+            const std::vector<uint8_t> bgr = pixel == '#' ? std::vector<uint8_t>{255, 255, 100}
+                                                          : std::vector<uint8_t>{0, 0, 200};
+            spec.rows.insert(spec.rows.end(), bgr.begin(), bgr.end());
+        }
+        spec.rows.resize((spec.rows.size() + 3) / 4 * 4, 0);
+    }
+    return asBytes(bmpFile(spec));
+}
+
+TEST(ImageOpen, BmpRowsAfterTheFirstStartPastTheReadersPadding)
+{
+    const std::pair<std::vector<std::string>, Bytes> cases[] = {
+        {{"#", ".", ".", "#"}, octets({0x80, 0, 0, 0x80})},
+        {{"#.", "..", ".#", "##"}, octets({0x80, 0, 0x40, 0xC0})},
+        {{"#..", "...", "..#", ".#."}, octets({0x80, 0, 0x20, 0x40})},
+        {{"#....", ".....", "....#", "#.#.#"}, octets({0x80, 0, 0x08, 0xA8})},
+        {{"#......", ".......", "......#", "#.#.#.#"}, octets({0x80, 0, 0x02, 0xAA})},
+    };
+    TempDir dir;
+    for (const auto& [picture, bitmap] : cases) {
+        writeBytes(dir.file("rows.bmp"), bmpPicture(picture));
+        const Opened o = load(dir.file("rows.bmp"));
+        ASSERT_EQ(o.result, 0) << picture[0];
+        EXPECT_EQ(o.data, bitmap) << picture[0];
+    }
 }
 
 } // namespace

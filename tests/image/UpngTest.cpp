@@ -194,6 +194,7 @@ TEST(Upng, SizesBeyondTheCapsAreRefusedBeforeAnyAllocation)
         {IMAGE_MAX_SIDE + 1, 1, 8, 0},   {1, IMAGE_MAX_SIDE + 1, 8, 0}, {0xFFFFFFFF, 0xFFFFFFFF, 16, 6},
         {0x80000000, 1, 1, 0},           {4096, 4096, 8, 6},            // 64 MiB of pixels
         {4096, 4096, 8, 0},              // the filter octets take the rows past 16 MiB
+        {3116, 673, 16, 6},              // 673 x (1 + 24,928) octets: one past 16 MiB
     };
     for (const Case& c : cases) {
         const Bytes file = pngFile({pngChunk("IHDR", ihdrData(c.width, c.height, c.bitDepth, c.colorType)), kIdat});
@@ -209,6 +210,10 @@ TEST(Upng, SizesBeyondTheCapsAreRefusedBeforeAnyAllocation)
     const Bytes widest = pngFile({pngChunk("IHDR", ihdrData(IMAGE_MAX_SIDE, 2, 16, 6)),
                                   pngChunk("IDAT", zlibCompress(Bytes(2 * (1 + 8 * 4096), '\0'), 9, 0))});
     EXPECT_EQ(decode(widest).pixels, Bytes(2 * 8 * 4096, '\0'));
+    // 4096 rows of 1 + 4095 octets fill the cap exactly.
+    const Bytes fullest = pngFile({pngChunk("IHDR", ihdrData(4095, 4096, 8, 0)),
+                                   pngChunk("IDAT", zlibCompress(Bytes(IMAGE_MAX_BUFFER, '\0'), 9, 0))});
+    EXPECT_EQ(decode(fullest).pixels, Bytes(4095 * 4096, '\0'));
 }
 
 TEST(Upng, HeaderFieldsAndDerivedSizes)

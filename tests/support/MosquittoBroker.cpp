@@ -1,4 +1,5 @@
 #include "tests/support/MosquittoBroker.h"
+#include "tests/support/TsanSuppressions.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -214,20 +215,9 @@ void MosquittoBroker::writeConfig() const
 }
 
 #if defined(__SANITIZE_THREAD__)
-// Read by ThreadSanitizer in every program that uses a broker. Paho's C++
-// wrapper registers a library client's callbacks under its own lock and then
-// takes the C library's lock; the C library's threads take the two the other
-// way round when a callback ends. MQTTClient registers them once, where it
-// makes a library client, before that client has any traffic, so the two
-// orders never meet. The Paho libraries are not instrumented, so their last
-// release of a shared token looks unsynchronised with ours, and so do their
-// own reference counts; removing a token takes the same two locks in the
-// wrapper's order.
+// Read by ThreadSanitizer in every program that uses a broker.
 extern "C" const char* __tsan_default_suppressions()
 {
-    return "deadlock:MQTTClient::connectionForConnect\n"
-           "deadlock:mqtt::async_client::remove_token\n"
-           "race:mqtt::async_client::remove_token\n"
-           "race:libpaho-mqttpp3.so\n";
+    return kPahoTsanSuppressions;
 }
 #endif
