@@ -32,6 +32,20 @@ struct Outcome {
     int error = 0;
 };
 
+const char* const kTemporarySuffix = "-temp-config";
+
+// The temporary file a rewrite by the process pid goes through.
+std::string temporaryName(const std::string& pid)
+{
+    return String::format("%s-%s%s", getProjectName(), pid.c_str(), kTemporarySuffix);
+}
+
+// The process id in a name of temporaryName's form; 0 for any other name.
+pid_t temporaryOwner(const std::string& name)
+{
+    return FileIo::processId(FileIo::between(name, std::string(getProjectName()) + "-", kTemporarySuffix));
+}
+
 Outcome failure(Step step)
 {
     return Outcome{step, errno};
@@ -187,6 +201,9 @@ void Config::configSet(const json& config)
 void Config::update()
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
+    // Each process writes through a name of its own, so the files of killed
+    // rewrites would otherwise pile up.
+    FileIo::removeOrphans(FileIo::directoryOf(mFilepath), temporaryOwner);
     if (fileRead()) {
         configSet(json());
         return;
@@ -228,8 +245,8 @@ bool Config::fileWrite() const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     printSettings();
-    const std::string name = String::format("%s-%s-temp-config", getProjectName(), Utils::getProcessId().c_str());
-    const std::string temporary = Utils::combinePath(FileIo::directoryOf(mFilepath), name);
+    const std::string temporary =
+        Utils::combinePath(FileIo::directoryOf(mFilepath), temporaryName(Utils::getProcessId()));
     const int fd = openTemporary(temporary, mFilepath);
     if (fd < 0) {
         log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());

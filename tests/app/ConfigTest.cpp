@@ -220,6 +220,37 @@ TEST_F(ConfigTest, RewriteKeepsTheModeAndReplacesAStaleTemporaryLink)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
 }
 
+// Rewrites killed with their process leave temporary files under names of
+// their own; start-up removes those of ended processes and nothing else.
+TEST_F(ConfigTest, UpdateRemovesTemporariesOfEndedProcessesOnly)
+{
+    const pid_t ended = fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        _exit(0);
+    }
+    waitpid(ended, nullptr, 0);
+    const std::string dead = std::to_string(ended);
+    const struct {
+        std::string name;
+        bool stays;
+    } files[] = {
+        {"lumacore-" + dead + "-temp-config", false},
+        {"lumacore-" + std::to_string(getppid()) + "-temp-config", true},
+        {"lumacore-" + dead + "-temp-config.bak", true},
+        {"lumacore-x" + dead + "-temp-config", true},
+        {"other-" + dead + "-temp-config", true},
+    };
+    for (const auto& file : files) {
+        writeFile(dir.file(file.name), kDefaultFile);
+    }
+    writeFile(path, kDefaultFile);
+    config.update();
+    for (const auto& file : files) {
+        EXPECT_EQ(std::filesystem::exists(dir.file(file.name)), file.stays) << file.name;
+    }
+}
+
 // Each case breaks the rewrite in a child process; fileWrite must report
 // it, and leave the old file and no temporary file behind.
 TEST_F(ConfigTest, FailedRewriteLeavesTheOldFile)
