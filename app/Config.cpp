@@ -15,14 +15,13 @@
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/PasswordMask.h"
 
 namespace tavo::Config {
 
 namespace {
 
 using nlohmann::json;
-
-const char* const kMask = "********";
 
 // One step of a durable rewrite and what went wrong in it.
 enum class Step { Done, Write, Rename, SyncDirectory };
@@ -105,35 +104,11 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
-void maskInPlace(json& config)
-{
-    if (config.is_object()) {
-        for (auto& [key, value] : config.items()) {
-            if (key == "password" && !value.is_null() && value != "") {
-                value = kMask;
-            } else {
-                maskInPlace(value);
-            }
-        }
-    } else if (config.is_array()) {
-        for (json& element : config) {
-            maskInPlace(element);
-        }
-    }
-}
-
 } // namespace
-
-json maskPasswords(const json& config)
-{
-    json masked = config;
-    maskInPlace(masked);
-    return masked;
-}
 
 std::string dumpForLog(const json& config)
 {
-    return maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
+    return MQTT::maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 Config::Config(std::string filepath)
@@ -281,7 +256,7 @@ void Config::save()
 void Config::printSettings() const
 {
     SettingStore settings;
-    settings.fromJson(maskPasswords(mStored));
+    settings.fromJson(MQTT::maskPasswords(mStored));
     settings.print();
 }
 

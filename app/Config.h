@@ -92,9 +92,6 @@ private:
     mutable std::recursive_mutex mMutex;
 };
 
-// A copy with the value of every member named "password" (at any depth)
-// replaced by asterisks, unless it is empty or null.
-nlohmann::json maskPasswords(const nlohmann::json& config);
 // Compact text of the masked configuration for a log line; invalid UTF-8 is
 // replaced, never thrown on.
 std::string dumpForLog(const nlohmann::json& config);
