@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Config.h"
+#include "support/EndedProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -224,12 +225,8 @@ TEST_F(ConfigTest, RewriteKeepsTheModeAndReplacesAStaleTemporaryLink)
 // their own; start-up removes those of ended processes and nothing else.
 TEST_F(ConfigTest, UpdateRemovesTemporariesOfEndedProcessesOnly)
 {
-    const pid_t ended = fork();
-    ASSERT_GE(ended, 0);
-    if (ended == 0) {
-        _exit(0);
-    }
-    waitpid(ended, nullptr, 0);
+    const pid_t ended = endedProcessId();
+    ASSERT_GT(ended, 0);
     const std::string dead = std::to_string(ended);
     const struct {
         std::string name;
