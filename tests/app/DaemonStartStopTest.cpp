@@ -74,6 +74,11 @@ struct StopPoint {
     const char* line; // the signal goes out when the daemon logs this
 };
 
+void PrintTo(const StopPoint& point, std::ostream* out)
+{
+    *out << point.name;
+}
+
 class DaemonStartStopSlow : public ::testing::TestWithParam<StopPoint> {};
 
 } // namespace
