@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -20,39 +21,21 @@ using nlohmann::json;
 const char* const kStartLines[] = {"Saving updated config file", "[MQTT::Client] Starting...",
                                    "[TCP::Server] Starting...", "Main blocks here!"};
 
-// Connects to the TCP service again and again until stopped; remembers
-// whether it was ever greeted.
-class GreetingProbe {
-public:
-    explicit GreetingProbe(unsigned short port)
-        : thread([this, port] {
-              while (!done) {
-                  TCPClient client;
-                  client.setReadTimeout(2000);
-                  try {
-                      client.connect("127.0.0.1", port);
-                      if (nextLine(client) == "Lumacore 1.0.28")
-                          greeted = true;
-                      client.close();
-                  } catch (const std::runtime_error&) {
-                  }
-                  usleep(2000);
-              }
-          })
-    {
+// Connects to the TCP service again and again until ended is set; sets
+// greeted when the service ever greets.
+void probeGreetings(unsigned short port, const std::atomic<bool>& ended, std::atomic<bool>& greeted)
+{
+    for (; !ended; usleep(2000)) {
+        TCPClient client;
+        client.setReadTimeout(2000);
+        try {
+            client.connect("127.0.0.1", port);
+            greeted = greeted || nextLine(client) == "Lumacore 1.0.28";
+            client.close();
+        } catch (const std::runtime_error&) {
+        }
     }
-    ~GreetingProbe()
-    {
-        done = true;
-        thread.join();
-    }
-
-    std::atomic<bool> done{false};
-    std::atomic<bool> greeted{false};
-
-private:
-    std::thread thread;
-};
+}
 
 // Waits until every connection of the daemon's client has ended at the
 // broker.
@@ -93,23 +76,24 @@ TEST_P(DaemonStartStopSlow, TermDuringStartUpStopsEverythingWithStatusZero)
         service.launch();
         ASSERT_TRUE(service.daemon.waitForErr(GetParam().line, kStartMs)) << service.daemon.err();
         service.daemon.signal(SIGTERM);
-        {
-            GreetingProbe probe(service.tcpPort);
-            const int status = service.daemon.wait(kStopMs);
-            probe.done = true;
-            EXPECT_EQ(exitCode(status), 0);
+        std::atomic<bool> ended{false};
+        std::atomic<bool> greeted{false};
+        std::thread probe(probeGreetings, service.tcpPort, std::cref(ended), std::ref(greeted));
+        const int status = service.daemon.wait(kStopMs);
+        ended = true;
+        probe.join();
+        EXPECT_EQ(exitCode(status), 0);
 
-            const std::string log = service.daemon.err();
-            const size_t caught = log.find("Signal caught: Terminated [15]");
-            ASSERT_NE(caught, std::string::npos) << log;
-            EXPECT_EQ(occurrences(log, "Signal caught"), 1u) << log;
-            for (const char* line : kStartLines)
-                EXPECT_EQ(log.find(line, caught), std::string::npos) << line << "\n" << log;
-            // A TCP service that was up before the stop serves until MQTT
-            // has stopped; one that was not must never greet.
-            if (log.find("[TCP::Server] Started") > caught) {
-                EXPECT_FALSE(probe.greeted) << log;
-            }
+        const std::string log = service.daemon.err();
+        const size_t caught = log.find("Signal caught: Terminated [15]");
+        ASSERT_NE(caught, std::string::npos) << log;
+        EXPECT_EQ(occurrences(log, "Signal caught"), 1u) << log;
+        for (const char* line : kStartLines)
+            EXPECT_EQ(log.find(line, caught), std::string::npos) << line << "\n" << log;
+        // A TCP service that was up before the stop serves until MQTT has
+        // stopped; one that was not must never greet.
+        if (log.find("[TCP::Server] Started") > caught) {
+            EXPECT_FALSE(greeted) << log;
         }
         EXPECT_TRUE(brokerLetGo(service.broker)) << service.broker.log();
         const json file = service.configFile();
