@@ -15,14 +15,13 @@
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/PasswordMask.h"
 
 namespace tavo::Config {
 
 namespace {
 
 using nlohmann::json;
-
-const char* const kMask = "********";
 
 // One step of a durable rewrite and what went wrong in it.
 enum class Step { Done, Write, Rename, SyncDirectory };
@@ -31,6 +30,20 @@ struct Outcome {
     Step failed = Step::Done;
     int error = 0;
 };
+
+const char* const kTemporarySuffix = "-temp-config";
+
+// The temporary file a rewrite by the process pid goes through.
+std::string temporaryName(const std::string& pid)
+{
+    return String::format("%s-%s%s", getProjectName(), pid.c_str(), kTemporarySuffix);
+}
+
+// The process id in a name of temporaryName's form; 0 for any other name.
+pid_t temporaryOwner(const std::string& name)
+{
+    return FileIo::processId(FileIo::between(name, std::string(getProjectName()) + "-", kTemporarySuffix));
+}
 
 Outcome failure(Step step)
 {
@@ -91,35 +104,11 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
-void maskInPlace(json& config)
-{
-    if (config.is_object()) {
-        for (auto& [key, value] : config.items()) {
-            if (key == "password" && !value.is_null() && value != "") {
-                value = kMask;
-            } else {
-                maskInPlace(value);
-            }
-        }
-    } else if (config.is_array()) {
-        for (json& element : config) {
-            maskInPlace(element);
-        }
-    }
-}
-
 } // namespace
-
-json maskPasswords(const json& config)
-{
-    json masked = config;
-    maskInPlace(masked);
-    return masked;
-}
 
 std::string dumpForLog(const json& config)
 {
-    return maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
+    return MQTT::maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 Config::Config(std::string filepath)
@@ -187,6 +176,9 @@ void Config::configSet(const json& config)
 void Config::update()
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
+    // Each process writes through a name of its own, so the files of killed
+    // rewrites would otherwise pile up.
+    FileIo::removeOrphans(FileIo::directoryOf(mFilepath), temporaryOwner);
     if (fileRead()) {
         configSet(json());
         return;
@@ -228,8 +220,8 @@ bool Config::fileWrite() const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     printSettings();
-    const std::string name = String::format("%s-%s-temp-config", getProjectName(), Utils::getProcessId().c_str());
-    const std::string temporary = Utils::combinePath(FileIo::directoryOf(mFilepath), name);
+    const std::string temporary =
+        Utils::combinePath(FileIo::directoryOf(mFilepath), temporaryName(Utils::getProcessId()));
     const int fd = openTemporary(temporary, mFilepath);
     if (fd < 0) {
         log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());
@@ -264,7 +256,7 @@ void Config::save()
 void Config::printSettings() const
 {
     SettingStore settings;
-    settings.fromJson(maskPasswords(mStored));
+    settings.fromJson(MQTT::maskPasswords(mStored));
     settings.print();
 }
 

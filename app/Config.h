@@ -60,9 +60,11 @@ public:
     // observer's exception passes to the caller: the stored configuration
     // is then already replaced, the file untouched.
     void configSet(const nlohmann::json& config);
-    // Start-up: a readable file goes to every observer (rewritten when the
-    // components differ from it); otherwise the components' configuration is
-    // written, an unusable file being kept first as its path plus ".bad".
+    // Start-up: removes the temporary files that rewrites of ended processes
+    // left beside the file; then a readable file goes to every observer
+    // (rewritten when the components differ from it); otherwise the
+    // components' configuration is written, an unusable file being kept
+    // first as its path plus ".bad".
     void update();
 
     // Parses the file into the stored configuration; false, logged and the
@@ -90,9 +92,6 @@ private:
     mutable std::recursive_mutex mMutex;
 };
 
-// A copy with the value of every member named "password" (at any depth)
-// replaced by asterisks, unless it is empty or null.
-nlohmann::json maskPasswords(const nlohmann::json& config);
 // Compact text of the masked configuration for a log line; invalid UTF-8 is
 // replaced, never thrown on.
 std::string dumpForLog(const nlohmann::json& config);

@@ -11,6 +11,14 @@
 // handles' mutex, which also guards the once-only flag of the two ways out:
 // the stop (status 0) and a failed start (status 1). Whichever claims it
 // first ends the process; the other does nothing more.
+// The main thread holds the start mutex around each start step (the
+// configuration's update, the MQTT start, the TCP start) and checks the flag
+// first; the stop claims the flag, then waits for the start mutex, so a step
+// under way finishes and is stopped with the rest, and none begins after the
+// stop. Lock order: the start mutex, the handles' mutex, then each
+// component's own. The stop never waits for the start mutex while it holds
+// the handles' mutex, and the main thread never holds the start mutex while
+// it waits in pause().
 
 #include <CLI/CLI.hpp>
 
@@ -52,6 +60,7 @@ using tavo::Board::StressTest;
 // The process-wide handles that the stop sequence reaches. Never destroyed,
 // so a stop that comes while main returns finds them intact.
 struct Handles {
+    std::mutex start;
     std::mutex mutex;
     bool ending = false;
     std::shared_ptr<Manager> manager;
@@ -106,11 +115,29 @@ bool claimEnd()
     _exit(status);
 }
 
-// On the stop thread, once.
+// Runs step on the main thread unless the stop has begun; false then. The
+// stop waits for a step under way, so what the step starts is stopped too.
+template <typename Step>
+bool startStep(Step step)
+{
+    std::lock_guard<std::mutex> start(handles().start);
+    {
+        std::lock_guard<std::mutex> lock(handles().mutex);
+        if (handles().ending)
+            return false;
+    }
+    step();
+    return true;
+}
+
+// On the stop thread, once. Claimed before the wait for a step under way, so
+// that a step failing meanwhile leaves the end to this stop; logged after
+// it, so that nothing a step logs follows the stop's first line.
 void stopProcess(int signal)
 {
     if (!claimEnd())
         return;
+    std::lock_guard<std::mutex> start(handles().start);
     Log::info("Signal caught: %s [%d]", strsignal(signal), signal);
     stopAndEnd(0);
 }
@@ -130,10 +157,10 @@ void stopProcess(int signal)
 
 // Service mode: builds the services around the manager, wires them, loads
 // the configuration and starts the remote interfaces. Each object goes to
-// owned as soon as it exists, so a step that throws destroys nothing. Throws
-// what a constructor, the configuration's update or the TCP service's start
-// throws.
-void startServices(const std::shared_ptr<Manager>& manager, const std::string& configFile, uint32_t port,
+// owned as soon as it exists, so a step that throws destroys nothing. False
+// when the stop began before every step ran. Throws what a constructor, the
+// configuration's update or the TCP service's start throws.
+bool startServices(const std::shared_ptr<Manager>& manager, const std::string& configFile, uint32_t port,
                    bool global, std::vector<std::shared_ptr<void>>& owned)
 {
     auto config = std::make_shared<tavo::Config::Config>(configFile);
@@ -158,9 +185,8 @@ void startServices(const std::shared_ptr<Manager>& manager, const std::string& c
     config->observerAttach(boardConfig);
     config->observerAttach(tcpConfig);
 
-    config->update();
-    mqttClient->start();
-    tcpService->start();
+    return startStep([&config] { config->update(); }) && startStep([&mqttClient] { mqttClient->start(); }) &&
+           startStep([&tcpService] { tcpService->start(); });
 }
 
 // The configuration file's default path; the bare name when the executable's
@@ -247,6 +273,7 @@ int main(int argc, char** argv)
     // The services live as long as the process: main never returns from
     // service mode, and the stop ends the process without destructors.
     std::vector<std::shared_ptr<void>> services;
+    bool started = false;
     try {
         auto manager = std::make_shared<Manager>(device);
         keep(&Handles::manager, manager);
@@ -257,11 +284,12 @@ int main(int argc, char** argv)
             keep(&Handles::manager, std::shared_ptr<Manager>());
             return 0;
         }
-        startServices(manager, configFile, port, global, services);
+        started = startServices(manager, configFile, port, global, services);
     } catch (const std::exception& error) {
         failProcess(error, mirror);
     }
-    Log::debug("Main blocks here!");
+    if (started)
+        startStep([] { Log::debug("Main blocks here!"); });
     for (;;)
         pause();
 }

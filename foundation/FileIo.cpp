@@ -1,6 +1,7 @@
 #include "foundation/FileIo.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -57,4 +58,33 @@ bool FileIo::syncDirectory(const std::string& path)
     ::close(fd);
     errno = error;
     return synced;
+}
+
+std::string FileIo::between(const std::string& name, const std::string& prefix, const std::string& suffix)
+{
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return std::string();
+    }
+    return name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+}
+
+pid_t FileIo::processId(const std::string& text)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(text));
+}
+
+void FileIo::removeOrphans(const std::string& directory, const std::function<pid_t(const std::string& name)>& ownerOf)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const pid_t owner = ownerOf(it->path().filename().string());
+        // ESRCH only: a process of another user answers EPERM and still runs.
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
+            ::unlink(it->path().c_str());
+        }
+    }
 }

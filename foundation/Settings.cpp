@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
-#include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
@@ -127,22 +125,13 @@ std::string saveTarget(const std::string& path)
 // any other name.
 pid_t temporaryOwner(const std::string& name, const std::string& base)
 {
-    const std::string prefix = base + ".";
-    const std::string suffix = ".tmp";
-    if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        return 0;
-    }
-    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::string middle = FileIo::between(name, base + ".", ".tmp");
     const std::size_t dot = middle.find('.');
-    const auto decimal = [](const std::string& text) {
-        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    };
-    const std::string pid = middle.substr(0, dot);
-    if (dot == std::string::npos || pid.size() > 9 || !decimal(pid) || !decimal(middle.substr(dot + 1))) {
+    const std::string count = dot == std::string::npos ? std::string() : middle.substr(dot + 1);
+    if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos) {
         return 0;
     }
-    return static_cast<pid_t>(std::stol(pid));
+    return FileIo::processId(middle.substr(0, dot));
 }
 
 // Removes the temporary files that saves of target left behind when their
@@ -150,14 +139,8 @@ pid_t temporaryOwner(const std::string& name, const std::string& base)
 void removeStaleTemporaries(const std::string& target)
 {
     const std::string base = Utils::getFilenameFromFilepath(target);
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(FileIo::directoryOf(target), error), end; !error && it != end;
-         it.increment(error)) {
-        const pid_t owner = temporaryOwner(it->path().filename().string(), base);
-        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
-            unlink(it->path().c_str());
-        }
-    }
+    FileIo::removeOrphans(FileIo::directoryOf(target),
+                          [&base](const std::string& name) { return temporaryOwner(name, base); });
 }
 
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "foundation/Utils.h"
+#include "messaging/PasswordMask.h"
 
 namespace MQTT {
 
@@ -32,7 +33,7 @@ void Client::onMessageReceived(const std::string& topic, const std::string& payl
         return;
     const Settings current = settings();
     if (current.logReceived) {
-        const std::string shown = current.logPayload ? " : " + payload : std::string();
+        const std::string shown = current.logPayload ? " : " + payloadForLog(topic, payload) : std::string();
         log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos, topic.c_str(),
             shown.c_str());
     }

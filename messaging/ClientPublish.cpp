@@ -5,6 +5,7 @@
 
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/PasswordMask.h"
 
 namespace MQTT {
 
@@ -37,7 +38,7 @@ bool Client::publish(const Message& message, bool prefixBase)
     const bool retain = message.retained == Retained::Yes;
     connection->publish(topic, message.payload, qos, retain);
     if (current.logPublished) {
-        const std::string payload = current.logPayload ? " : " + message.payload : std::string();
+        const std::string payload = current.logPayload ? " : " + payloadForLog(topic, message.payload) : std::string();
         log(Log::Info, "Publishing%s message (qos=%d): %s%s", retain ? " retained" : "", qos, topic.c_str(),
             payload.c_str());
     }

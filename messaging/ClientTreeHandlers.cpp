@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "messaging/JsonNesting.h"
+#include "messaging/PasswordMask.h"
 
 namespace MQTT {
 
@@ -71,7 +72,7 @@ void Client::handleLambdaTreeMonitor(const std::string& path, const Message& mes
 std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payload.c_str());
+    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payloadForLog(path, payload).c_str());
     TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = tree.update(path);
     const nlohmann::json value = tree.get(path);
@@ -81,7 +82,7 @@ std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::s
 std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payload.c_str());
+    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payloadForLog(path, payload).c_str());
     nlohmann::json value;
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);

@@ -5,6 +5,7 @@
 
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/MQTTClientConnection.h"
+#include "messaging/PasswordMask.h"
 
 namespace {
 const int kDefaultKeepAliveSec = 20;
@@ -198,7 +199,7 @@ bool MQTTClient::publish(const std::string& topic, const std::string& payload, i
     log(Log::Debug, "Topic     = %s", topic.c_str());
     log(Log::Debug, "QoS       = %d", qos);
     log(Log::Debug, "Retained  = %s", yesNo(retained));
-    log(Log::Debug, "Data      = '%s'", payload.c_str());
+    log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
     return start([&](Connection& c) -> mqtt::token_ptr {
         mqtt::delivery_token_ptr token =
             c.client->publish(mqtt::make_message(topic, payload, qos, retained), nullptr, c.publishListener);
@@ -273,7 +274,7 @@ void MQTTClient::message_arrived(mqtt::const_message_ptr message)
     log(Log::Debug, "QoS       = %d", message->get_qos());
     log(Log::Debug, "Retained  = %s", yesNo(message->is_retained()));
     log(Log::Debug, "Duplicate = %s", yesNo(message->is_duplicate()));
-    log(Log::Debug, "Data      = '%s'", payload.c_str());
+    log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
     if (mListener != nullptr) {
         mListener->onMessageReceived(topic, payload, message->get_qos(), message->is_retained());
     }

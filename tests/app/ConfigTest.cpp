@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Config.h"
+#include "support/EndedProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -218,6 +219,33 @@ TEST_F(ConfigTest, RewriteKeepsTheModeAndReplacesAStaleTemporaryLink)
     EXPECT_EQ(readFile(path), kDefaultFile);
     EXPECT_EQ(readFile(victim), "untouched");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
+}
+
+// Rewrites killed with their process leave temporary files under names of
+// their own; start-up removes those of ended processes and nothing else.
+TEST_F(ConfigTest, UpdateRemovesTemporariesOfEndedProcessesOnly)
+{
+    const pid_t ended = endedProcessId();
+    ASSERT_GT(ended, 0);
+    const std::string dead = std::to_string(ended);
+    const struct {
+        std::string name;
+        bool stays;
+    } files[] = {
+        {"lumacore-" + dead + "-temp-config", false},
+        {"lumacore-" + std::to_string(getppid()) + "-temp-config", true},
+        {"lumacore-" + dead + "-temp-config.bak", true},
+        {"lumacore-x" + dead + "-temp-config", true},
+        {"other-" + dead + "-temp-config", true},
+    };
+    for (const auto& file : files) {
+        writeFile(dir.file(file.name), kDefaultFile);
+    }
+    writeFile(path, kDefaultFile);
+    config.update();
+    for (const auto& file : files) {
+        EXPECT_EQ(std::filesystem::exists(dir.file(file.name)), file.stays) << file.name;
+    }
 }
 
 // Each case breaks the rewrite in a child process; fileWrite must report

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "support/TsanSuppressions.h"
 
@@ -151,11 +152,30 @@ std::string DaemonProcess::err() const
 bool DaemonProcess::waitForErr(const std::string& text, int timeoutMs) const
 {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (err().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= limit)
+    // Reads only what was appended, so that polling often stays cheap and a
+    // caller reacts to a line within about a millisecond.
+    int fd = -1;
+    std::string seen;
+    char chunk[4096];
+    for (;;) {
+        if (fd < 0)
+            fd = open(mDir.file("stderr").c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t got = fd < 0 ? 0 : read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            const size_t from = seen.size() >= text.size() ? seen.size() - text.size() + 1 : 0;
+            seen.append(chunk, static_cast<size_t>(got));
+            if (seen.find(text, from) != std::string::npos)
+                break;
+            continue;
+        }
+        if (std::chrono::steady_clock::now() >= limit) {
+            if (fd >= 0)
+                close(fd);
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    close(fd);
     return true;
 }
 

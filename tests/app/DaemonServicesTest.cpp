@@ -145,6 +145,30 @@ TEST(DaemonServicesSlow, SilentBoardIsPublishedInactiveThenActive)
     EXPECT_FALSE(nextStatus(service, true).is_null()) << service.daemon.err();
 }
 
+// With every "log" switch on and the debug level, the payloads that carry
+// the broker's password (the retained "config", a set of it and its reply,
+// the reply of the password's own node) reach the log only masked.
+TEST(DaemonServices, NoLogLineHoldsTheBrokerPassword)
+{
+    ServiceDaemon service;
+    const json logAll = {{"payload", true}, {"published", true}, {"received", true}, {"subscriptions", true}};
+    ASSERT_TRUE(service.run({{"mqtt", {{"username", "luma"}, {"password", "a-secret"}, {"log", logAll}}}}));
+    const char* const retained = "Publishing retained message (qos=0): tavo/lumacore/config : ";
+    EXPECT_TRUE(eventually([&] { return occurrences(service.daemon.err(), retained) == 1; }, kStartMs));
+    service.peer->subscribe("tavo/lumacore/config/#");
+    service.publish("config/set/request/tester/1", service.configFile());
+    EXPECT_EQ(service.next("config/set/response/tester/1")["data"]["mqtt"]["password"], "a-secret");
+    service.publish("config/mqtt/password/get/request/tester/2", nullptr);
+    EXPECT_EQ(service.next("config/mqtt/password/get/response/tester/2")["data"], "a-secret");
+
+    service.daemon.signal(SIGTERM);
+    EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+    const std::string log = service.daemon.err();
+    EXPECT_NE(log.find("Handling LambdaTree RPC 'config' '{"), std::string::npos) << log;
+    EXPECT_NE(log.find("Handling LambdaTree RPC 'config/mqtt/password' '********'"), std::string::npos) << log;
+    EXPECT_EQ(log.find("a-secret"), std::string::npos) << log;
+}
+
 // SIGTERM stops the MQTT client (which says the service is gone), then the
 // TCP service, then the board, and ends with status 0.
 TEST(DaemonServices, TermStopsTheInterfacesBeforeTheBoard)

@@ -1,6 +1,7 @@
 #include "foundation/Settings.h"
 #include "foundation/Utils.h"
 
+#include "tests/support/EndedProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -258,12 +259,8 @@ TEST_F(SettingsFile, KilledSqliteSaveLeavesOldOrNewSettings)
 // Temporary files of killed saves of the same file go; anything else stays.
 TEST_F(SettingsFile, JsonSaveRemovesOnlyStaleTemporariesOfItsFile)
 {
-    const pid_t ended = fork();
-    ASSERT_GE(ended, 0);
-    if (ended == 0) {
-        _exit(0);
-    }
-    waitpid(ended, nullptr, 0);
+    const pid_t ended = endedProcessId();
+    ASSERT_GT(ended, 0);
     const std::string dead = std::to_string(ended);
     const std::string running = std::to_string(getpid());
     const struct {

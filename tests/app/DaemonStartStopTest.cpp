@@ -1,0 +1,112 @@
+// End-to-end: SIGTERM while the daemon is still starting, sent the moment it
+// logs the line of each start-up step. Whatever the step, the stop must win:
+// nothing starts and the file is not written after the "Signal caught" line,
+// and the process ends with status 0.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <thread>
+#include <unistd.h>
+
+#include "ServiceDaemon.h"
+
+namespace {
+
+using nlohmann::json;
+
+// Lines of start-up steps, none of which may follow the stop's first line.
+const char* const kStartLines[] = {"Saving updated config file", "[MQTT::Client] Starting...",
+                                   "[TCP::Server] Starting...", "Main blocks here!"};
+
+// Connects to the TCP service again and again until ended is set; sets
+// greeted when the service ever greets.
+void probeGreetings(unsigned short port, const std::atomic<bool>& ended, std::atomic<bool>& greeted)
+{
+    for (; !ended; usleep(2000)) {
+        TCPClient client;
+        client.setReadTimeout(2000);
+        try {
+            client.connect("127.0.0.1", port);
+            greeted = greeted || nextLine(client) == "Lumacore 1.0.28";
+            client.close();
+        } catch (const std::runtime_error&) {
+        }
+    }
+}
+
+// Waits until every connection of the daemon's client has ended at the
+// broker.
+bool brokerLetGo(const MosquittoBroker& broker)
+{
+    for (int waited = 0; waited < kReactMs; waited += 50) {
+        const std::string log = broker.log();
+        const size_t ended = occurrences(log, "Client lumacore-under-test closed its connection") +
+                             occurrences(log, "Client lumacore-under-test disconnected");
+        if (ended >= occurrences(log, " as lumacore-under-test "))
+            return true;
+        usleep(50000);
+    }
+    return false;
+}
+
+struct StopPoint {
+    const char* name;
+    const char* line; // the signal goes out when the daemon logs this
+};
+
+void PrintTo(const StopPoint& point, std::ostream* out)
+{
+    *out << point.name;
+}
+
+class DaemonStartStopSlow : public ::testing::TestWithParam<StopPoint> {};
+
+} // namespace
+
+TEST_P(DaemonStartStopSlow, TermDuringStartUpStopsEverythingWithStatusZero)
+{
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ServiceDaemon service;
+        // One member no component reports, so start-up rewrites the file.
+        service.writeConfig({{"extra", 1}});
+        service.launch();
+        ASSERT_TRUE(service.daemon.waitForErr(GetParam().line, kStartMs)) << service.daemon.err();
+        service.daemon.signal(SIGTERM);
+        std::atomic<bool> ended{false};
+        std::atomic<bool> greeted{false};
+        std::thread probe(probeGreetings, service.tcpPort, std::cref(ended), std::ref(greeted));
+        const int status = service.daemon.wait(kStopMs);
+        ended = true;
+        probe.join();
+        EXPECT_EQ(exitCode(status), 0);
+
+        const std::string log = service.daemon.err();
+        const size_t caught = log.find("Signal caught: Terminated [15]");
+        ASSERT_NE(caught, std::string::npos) << log;
+        EXPECT_EQ(occurrences(log, "Signal caught"), 1u) << log;
+        for (const char* line : kStartLines)
+            EXPECT_EQ(log.find(line, caught), std::string::npos) << line << "\n" << log;
+        // A TCP service that was up before the stop serves until MQTT has
+        // stopped; one that was not must never greet.
+        if (log.find("[TCP::Server] Started") > caught) {
+            EXPECT_FALSE(greeted) << log;
+        }
+        EXPECT_TRUE(brokerLetGo(service.broker)) << service.broker.log();
+        const json file = service.configFile();
+        ASSERT_FALSE(file.is_discarded()) << readFile(service.configPath());
+        EXPECT_EQ(file["mqtt"]["clientId"], "lumacore-under-test");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, DaemonStartStopSlow,
+    ::testing::Values(StopPoint{"ManagerOpens", "Trying handshake (0/"},
+                      StopPoint{"ConfigRewrite", "Configuration changed ===> Updating"},
+                      StopPoint{"MqttStarts", "[MQTT::Client] Starting..."},
+                      StopPoint{"TcpStarts", "[TCP::Server] Starting..."},
+                      StopPoint{"MainBlocks", "Main blocks here!"}),
+    [](const ::testing::TestParamInfo<StopPoint>& info) { return std::string(info.param.name); });

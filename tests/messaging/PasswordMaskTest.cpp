@@ -1,0 +1,36 @@
+// What a log line may show of an MQTT payload: passwords never, anything
+// else exactly as it came.
+
+#include <gtest/gtest.h>
+
+#include "messaging/PasswordMask.h"
+
+namespace {
+
+struct MaskCase {
+    const char* topic;
+    const char* payload;
+    const char* shown;
+};
+
+const MaskCase kCases[] = {
+    {"base/config/set", R"({"mqtt":{"password":"pw","url":"u"}})", R"({"mqtt":{"password":"********","url":"u"}})"},
+    {"base/config/set/response/t/1", R"({"data":[{"password":"pw"}]})", R"({"data":[{"password":"********"}]})"},
+    {"base/config/set", R"({"pass\u0077ord":"pw"})", R"({"password":"********"})"},
+    {"base/config/set", R"({"mqtt":{"password":"pw")", "********"},
+    {"base/config/mqtt/password/set", R"("pw")", "********"},
+    {"config/mqtt/password", "pw", "********"},
+    {"base/config/mqtt/password", "", ""},
+    {"base/config", R"({ "password" : "" , "x":1 })", R"({ "password" : "" , "x":1 })"},
+    {"base/passwords", "pw", "pw"},
+    {"base/gpio/set", R"({ "1" : {"value": 0} })", R"({ "1" : {"value": 0} })"},
+    {"base/lcd/text", "password: reset\u00e9", "********"},
+};
+
+} // namespace
+
+TEST(PasswordMask, PayloadForLogHidesEveryPasswordAndNothingElse)
+{
+    for (const MaskCase& c : kCases)
+        EXPECT_EQ(MQTT::payloadForLog(c.topic, c.payload), c.shown) << c.topic << " " << c.payload;
+}
