@@ -1,4 +1,5 @@
 #include "messaging/PasswordMask.h"
+#include "messaging/JsonNesting.h"
 
 namespace MQTT {
 
@@ -59,6 +60,11 @@ std::string payloadForLog(const std::string& topic, const std::string& payload)
     // A key may be spelt with escapes, so any escape is a reason to look.
     if (payload.find(kPassword) == std::string::npos && payload.find("\\u") == std::string::npos) {
         return payload;
+    }
+    // Masking walks the document recursively, so a peer's deep nesting is
+    // never parsed; it is hidden whole instead.
+    if (jsonNestingExceeds(payload)) {
+        return kMask;
     }
     const json parsed = json::parse(payload, nullptr, false);
     if (parsed.is_discarded()) {
