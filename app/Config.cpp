@@ -15,6 +15,7 @@
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/LambdaTree.h"
 
 namespace tavo::Config {
 
@@ -105,6 +106,22 @@ void maskInPlace(json& config)
         for (json& element : config) {
             maskInPlace(element);
         }
+    }
+}
+
+// The settings are listed one line per key: a value too wide to become
+// topics is shown by its member count instead of flooding the log.
+void summariseWide(json& value)
+{
+    if (!value.is_structured()) {
+        return;
+    }
+    if (value.size() > LambdaTree::kMaxMirrorWidth) {
+        value = String::format("(%zu members)", value.size());
+        return;
+    }
+    for (json& member : value) {
+        summariseWide(member);
     }
 }
 
@@ -263,8 +280,10 @@ void Config::save()
 
 void Config::printSettings() const
 {
+    json shown = maskPasswords(mStored);
+    summariseWide(shown);
     SettingStore settings;
-    settings.fromJson(maskPasswords(mStored));
+    settings.fromJson(shown);
     settings.print();
 }
 

@@ -175,7 +175,7 @@ public:
     // The most members of one value that become child nodes: each child
     // costs six subscriptions, so a remote value must not make thousands.
     // Ten times the widest value the daemon's own nodes serve.
-    static constexpr size_t kMaxMirrorWidth = 200;
+    static constexpr size_t kMaxMirrorWidth = 150;
 
     // A getter that calls object->method().
     template <typename T>
