@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <unistd.h>
+#include <vector>
 
 #include "ServiceDaemon.h"
 #include "messaging/LambdaTree.h"
@@ -229,15 +230,14 @@ size_t widest(const json& value)
     return most;
 }
 
-json numbers(size_t count)
-{
-    json list = json::array();
-    for (size_t i = 0; i < count; ++i)
-        list.push_back(i);
-    return list;
-}
-
 } // namespace
+
+// Generous for a loaded machine; far below the minutes a stall lasts.
+constexpr int kAnswerMs = 5000;
+// Extra members of the "mqtt" section: far wider than the mirror bound, and
+// well within it.
+const json kWide(std::vector<int>(20000));
+const json kNarrow(std::vector<int>(50));
 
 TEST(DaemonServices, TheMirrorBoundIsTenTimesTheWidestValueServed)
 {
@@ -254,24 +254,24 @@ TEST(DaemonServices, TheMirrorBoundIsTenTimesTheWidestValueServed)
 }
 
 // A short keep-alive, so that a stalled client would be dropped within the
-// test.
+// test; a stalled delivery thread answered nothing for minutes.
 TEST(DaemonServices, ATooWideConfigSetIsRefusedWhileTheDaemonKeepsServing)
 {
     ServiceDaemon service;
     ASSERT_TRUE(service.run({{"mqtt", {{"keepAliveSec", 2}}}}));
     const std::string before = readFile(service.configPath());
     json mqtt = service.configFile()["mqtt"];
-    mqtt["extra"] = numbers(20000);
+    mqtt["extra"] = kWide;
     service.peer->subscribe("tavo/lumacore/error");
     service.peer->subscribe("tavo/lumacore/info");
     service.publish("config/set", {{"mqtt", mqtt}});
     EXPECT_EQ(service.next("error"), (json{{"command", "config/set"}, {"error", "Value too wide"}}));
 
     TCPClient tcp = service.connect();
-    tcp.setReadTimeout(1000);
+    tcp.setReadTimeout(kAnswerMs);
     for (int second = 0; second < 4; ++second) {
         service.publish("info/get", nullptr);
-        EXPECT_FALSE(service.next("info", 1000).is_null()) << second;
+        EXPECT_FALSE(service.next("info", kAnswerMs).is_null()) << second;
         EXPECT_EQ(ServiceDaemon::request(tcp, "getPoleID"), "ok,SIM-POLE") << second;
         usleep(1000000);
     }
@@ -280,21 +280,21 @@ TEST(DaemonServices, ATooWideConfigSetIsRefusedWhileTheDaemonKeepsServing)
 
     // A narrow extra member is kept: in the file and in the retained node.
     service.peer->subscribe("tavo/lumacore/config");
-    mqtt["extra"] = numbers(50);
+    mqtt["extra"] = kNarrow;
     service.publish("config/set", {{"mqtt", mqtt}});
-    EXPECT_TRUE(eventually([&] { return service.configFile()["mqtt"]["extra"] == numbers(50); }));
+    EXPECT_TRUE(eventually([&] { return service.configFile()["mqtt"]["extra"] == kNarrow; }));
     // Once in the set's reply, then retained once the client has restarted
     // with it.
     for (int seen = 0; seen < 2;) {
         json published = service.next("config");
         ASSERT_TRUE(published.is_object());
-        seen += published["mqtt"]["extra"] == numbers(50) ? 1 : 0;
+        seen += published["mqtt"]["extra"] == kNarrow ? 1 : 0;
     }
     MqttPeer late(service.broker.url(), "late-peer");
     late.subscribe("tavo/lumacore/config");
     const auto retained = late.next("tavo/lumacore/config");
     ASSERT_TRUE(retained);
-    EXPECT_EQ(json::parse(retained->get_payload_str())["mqtt"]["extra"], numbers(50));
+    EXPECT_EQ(json::parse(retained->get_payload_str())["mqtt"]["extra"], kNarrow);
 
     service.daemon.signal(SIGTERM);
     EXPECT_EQ(exitCode(service.daemon.wait(5000)), 0);
@@ -305,7 +305,7 @@ TEST(DaemonServices, ATooWideConfigSetIsRefusedWhileTheDaemonKeepsServing)
 TEST(DaemonServices, AWideMemberInTheFileGetsNoTopics)
 {
     ServiceDaemon service;
-    ASSERT_TRUE(service.run({{"mqtt", {{"extra", numbers(20000)}}}}));
+    ASSERT_TRUE(service.run({{"mqtt", {{"extra", kWide}}}}));
     service.peer->subscribe("tavo/lumacore/info");
     service.publish("info/get", nullptr);
     EXPECT_FALSE(service.next("info").is_null());
@@ -314,7 +314,7 @@ TEST(DaemonServices, AWideMemberInTheFileGetsNoTopics)
     EXPECT_EQ(service.broker.log().find("tavo/lumacore/config/mqtt/extra/0"), std::string::npos);
 
     json mqtt = service.configFile()["mqtt"];
-    ASSERT_EQ(mqtt["extra"], numbers(20000));
+    ASSERT_EQ(mqtt["extra"], kWide);
     mqtt.erase("extra");
     service.publish("config/set", {{"mqtt", mqtt}});
     EXPECT_TRUE(eventually([&] { return !service.configFile()["mqtt"].contains("extra"); }));

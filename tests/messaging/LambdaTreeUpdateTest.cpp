@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tests/messaging/ClientFixture.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -132,34 +132,27 @@ TEST(LambdaTreeUpdate, MirrorDepthIsBounded)
     EXPECT_EQ(levels, kMaxJsonNesting);
 }
 
-json numbers(size_t count)
-{
-    json list = json::array();
-    for (size_t i = 0; i < count; ++i)
-        list.push_back(i);
-    return list;
-}
-
 // A member wider than the bound keeps its value but gets no children, with
 // one warning naming it; its siblings are mirrored as usual.
 TEST(LambdaTreeUpdate, MirrorWidthIsBoundedPerNode)
 {
     const size_t bound = LambdaTree::kMaxMirrorWidth;
-    const json value = {{"fits", numbers(bound)}, {"wide", numbers(bound + 1)}, {"deep", {{"inner", numbers(bound + 1)}}}};
+    const json fits = std::vector<int>(bound);
+    const json wide = std::vector<int>(bound + 1);
+    const json value = {{"fits", fits}, {"wide", wide}, {"deep", {{"inner", wide}}}};
     LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, value}; })}});
     LogCapture capture;
     root.update("");
     EXPECT_EQ(root.at("n").at("fits").size(), bound);
     EXPECT_EQ(root.at("n").at("wide").size(), 0u);
     EXPECT_EQ(root.at("n").at("deep").at("inner").size(), 0u);
-    EXPECT_EQ(root.get("n/wide"), numbers(bound + 1));
-    const auto texts = capture.texts();
+    EXPECT_EQ(root.get("n/wide"), wide);
+    std::string logged;
+    for (const std::string& text : capture.texts())
+        logged += text + "\n";
     const std::string members = " has " + std::to_string(bound + 1) + " members";
-    for (const std::string path : {"'n/wide'" + members, "'n/deep/inner'" + members})
-        EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
-                                [&path](const std::string& t) { return t.find(path) != std::string::npos; }),
-                  1)
-            << path;
+    EXPECT_EQ(1, occurrences(logged, "'n/wide'" + members)) << logged;
+    EXPECT_EQ(1, occurrences(logged, "'n/deep/inner'" + members)) << logged;
 
     EXPECT_TRUE(LambdaTree::tooWide(value["deep"]));
     EXPECT_FALSE(LambdaTree::tooWide(value["fits"]));
