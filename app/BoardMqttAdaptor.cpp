@@ -109,11 +109,12 @@ void MqttAdaptor::onStatusChanged()
     publishRetained("status");
 }
 
+// Runs under the configuration file's lock, which the "config" node's getter
+// takes under the client's tree lock: the refresh goes to the client's worker.
 void MqttAdaptor::onConfigSet()
 {
     log(Log::Debug, "Updating LambdaTree subscriptions");
-    client->updateLambdaTreeSubscriptions("", true);
-    log(Log::Debug, "Done updating LambdaTree subscriptions");
+    client->updateLambdaTreeSubscriptionsLater("");
 }
 
 void MqttAdaptor::reportErrors(const std::map<std::string, json>& errors)

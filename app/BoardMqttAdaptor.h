@@ -20,6 +20,9 @@
 // - Remote procedures run on the MQTT library's thread that delivered them.
 // - onEvent runs on the serial link's reader thread: it only hands a message
 //   to the client and never makes a device request.
+// - onConfigSet runs under the configuration file's lock, which ranks below
+//   the client's tree lock: it only plans the refresh on the client's
+//   worker.
 // - The client's tree and RPC table call this object: it must outlive the
 //   client's use of them (main keeps both for the life of the process). Its
 //   destructor disconnects its slots from the client's signals. Once attached
@@ -57,7 +60,8 @@ public:
     MqttAdaptor(const MqttAdaptor&) = delete;
     MqttAdaptor& operator=(const MqttAdaptor&) = delete;
 
-    // Re-reads the whole tree and brings the subscriptions in line with it.
+    // Has the client's worker re-read the whole tree and bring the
+    // subscriptions in line with it; returns at once.
     void onConfigSet() override;
     // Publishes "status".
     void onStatusChanged() override;

@@ -15,6 +15,7 @@
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/LambdaTree.h"
 #include "messaging/PasswordMask.h"
 
 namespace tavo::Config {
@@ -102,6 +103,22 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
         return outcome;
     }
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
+}
+
+// The settings are listed one line per key: a value too wide to become
+// topics is shown by its member count instead of flooding the log.
+void summariseWide(json& value)
+{
+    if (!value.is_structured()) {
+        return;
+    }
+    if (value.size() > LambdaTree::kMaxMirrorWidth) {
+        value = String::format("(%zu members)", value.size());
+        return;
+    }
+    for (json& member : value) {
+        summariseWide(member);
+    }
 }
 
 } // namespace
@@ -255,8 +272,10 @@ void Config::save()
 
 void Config::printSettings() const
 {
+    json shown = MQTT::maskPasswords(mStored);
+    summariseWide(shown);
     SettingStore settings;
-    settings.fromJson(MQTT::maskPasswords(mStored));
+    settings.fromJson(shown);
     settings.print();
 }
 

@@ -18,10 +18,9 @@
 //   the stored configuration and is held while the observers run, so one
 //   get or set runs at a time.
 // - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
-//   and setter run under the tree lock). update() takes them the other way
-//   round, since applying the "device" section makes the board's MQTT
-//   adaptor refresh its tree; that is safe only because update() runs before
-//   the MQTT client starts.
+//   and setter run under the tree lock). No observer takes the tree lock
+//   under `mutex`: the board's MQTT adaptor hands its refresh to the
+//   client's worker.
 #pragma once
 
 #include <memory>

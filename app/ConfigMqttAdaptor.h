@@ -12,7 +12,8 @@
 //   an MQTT library thread for a get or set of "config", and whichever
 //   thread refreshes or publishes the client's tree.
 // - The node's getter and setter run under the client's tree lock and then
-//   take the file's lock (the order the file's lock documents). A set that
+//   take the file's lock (the order the file's lock documents); the setter's
+//   refresh of "config" leaves the (un)subscriptions to the client's worker. A set that
 //   changes the "mqtt" section restarts the client; the client hands that
 //   restart to its worker, so the set's own reply may be lost with the old
 //   connection.

@@ -8,7 +8,8 @@
 //
 // The code is split by concern: ClientLifecycle.cpp (construction, start,
 // stop, settings, the connection callbacks), ClientWorker.cpp (the worker
-// thread: reconnection, deferred restarts and delayed retries),
+// and connector threads: queued jobs, reconnection, deferred restarts and
+// delayed retries),
 // ClientPublish.cpp (publishing, the subscriptions thread, logging),
 // ClientRpc.cpp (registration, rpc() and command()), ClientDispatch.cpp
 // (received messages), ClientTopics.cpp (topic parsing and payloads),
@@ -17,25 +18,37 @@
 //
 // Threading:
 // - start, stop, restart and setConfig come from the main thread, the stop
-//   path and the worker; lifecycleMutex serialises them. The listener
-//   callbacks run on the MQTT library's threads and never take
-//   lifecycleMutex, never sleep and never wait on a library token: retries
-//   go to the worker thread, which alone starts reconnection attempts.
+//   path and the connector thread; lifecycleMutex serialises them. The
+//   listener callbacks run on the MQTT library's threads and never take
+//   lifecycleMutex, never sleep and never wait on a library token.
+// - Two threads of the client's own take deferred work. The connector
+//   alone starts reconnection attempts; it also runs deferred restarts, the
+//   disconnect of a connection that came up after a stop, and the retries of
+//   refused (un)subscriptions. The worker runs the queued jobs (monitored
+//   changes to publish), the (un)subscriptions a refresh handed off and the
+//   refreshes planned by updateLambdaTreeSubscriptionsLater. The connector
+//   never takes treeMutex itself, so a reconnection never waits behind a
+//   publication that waits for the tree. Work that must happen (a
+//   reconnection, a restart, a retry, a hand-off) is a flag or a coalesced
+//   set that no bound refuses; only queued jobs are bounded.
 // - A setConfig that must restart the client while on a library thread or
-//   under the tree lock hands the restart to the worker, so the library
+//   under the tree lock hands the restart to the connector, so the library
 //   client is never waited for or released on one of its own threads.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. A thread other than the library's never calls the library
-//   while holding it (the library's threads take it in their callbacks), so
-//   refreshes (un)subscribe after releasing it. Change callbacks run under
-//   the notifying signal's mutex and never take it: the worker publishes the
-//   change.
+//   run under it. Nothing calls the library while holding it (the library's
+//   threads take it in their callbacks): a refresh computes the topics that
+//   changed under it, queues them, and (un)subscribes after releasing it, on
+//   the worker when the caller is a library thread or holds the tree lock.
+//   Change callbacks run under the notifying signal's mutex and never take
+//   it: the worker publishes the change.
+// - treeTopicsMutex serialises applying queued topic changes, so they are
+//   (un)subscribed in the order the tree produced them.
 // - settingsMutex guards `config` and `logName`; it is a leaf, held only to
 //   copy values.
-// - workerMutex guards the worker's job queue, the connection-attempt
-//   state, the count of subscriptions threads and the disconnect flag; it is
-//   a leaf and no job runs under it.
+// - workerMutex guards the job queue, the flags and sets of deferred work,
+//   the connection-attempt state, the count of subscriptions threads and the
+//   disconnect flag; it is a leaf and no work runs under it.
 // - mapsMutex guards the handler tables; it is held only to read or change
 //   them, never while a handler runs or a library call is made.
 //   rpcCallsMutex guards rpcCalls, commandCallsMutex commandCalls and
@@ -45,10 +58,13 @@
 //   handler may register and remove handlers. rpc() and command() block
 //   their caller until the reply or the time-out.
 // - Lock order: lifecycleMutex, then the mutex of one of this client's own
-//   signals, then treeMutex (then the mutex of a signal a tree node is
-//   bound to), then mapsMutex; settingsMutex, workerMutex and the throttle
-//   mutexes are leaves. Nothing that holds a signal's mutex, treeMutex or
-//   mapsMutex starts, stops or restarts the client.
+//   signals, then treeMutex, then the locks that getters and setters take
+//   (a signal a tree node is bound to, the configuration file's lock), then
+//   treeTopicsMutex, then mapsMutex; settingsMutex, workerMutex and the
+//   throttle mutexes are leaves. Nothing that holds a signal's mutex,
+//   treeMutex or mapsMutex starts, stops or restarts the client, and a
+//   caller that holds a lock a getter takes must not take treeMutex: it
+//   plans its refresh with updateLambdaTreeSubscriptionsLater.
 // - Slots of `starting` and `stopping` run on the caller of start/stop,
 //   `disconnected` and `subscribed` on a library thread, `connected` on the
 //   subscriptions thread.
@@ -58,10 +74,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -209,8 +227,13 @@ public:
     // Refreshes the tree at path and registers the topics of nodes that
     // appeared (all of them without diff) and removes those of nodes that
     // vanished. False for an empty tree, a path not in the tree, refresh
-    // errors or a refused (un)subscription; the rest is still done.
+    // errors or a refused (un)subscription; the rest is still done. On a
+    // library thread or under the tree lock (from a setter) the topics are
+    // (un)registered by the worker afterwards, and only the refresh counts.
     bool updateLambdaTreeSubscriptions(const std::string& path, bool diff);
+    // updateLambdaTreeSubscriptions(path, true) on the worker; returns at
+    // once. Plans for one path coalesce and are never refused.
+    void updateLambdaTreeSubscriptionsLater(const std::string& path);
     // Refreshes the node and publishes its value on <base>/<path>; false
     // when path is not in the tree.
     bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
@@ -264,6 +287,8 @@ public:
     // How long stop() waits for the broker to confirm the disconnect.
     static constexpr int kDisconnectWaitMs = 2000;
     // Jobs waiting on the worker thread; more are dropped with a warning.
+    // Only publications of monitored changes are queued: a later change
+    // publishes the value again.
     static constexpr size_t kMaxWorkerJobs = 256;
 
 private:
@@ -308,8 +333,8 @@ private:
         std::lock_guard<std::recursive_mutex> guard;
     };
     // True on a library thread or under the tree lock: the client must not
-    // be restarted here.
-    static bool mustDeferRestart();
+    // be restarted, nor the library called for (un)subscriptions, here.
+    static bool mustDefer();
 
     // The two forms of a watch, each with its own throttle.
     enum MonitorForm { PlainMonitor = 0, RpcMonitor = 1 };
@@ -329,6 +354,18 @@ private:
     // monitor, by index) for each node path.
     bool registerTreeTopics(const std::vector<std::string>& nodes, size_t formIndex);
     bool unregisterTreeTopics(const std::vector<std::string>& nodes, size_t formIndex);
+    // Node paths whose topics a refresh found gone or new, by form.
+    struct TreeTopicChange
+    {
+        std::vector<std::string> gone[3];
+        std::vector<std::string> added[3];
+    };
+    // Queues a change for the worker; called under the tree lock, so that
+    // changes are applied in the order the tree produced them.
+    void queueTreeTopics(TreeTopicChange change);
+    // Applies every queued change, in order; false when an (un)subscription
+    // was refused. Never on a library thread or under the tree lock.
+    bool applyTreeTopicChanges();
     // Parses a peer's JSON text; false when it is malformed or nested deeper
     // than kMaxJsonNesting.
     static bool parsePayload(const std::string& payload, nlohmann::json& value);
@@ -342,12 +379,19 @@ private:
     // Plans one attempt kRetryDelayMs from now, unless one is planned or in
     // flight. Any thread.
     void scheduleReconnect();
-    // The planned attempt, on the worker.
+    // The planned attempt, on the connector.
     void reconnect();
-    // Runs job on the worker after delayMs; false (logged) when the queue is
-    // full or the worker has stopped.
-    bool schedule(int delayMs, std::function<void()> job);
+    // Plans the connector's restart of the client. Any thread.
+    void planRestart();
+    // Plans the (un)subscription of topic again kRetryDelayMs from now; a
+    // later wish for the same topic replaces an earlier one. Any thread.
+    void planRetry(const std::string& topic, bool subscribe);
+    // Runs job on the worker in arrival order; false (logged) when the queue
+    // is full or the worker has stopped.
+    bool schedule(std::function<void()> job);
     void workerLoop();
+    void connectorLoop();
+    // Ends both threads; planned work that has not started is dropped.
     void stopWorker();
 
     void subscriptionsThreadBody();
@@ -415,20 +459,31 @@ private:
     std::linear_congruential_engine<uint64_t, 16807, 0, 2147483647> randomEngine;
     std::uniform_int_distribution<int> distribution{10000, 99999};
 
-    // The worker: jobs by due time (equal times in arrival order), the
-    // connection-attempt state and the count of live subscriptions threads.
+    // The worker's jobs in arrival order, the deferred work of both threads, the connection-attempt state and the
+    // count of live subscriptions threads.
+    using TimePoint = std::chrono::steady_clock::time_point;
     std::mutex workerMutex;
     std::condition_variable workerWake;
-    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> jobs;
+    std::condition_variable connectorWake;
+    std::deque<std::function<void()>> jobs;
+    std::deque<TreeTopicChange> treeTopicChanges;
+    std::set<std::string> refreshesPlanned;
+    std::optional<TimePoint> reconnectAt;
+    bool restartPlanned = false;
+    bool strayDisconnectPlanned = false;
+    // Topic -> subscribe (true) or unsubscribe, retried together at retryAt.
+    std::map<std::string, bool> retries;
+    std::optional<TimePoint> retryAt;
     bool workerStopping = false;
     bool attemptInFlight = false;
-    bool reconnectPlanned = false;
     int subscriptionThreads = 0;
     std::condition_variable subscriptionThreadsDone;
     // Set when the library reports a disconnect; stop() waits for it.
     bool disconnectSeen = false;
     std::condition_variable disconnectDone;
     std::thread worker;
+    std::thread connector;
+    std::mutex treeTopicsMutex;
 
     // Listener callbacks in progress; none may start once `closing` is set.
     std::atomic<int> activeCallbacks{0};

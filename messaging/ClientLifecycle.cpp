@@ -45,7 +45,7 @@ Client::TreeLock::~TreeLock()
     --treeLockDepth;
 }
 
-bool Client::mustDeferRestart()
+bool Client::mustDefer()
 {
     return callbackDepth > 0 || treeLockDepth > 0;
 }
@@ -59,6 +59,7 @@ Client::Client(const std::string& base, const std::string& name)
     const uint64_t seed = static_cast<uint64_t>(nanoseconds.count()) % 2147483647u;
     randomEngine.seed(seed == 0 ? 1 : seed);
     worker = std::thread(&Client::workerLoop, this);
+    connector = std::thread(&Client::connectorLoop, this);
 }
 
 Client::~Client()
@@ -164,8 +165,8 @@ bool Client::setConfig(const Config& newConfig)
     }
     if (!running.load())
         return true;
-    if (mustDeferRestart())
-        schedule(0, [this] { restart(); });
+    if (mustDefer())
+        planRestart();
     else
         restart();
     return true;
@@ -207,11 +208,9 @@ void Client::onConnected()
     }
     if (!running.load()) {
         // An attempt that was under way when the client stopped.
-        schedule(0, [this] {
-            std::lock_guard<std::mutex> lock(lifecycleMutex);
-            if (!running.load() && connection->isConnected())
-                connection->disconnect(0);
-        });
+        std::lock_guard<std::mutex> lock(workerMutex);
+        strayDisconnectPlanned = true;
+        connectorWake.notify_one();
         return;
     }
     log(Log::Info, "Connected to broker: '%s'", settings().url.c_str());
@@ -285,7 +284,7 @@ void Client::onSubscribeFailed(const std::string& topic)
     if (!scope.live())
         return;
     log(Log::Error, "Failed to subscribe to topic '%s'", topic.c_str());
-    schedule(kRetryDelayMs, [this, topic] { connection->subscribe(topic, 0); });
+    planRetry(topic, true);
 }
 
 void Client::onUnsubscribeFailed(const std::string& topic)
@@ -294,7 +293,7 @@ void Client::onUnsubscribeFailed(const std::string& topic)
     if (!scope.live())
         return;
     log(Log::Error, "Failed to unsubscribe from topic '%s'", topic.c_str());
-    schedule(kRetryDelayMs, [this, topic] { connection->unsubscribe(topic); });
+    planRetry(topic, false);
 }
 
 void Client::onMessageSent(int) {}

@@ -2,7 +2,8 @@
 // monitor subscriptions in step with the nodes, publishing a node.
 #include "messaging/Client.h"
 
-#include <algorithm>
+#include <type_traits>
+#include <unordered_set>
 
 #include "foundation/String.h"
 #include "foundation/Utils.h"
@@ -10,13 +11,16 @@
 namespace MQTT {
 
 namespace {
-// The entries of from that are not in other, in from's order.
+// The entries of from that are not in other, in from's order; hashed, as a
+// tree may have tens of thousands of topics.
 std::vector<std::string> missingFrom(const std::vector<std::string>& from, const std::vector<std::string>& other)
 {
+    const std::unordered_set<std::string> others(other.begin(), other.end());
     std::vector<std::string> result;
-    std::copy_if(from.begin(), from.end(), std::back_inserter(result), [&other](const std::string& topic) {
-        return std::find(other.begin(), other.end(), topic) == other.end();
-    });
+    for (const auto& topic : from) {
+        if (others.count(topic) == 0)
+            result.push_back(topic);
+    }
     return result;
 }
 
@@ -45,6 +49,7 @@ const TreeForm kTreeForms[] = {
     {LambdaTree::Set, "set", "set", &Client::handleLambdaTreeSet, &Client::handleLambdaTreeRpcSet},
     {LambdaTree::Notify, "monitor", "notify", &Client::handleLambdaTreeMonitor, &Client::handleLambdaTreeRpcMonitor},
 };
+constexpr size_t kForms = std::size(kTreeForms);
 } // namespace
 
 bool Client::subscribeLambdaTree(const LambdaTree& subtree, const std::string& path)
@@ -68,13 +73,13 @@ bool Client::subscribeLambdaTree(const LambdaTree& subtree, const std::string& p
 bool Client::unsubscribeLambdaTree(const std::string& path)
 {
     const std::vector<std::string> keys = String::tokenizeV(path, "/");
-    std::vector<std::string> gone[std::size(kTreeForms)];
     {
         TreeLock lock(*this);
         if (keys.empty() || !tree.topicExists(path))
             return false;
-        for (size_t i = 0; i < std::size(kTreeForms); ++i)
-            gone[i] = nodePaths(path, tree.topicDump(path, kTreeForms[i].ability));
+        TreeTopicChange change;
+        for (size_t i = 0; i < kForms; ++i)
+            change.gone[i] = nodePaths(path, tree.topicDump(path, kTreeForms[i].ability));
         LambdaTree* parent = &tree;
         for (size_t i = 0; i + 1 < keys.size(); ++i)
             parent = &parent->at(keys[i]);
@@ -82,22 +87,15 @@ bool Client::unsubscribeLambdaTree(const std::string& path)
         // Their callbacks went with the nodes.
         for (auto entry = monitors.begin(); entry != monitors.end();)
             entry = tree.topicExists(entry->first) ? std::next(entry) : monitors.erase(entry);
+        queueTreeTopics(std::move(change));
     }
-    bool ok = true;
-    for (size_t i = 0; i < std::size(kTreeForms); ++i)
-        ok = unregisterTreeTopics(gone[i], i) && ok;
-    return ok;
+    return mustDefer() || applyTreeTopicChanges();
 }
 
 bool Client::updateLambdaTreeSubscriptions(const std::string& path, bool diff)
 {
-    constexpr size_t kForms = std::size(kTreeForms);
-    std::vector<std::string> gone[kForms];
-    std::vector<std::string> added[kForms];
     bool ok = true;
     {
-        // Released before the library is called, as the library's threads
-        // take it from inside their callbacks.
         TreeLock lock(*this);
         if (tree.size() == 0 || (!path.empty() && !tree.topicExists(path)))
             return false;
@@ -116,20 +114,49 @@ bool Client::updateLambdaTreeSubscriptions(const std::string& path, bool diff)
             log(Log::Debug, "Collected %d %s topics of '%s' after the update", static_cast<int>(after[i].size()),
                 kTreeForms[i].kind, path.c_str());
         }
+        TreeTopicChange change;
         log(Log::Debug, "Filtering topics to unsubscribe");
         for (size_t i = 0; i < kForms; ++i)
-            gone[i] = nodePaths(path, missingFrom(before[i], after[i]));
+            change.gone[i] = nodePaths(path, missingFrom(before[i], after[i]));
         log(Log::Debug, "Filtering topics to subscribe");
         for (size_t i = 0; i < kForms; ++i)
-            added[i] = nodePaths(path, missingFrom(after[i], before[i]));
+            change.added[i] = nodePaths(path, missingFrom(after[i], before[i]));
+        queueTreeTopics(std::move(change));
     }
-    log(Log::Debug, "Unsubscribing...");
-    for (size_t i = 0; i < kForms; ++i)
-        ok = unregisterTreeTopics(gone[i], i) && ok;
-    log(Log::Debug, "Subscribing...");
-    for (size_t i = 0; i < kForms; ++i)
-        ok = registerTreeTopics(added[i], i) && ok;
-    return ok;
+    // Library threads and setters (under the tree lock) leave the
+    // (un)subscriptions to the worker: they are many for a wide value, and
+    // the library's threads take the tree lock in their callbacks.
+    return (mustDefer() || applyTreeTopicChanges()) && ok;
+}
+
+void Client::queueTreeTopics(TreeTopicChange change)
+{
+    std::lock_guard<std::mutex> lock(workerMutex);
+    treeTopicChanges.push_back(std::move(change));
+    workerWake.notify_one();
+}
+
+bool Client::applyTreeTopicChanges()
+{
+    static_assert(std::extent<decltype(TreeTopicChange::gone)>::value == kForms, "one list per topic form");
+    std::lock_guard<std::mutex> order(treeTopicsMutex);
+    bool ok = true;
+    for (;;) {
+        TreeTopicChange change;
+        {
+            std::lock_guard<std::mutex> lock(workerMutex);
+            if (treeTopicChanges.empty())
+                return ok;
+            change = std::move(treeTopicChanges.front());
+            treeTopicChanges.pop_front();
+        }
+        log(Log::Debug, "Unsubscribing...");
+        for (size_t i = 0; i < kForms; ++i)
+            ok = unregisterTreeTopics(change.gone[i], i) && ok;
+        log(Log::Debug, "Subscribing...");
+        for (size_t i = 0; i < kForms; ++i)
+            ok = registerTreeTopics(change.added[i], i) && ok;
+    }
 }
 
 bool Client::registerTreeTopics(const std::vector<std::string>& nodes, size_t formIndex)

@@ -12,6 +12,8 @@ namespace MQTT {
 namespace {
 const char* const kMalformedJson = "Malformed json";
 const char* const kActiveNotBoolean = "'active' must be boolean";
+// Its members would not all become nodes, so the value is not taken.
+const char* const kValueTooWide = "Value too wide";
 } // namespace
 
 bool Client::parsePayload(const std::string& payload, nlohmann::json& value)
@@ -50,6 +52,10 @@ void Client::handleLambdaTreeSet(const std::string& path, const Message& message
         publish(makeErrorMessage(kMalformedJson, message.topic), true);
         return;
     }
+    if (LambdaTree::tooWide(value)) {
+        publish(makeErrorMessage(kValueTooWide, message.topic), true);
+        return;
+    }
     TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = tree.set(path, value);
     if (!errors.empty())
@@ -86,6 +92,8 @@ std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::s
     nlohmann::json value;
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);
+    if (LambdaTree::tooWide(value))
+        return makeRpcFailed({{"description", kValueTooWide}}, nullptr);
     TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = payload.empty() ? LambdaTree::ErrorMap() : tree.set(path, value);
     publishLambdaTreeNode(path, Retained::No, QoS::AtMostOnce);
@@ -163,7 +171,7 @@ void Client::nodeChanged(const std::string& path, size_t skipChangesForMs, Monit
             return;
         throttle.previous = now;
     }
-    schedule(0, [this, path] {
+    schedule([this, path] {
         log(Log::Debug, "Notified of change under %s. Notifying!", path.c_str());
         publishLambdaTreeNode(path, Retained::No, QoS::AtMostOnce);
     });

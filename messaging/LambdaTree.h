@@ -164,8 +164,18 @@ public:
     static nlohmann::json wrap(const std::string& path, const nlohmann::json& value);
     // Replaces the children by a mirror of an object's or an array's members,
     // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
-    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only.
+    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only. A
+    // value with more than kMaxMirrorWidth members gets no children, with a
+    // warning naming it.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
+    // True when an object or array in value, at any depth, has more than
+    // kMaxMirrorWidth members. Expects a value within kMaxJsonNesting.
+    static bool tooWide(const nlohmann::json& value);
+
+    // The most members of one value that become child nodes: each child
+    // costs six subscriptions, so a remote value must not make thousands.
+    // Ten times the widest value the daemon's own nodes serve.
+    static constexpr size_t kMaxMirrorWidth = 150;
 
     // A getter that calls object->method().
     template <typename T>
@@ -201,6 +211,8 @@ private:
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
     // Mirrors at most `levels` levels of the value's members as children.
     void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels);
+    // This node's path from the root of its tree, for log lines.
+    std::string pathFromRoot() const;
 
     // Adds this node's slot to its signal, when it has one.
     void bindSignal();

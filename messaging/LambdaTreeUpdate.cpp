@@ -6,6 +6,7 @@
 #include "messaging/JsonNesting.h"
 #include "messaging/LambdaTreePath.h"
 
+#include "foundation/Log.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 
@@ -143,11 +144,29 @@ void LambdaTree::acceptJson(const nlohmann::json& json, uint8_t ability)
     mirror(json, ability, kMaxJsonNesting);
 }
 
+bool LambdaTree::tooWide(const nlohmann::json& value)
+{
+    if (!value.is_structured())
+        return false;
+    if (value.size() > kMaxMirrorWidth)
+        return true;
+    for (const auto& member : value) {
+        if (tooWide(member))
+            return true;
+    }
+    return false;
+}
+
 void LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels)
 {
     children.clear();
     if (!json.is_structured() || levels == 0)
         return;
+    if (json.size() > kMaxMirrorWidth) {
+        Log::warning("[LambdaTree] '%s' has %zu members, more than %zu; none of them gets topics",
+                     pathFromRoot().c_str(), json.size(), kMaxMirrorWidth);
+        return;
+    }
     size_t index = 0;
     for (auto member = json.begin(); member != json.end(); ++member, ++index) {
         std::string key = json.is_object() ? member.key() : std::to_string(index);
@@ -160,6 +179,20 @@ void LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_
         child.value = *member;
         child.mirror(*member, mirrorAbility, levels - 1);
     }
+}
+
+std::string LambdaTree::pathFromRoot() const
+{
+    std::string path;
+    for (const LambdaTree* node = this; const LambdaTree* above = node->parent.load(); node = above) {
+        for (const auto& entry : above->children) {
+            if (&entry.second == node) {
+                path = Utils::combinePath(entry.first, path);
+                break;
+            }
+        }
+    }
+    return path;
 }
 
 std::vector<std::string> LambdaTree::topicDump(const std::string& path, uint8_t ability) const

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <map>
 #include <unistd.h>
+#include <vector>
 
 #include "ServiceDaemon.h"
+#include "messaging/LambdaTree.h"
 #include "messaging/TCPServer.h"
 
 namespace {
@@ -237,3 +240,106 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedStartCase{"DeviceOfWrongTypes", {{"device", {{"statusPeriod", "fast"}}}}, false,
                                       "type must be number"}),
     [](const ::testing::TestParamInfo<FailedStartCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// The most members of one object or array in value, at any depth.
+size_t widest(const json& value)
+{
+    if (!value.is_structured())
+        return 0;
+    size_t most = value.size();
+    for (const json& member : value)
+        most = std::max(most, widest(member));
+    return most;
+}
+
+} // namespace
+
+// Generous for a loaded machine; far below the minutes a stall lasts.
+constexpr int kAnswerMs = 5000;
+// Extra members of the "mqtt" section: far wider than the mirror bound, and
+// well within it.
+const json kWide(std::vector<int>(20000));
+const json kNarrow(std::vector<int>(50));
+
+TEST(DaemonServices, TheMirrorBoundIsTenTimesTheWidestValueServed)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.peer->subscribe("tavo/lumacore");
+    service.publish("get", nullptr);
+    const auto whole = service.peer->next("tavo/lumacore", kReactMs);
+    ASSERT_TRUE(whole);
+    size_t most = 0;
+    for (const json& node : json::parse(whole->get_payload_str()))
+        most = std::max(most, widest(node));
+    EXPECT_EQ(LambdaTree::kMaxMirrorWidth, 10 * most);
+}
+
+// A short keep-alive, so that a stalled client would be dropped within the
+// test; a stalled delivery thread answered nothing for minutes.
+TEST(DaemonServices, ATooWideConfigSetIsRefusedWhileTheDaemonKeepsServing)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"mqtt", {{"keepAliveSec", 2}}}}));
+    const std::string before = readFile(service.configPath());
+    json mqtt = service.configFile()["mqtt"];
+    mqtt["extra"] = kWide;
+    service.peer->subscribe("tavo/lumacore/error");
+    service.peer->subscribe("tavo/lumacore/info");
+    service.publish("config/set", {{"mqtt", mqtt}});
+    EXPECT_EQ(service.next("error"), (json{{"command", "config/set"}, {"error", "Value too wide"}}));
+
+    TCPClient tcp = service.connect();
+    tcp.setReadTimeout(kAnswerMs);
+    for (int second = 0; second < 4; ++second) {
+        service.publish("info/get", nullptr);
+        EXPECT_FALSE(service.next("info", kAnswerMs).is_null()) << second;
+        EXPECT_EQ(ServiceDaemon::request(tcp, "getPoleID"), "ok,SIM-POLE") << second;
+        usleep(1000000);
+    }
+    EXPECT_EQ(service.broker.log().find("exceeded timeout"), std::string::npos) << service.broker.log();
+    EXPECT_EQ(readFile(service.configPath()), before);
+
+    // A narrow extra member is kept: in the file and in the retained node.
+    service.peer->subscribe("tavo/lumacore/config");
+    mqtt["extra"] = kNarrow;
+    service.publish("config/set", {{"mqtt", mqtt}});
+    EXPECT_TRUE(eventually([&] { return service.configFile()["mqtt"]["extra"] == kNarrow; }));
+    // Once in the set's reply, then retained once the client has restarted
+    // with it.
+    for (int seen = 0; seen < 2;) {
+        json published = service.next("config");
+        ASSERT_TRUE(published.is_object());
+        seen += published["mqtt"]["extra"] == kNarrow ? 1 : 0;
+    }
+    MqttPeer late(service.broker.url(), "late-peer");
+    late.subscribe("tavo/lumacore/config");
+    const auto retained = late.next("tavo/lumacore/config");
+    ASSERT_TRUE(retained);
+    EXPECT_EQ(json::parse(retained->get_payload_str())["mqtt"]["extra"], kNarrow);
+
+    service.daemon.signal(SIGTERM);
+    EXPECT_EQ(exitCode(service.daemon.wait(5000)), 0);
+}
+
+// The member stays in the configuration without topics below it, until a
+// section without it replaces it.
+TEST(DaemonServices, AWideMemberInTheFileGetsNoTopics)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"mqtt", {{"extra", kWide}}}}));
+    service.peer->subscribe("tavo/lumacore/info");
+    service.publish("info/get", nullptr);
+    EXPECT_FALSE(service.next("info").is_null());
+    EXPECT_NE(service.daemon.err().find("'config/mqtt/extra' has 20000 members"), std::string::npos);
+    EXPECT_NE(service.broker.log().find("tavo/lumacore/config/mqtt/extra/get"), std::string::npos);
+    EXPECT_EQ(service.broker.log().find("tavo/lumacore/config/mqtt/extra/0"), std::string::npos);
+
+    json mqtt = service.configFile()["mqtt"];
+    ASSERT_EQ(mqtt["extra"], kWide);
+    mqtt.erase("extra");
+    service.publish("config/set", {{"mqtt", mqtt}});
+    EXPECT_TRUE(eventually([&] { return !service.configFile()["mqtt"].contains("extra"); }));
+}

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,17 @@ protected:
     {
         std::lock_guard<std::mutex> lock(mutex);
         return granted;
+    }
+    // The broker's log line of this client's publication on topic, or "".
+    std::string publishedLine(const std::string& topic) const
+    {
+        std::istringstream lines(broker.log());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("Received PUBLISH from " + clientId) != std::string::npos &&
+                line.find("'" + topic + "'") != std::string::npos)
+                return line;
+        }
+        return "";
     }
     void clearGranted()
     {

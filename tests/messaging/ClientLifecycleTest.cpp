@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <sstream>
 #include <thread>
 
 #include "foundation/Utils.h"
@@ -17,16 +16,6 @@ using Clock = std::chrono::steady_clock;
 class ClientLifecycle : public ClientFixture
 {
 protected:
-    // The broker's log line that mentions text, or "".
-    std::string brokerLine(const std::string& text) const
-    {
-        std::istringstream lines(broker.log());
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find(text) != std::string::npos)
-                return line;
-        }
-        return "";
-    }
     int connections() const { return occurrences(broker.log(), " as " + clientId + " "); }
 };
 
@@ -89,7 +78,7 @@ TEST_F(ClientLifecycle, PublishMapsQosAndRetainFlagAndAlwaysSucceeds)
         const std::string topic = "case" + std::to_string(i);
         EXPECT_TRUE(client->publish(MQTT::Message(topic, "{}", cases[i].retained, cases[i].qos), true));
         ASSERT_TRUE(broker.waitForLog("'tavo/lumacore/" + topic + "'", 5000)) << topic;
-        EXPECT_NE(std::string::npos, brokerLine("'tavo/lumacore/" + topic + "'").find(cases[i].sent)) << topic;
+        EXPECT_NE(std::string::npos, publishedLine("tavo/lumacore/" + topic).find(cases[i].sent)) << topic;
     }
 }
 
@@ -107,6 +96,17 @@ TEST_F(ClientLifecycle, ReconnectsEveryTwoSecondsUntilTheBrokerReturns)
     EXPECT_LE(failures, 3);
     broker.start();
     EXPECT_TRUE(client->waitConnected(20000));
+}
+
+// The library's reports, as a broker that refused them would cause: more
+// than the worker's queue holds, every one retried.
+TEST_F(ClientLifecycle, EveryRefusedSubscriptionIsRetried)
+{
+    startConnected();
+    const size_t refused = MQTT::Client::kMaxWorkerJobs + 100;
+    for (size_t i = 0; i < refused; ++i)
+        client->onSubscribeFailed("retried/" + std::to_string(i));
+    EXPECT_TRUE(waitGranted(refused));
 }
 
 TEST_F(ClientLifecycle, StopDuringTheBackOffStaysStopped)

@@ -1,6 +1,8 @@
 #include "tests/messaging/ClientFixture.h"
 #include "tests/messaging/MqttPeer.h"
 
+#include <functional>
+#include <future>
 #include <stdexcept>
 
 #include "tests/support/LogCapture.h"
@@ -27,6 +29,18 @@ protected:
             {"throwing", LambdaTree([]() -> Result { throw std::runtime_error("thrown"); })},
             {"shape", LambdaTree([this] { return Result{true, json{{shapeKey, 1}}}; })},
             {"watched", LambdaTree([this] { return Result{true, stored.load()}; }, changes)},
+            // Refreshes its topics after a set, as the "config" node does.
+            {"wide", LambdaTree([this] { return Result{true, wide}; },
+                                [this](const json& v) {
+                                    wide = v;
+                                    client->updateLambdaTreeSubscriptions("wide", true);
+                                    return Result{true, nullptr};
+                                })},
+            {"hold", LambdaTree([this] {
+                 if (whileHeld)
+                     whileHeld();
+                 return Result{true, nullptr};
+             })},
         };
         client->subscribeLambdaTree(LambdaTree(nodes), "");
     }
@@ -51,11 +65,35 @@ protected:
         return message ? message->to_string() : "";
     }
 
+    // Runs inside on another thread under the tree lock, as a slow getter
+    // does, once the monitored node's changes have overfilled the worker's
+    // queue (its first publication waits for the tree); the lock is held
+    // until `released` is set.
+    std::thread holdTheTree(std::function<void()> inside)
+    {
+        EXPECT_EQ(R"({"completed":true,"data":{"active":true,"skipChangesForMs":0}})",
+                  exchange("watched/monitor/request/1", "", "watched/monitor/response/1"));
+        whileHeld = [this, inside] {
+            for (size_t i = 0; i < MQTT::Client::kMaxWorkerJobs + 150; ++i)
+                changes.emit();
+            inside();
+            released.get_future().wait();
+        };
+        return std::thread([this] { client->publishLambdaTreeNode("hold", MQTT::Retained::No, MQTT::QoS::AtMostOnce); });
+    }
+
     std::atomic<int> stored{0};
+    json wide;
+    std::function<void()> whileHeld;
+    std::promise<void> released;
     std::string shapeKey = "a";
     Signal<> changes;
     MqttPeer peer{broker.url(), "peer"};
 };
+
+// Well-formed, but deeper than a JSON value can be held without overflowing
+// the stack.
+const std::string kDeep = std::string(100000, '[') + std::string(100000, ']');
 
 TEST_F(ClientTree, PlainRequestsReportErrorsBeforeTheValue)
 {
@@ -76,6 +114,7 @@ TEST_F(ClientTree, PlainRequestsReportErrorsBeforeTheValue)
         {"value/set", "{", R"({"command":"value/set","error":"Malformed json"})", nullptr, nullptr},
         {"value/set", std::string(100000, '['), R"({"command":"value/set","error":"Malformed json"})", nullptr,
          nullptr},
+        {"value/set", kDeep, R"({"command":"value/set","error":"Malformed json"})", nullptr, nullptr},
         {"watched/monitor", "[]", R"({"command":"watched/monitor","error":"'active' must be boolean"})", nullptr,
          nullptr},
     };
@@ -102,6 +141,7 @@ TEST_F(ClientTree, RpcRequestsReplyWithTheValueOrTheErrors)
         {"value/get", "", R"({"completed":true,"data":7})"},
         {"failing/get", "", R"({"completed":false,"error":{"failing":"broken"}})"},
         {"value/set", "{", R"({"completed":false,"error":{"description":"Malformed json"}})"},
+        {"value/set", kDeep.c_str(), R"({"completed":false,"error":{"description":"Malformed json"}})"},
         {"watched/monitor", R"({"active":false})", R"({"completed":true,"data":{"active":false}})"},
         {"watched/monitor", R"({"active":"yes"})", R"({"completed":false,"error":{"description":"'active' must be boolean"}})"},
         {"watched/monitor", "{}", R"({"completed":false,"error":{"description":"'active' must be boolean"}})"},
@@ -114,6 +154,61 @@ TEST_F(ClientTree, RpcRequestsReplyWithTheValueOrTheErrors)
     for (const auto& c : cases)
         EXPECT_EQ(c[2], exchange(std::string(c[0]) + "/request/tool/1", c[1], std::string(c[0]) + "/response/tool/1"))
             << c[0] << " " << c[1];
+}
+
+TEST_F(ClientTree, RepliesAndErrorsGoOutAtQosZeroNotRetained)
+{
+    startServing();
+    exchange("value/get/request/tool/9", "", "value/get/response/tool/9");
+    exchange("value/set", "{", "error");
+    for (const char* topic : {"tavo/lumacore/value/get/response/tool/9", "tavo/lumacore/error"})
+        EXPECT_NE(std::string::npos, publishedLine(topic).find("q0, r0")) << broker.log();
+}
+
+TEST_F(ClientTree, AValueUpToTheBoundGetsEveryTopicAndAWiderOneIsRefused)
+{
+    startServing();
+    const size_t bound = LambdaTree::kMaxMirrorWidth;
+    const std::string fits = json(std::vector<int>(bound)).dump();
+    clearGranted();
+    EXPECT_EQ(R"({"completed":true,"data":)" + fits + "}", exchange("wide/set/request/1", fits, "wide/set/response/1"));
+    // Get and set of each member, each as a command and an RPC of two topics.
+    EXPECT_TRUE(waitGranted(6 * bound));
+
+    const std::string over = json(std::vector<int>(bound + 1)).dump();
+    EXPECT_EQ(R"({"completed":false,"error":{"description":"Value too wide"}})",
+              exchange("wide/set/request/2", over, "wide/set/response/2"));
+    EXPECT_EQ(R"({"command":"wide/set","error":"Value too wide"})", exchange("wide/set", over, "error"));
+    EXPECT_EQ(fits, exchange("wide/get", "", "wide"));
+    const std::string last = "wide/" + std::to_string(bound - 1);
+    EXPECT_EQ("0", exchange(last + "/get", "", last));
+}
+
+TEST_F(ClientTree, ReconnectsWhileTheWorkerQueueIsFull)
+{
+    startServing();
+    std::promise<void> held;
+    std::thread holder = holdTheTree([&held] { held.set_value(); });
+    held.get_future().wait();
+    broker.stop();
+    broker.start();
+    EXPECT_TRUE(client->waitConnected(15000));
+    released.set_value();
+    holder.join();
+}
+
+TEST_F(ClientTree, ARestartPlannedWhileTheWorkerQueueIsFullHappens)
+{
+    startServing();
+    std::thread holder = holdTheTree([this] {
+        MQTT::Config changed = client->getConfig();
+        changed.setKeepAlive(changed.getKeepAlive() + 1);
+        client->setConfig(changed);
+        released.set_value();
+    });
+    holder.join();
+    EXPECT_TRUE(client->waitConnected(15000));
+    EXPECT_EQ(1, stops.load());
 }
 
 TEST_F(ClientTree, EnablingAMonitorTwiceLeavesOneMonitor)

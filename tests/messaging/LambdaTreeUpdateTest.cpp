@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/messaging/ClientFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -126,6 +130,33 @@ TEST(LambdaTreeUpdate, MirrorDepthIsBounded)
     for (const LambdaTree* level = &node; level->size() != 0; level = &level->at("0"))
         ++levels;
     EXPECT_EQ(levels, kMaxJsonNesting);
+}
+
+// A member wider than the bound keeps its value but gets no children, with
+// one warning naming it; its siblings are mirrored as usual.
+TEST(LambdaTreeUpdate, MirrorWidthIsBoundedPerNode)
+{
+    const size_t bound = LambdaTree::kMaxMirrorWidth;
+    const json fits = std::vector<int>(bound);
+    const json wide = std::vector<int>(bound + 1);
+    const json value = {{"fits", fits}, {"wide", wide}, {"deep", {{"inner", wide}}}};
+    LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, value}; })}});
+    LogCapture capture;
+    root.update("");
+    EXPECT_EQ(root.at("n").at("fits").size(), bound);
+    EXPECT_EQ(root.at("n").at("wide").size(), 0u);
+    EXPECT_EQ(root.at("n").at("deep").at("inner").size(), 0u);
+    EXPECT_EQ(root.get("n/wide"), wide);
+    std::string logged;
+    for (const std::string& text : capture.texts())
+        logged += text + "\n";
+    const std::string members = " has " + std::to_string(bound + 1) + " members";
+    EXPECT_EQ(1, occurrences(logged, "'n/wide'" + members)) << logged;
+    EXPECT_EQ(1, occurrences(logged, "'n/deep/inner'" + members)) << logged;
+
+    EXPECT_TRUE(LambdaTree::tooWide(value["deep"]));
+    EXPECT_FALSE(LambdaTree::tooWide(value["fits"]));
+    EXPECT_FALSE(LambdaTree::tooWide(5));
 }
 
 TEST(JsonNesting, DepthIsMeasuredWithoutParsing)
