@@ -105,19 +105,18 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
-// The settings are listed one line per key: a value too wide to become
+// The settings are listed one line per key: a member too wide to become
 // topics is shown by its member count instead of flooding the log.
 void summariseWide(json& value)
 {
     if (!value.is_structured()) {
         return;
     }
-    if (value.size() > LambdaTree::kMaxMirrorWidth) {
-        value = String::format("(%zu members)", value.size());
-        return;
-    }
     for (json& member : value) {
         summariseWide(member);
+        if (LambdaTree::tooWide(member)) {
+            member = String::format("(%zu members)", member.size());
+        }
     }
 }
 

@@ -22,8 +22,8 @@ constexpr int kRuns = 5;
 int main()
 {
     Log::setLevel(Log::Warning);
-    // Nodes as wide as the mirror allows, enough of them for 40,000 topics.
-    const size_t width = LambdaTree::kMaxMirrorWidth;
+    // Nodes as large as the mirror allows, enough of them for 40,000 topics.
+    const size_t width = LambdaTree::kMaxMirrorNodes;
     const size_t nodes = 40000 / (width + 1) + 1;
     nlohmann::json value = nlohmann::json::object();
     for (size_t i = 0; i < width; ++i)

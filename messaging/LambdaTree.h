@@ -165,17 +165,18 @@ public:
     // Replaces the children by a mirror of an object's or an array's members,
     // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
     // (empty, or holding "#", "+", "/" or NUL) stay inside the value only. A
-    // value with more than kMaxMirrorWidth members gets no children, with a
-    // warning naming it.
+    // member that would hold more than kMaxMirrorNodes nodes at all depths
+    // (after its own members were cut) gets no children, with a warning
+    // naming it; so does this node.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
-    // True when an object or array in value, at any depth, has more than
-    // kMaxMirrorWidth members. Expects a value within kMaxJsonNesting.
+    // True when value holds more than kMaxMirrorNodes members at all depths.
+    // Expects a value within kMaxJsonNesting.
     static bool tooWide(const nlohmann::json& value);
 
-    // The most members of one value that become child nodes: each child
-    // costs six subscriptions, so a remote value must not make thousands.
-    // Ten times the widest value the daemon's own nodes serve.
-    static constexpr size_t kMaxMirrorWidth = 150;
+    // The most nodes that one value may put below a node: each node costs six
+    // subscriptions, so a remote value must not make thousands, wide or
+    // nested. Ten times the most that one of the daemon's own nodes serves.
+    static constexpr size_t kMaxMirrorNodes = 800;
 
     // A getter that calls object->method().
     template <typename T>
@@ -209,8 +210,9 @@ private:
     ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
                                        const std::string& rest);
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
-    // Mirrors at most `levels` levels of the value's members as children.
-    void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels);
+    // Mirrors at most `levels` levels of the value's members as children;
+    // the number of nodes made below this one.
+    size_t mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels);
     // This node's path from the root of its tree, for log lines.
     std::string pathFromRoot() const;
 

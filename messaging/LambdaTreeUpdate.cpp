@@ -144,29 +144,33 @@ void LambdaTree::acceptJson(const nlohmann::json& json, uint8_t ability)
     mirror(json, ability, kMaxJsonNesting);
 }
 
+namespace {
+// The members of value at all depths, counted until more than limit.
+size_t countNodes(const nlohmann::json& value, size_t limit)
+{
+    size_t count = 0;
+    if (!value.is_structured())
+        return count;
+    for (const auto& member : value) {
+        count += 1 + countNodes(member, limit - count);
+        if (count > limit)
+            break;
+    }
+    return count;
+}
+} // namespace
+
 bool LambdaTree::tooWide(const nlohmann::json& value)
 {
-    if (!value.is_structured())
-        return false;
-    if (value.size() > kMaxMirrorWidth)
-        return true;
-    for (const auto& member : value) {
-        if (tooWide(member))
-            return true;
-    }
-    return false;
+    return countNodes(value, kMaxMirrorNodes) > kMaxMirrorNodes;
 }
 
-void LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels)
+size_t LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels)
 {
     children.clear();
     if (!json.is_structured() || levels == 0)
-        return;
-    if (json.size() > kMaxMirrorWidth) {
-        Log::warning("[LambdaTree] '%s' has %zu members, more than %zu; none of them gets topics",
-                     pathFromRoot().c_str(), json.size(), kMaxMirrorWidth);
-        return;
-    }
+        return 0;
+    size_t nodes = 0;
     size_t index = 0;
     for (auto member = json.begin(); member != json.end(); ++member, ++index) {
         std::string key = json.is_object() ? member.key() : std::to_string(index);
@@ -177,8 +181,17 @@ void LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_
         child.kind = member->is_structured() ? JsonBranch : JsonLeaf;
         child.ability = mirrorAbility;
         child.value = *member;
-        child.mirror(*member, mirrorAbility, levels - 1);
+        nodes += 1 + child.mirror(*member, mirrorAbility, levels - 1);
+        // Members that were cut count as one node each, so the cut falls on
+        // the member that brings the bulk and its siblings keep their topics.
+        if (nodes > kMaxMirrorNodes) {
+            children.clear();
+            Log::warning("[LambdaTree] '%s' holds more than %zu nodes; none of them gets topics",
+                         pathFromRoot().c_str(), kMaxMirrorNodes);
+            return 0;
+        }
     }
+    return nodes;
 }
 
 std::string LambdaTree::pathFromRoot() const

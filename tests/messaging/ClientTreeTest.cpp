@@ -168,7 +168,7 @@ TEST_F(ClientTree, RepliesAndErrorsGoOutAtQosZeroNotRetained)
 TEST_F(ClientTree, AValueUpToTheBoundGetsEveryTopicAndAWiderOneIsRefused)
 {
     startServing();
-    const size_t bound = LambdaTree::kMaxMirrorWidth;
+    const size_t bound = LambdaTree::kMaxMirrorNodes;
     const std::string fits = json(std::vector<int>(bound)).dump();
     clearGranted();
     EXPECT_EQ(R"({"completed":true,"data":)" + fits + "}", exchange("wide/set/request/1", fits, "wide/set/response/1"));
@@ -179,6 +179,8 @@ TEST_F(ClientTree, AValueUpToTheBoundGetsEveryTopicAndAWiderOneIsRefused)
     EXPECT_EQ(R"({"completed":false,"error":{"description":"Value too wide"}})",
               exchange("wide/set/request/2", over, "wide/set/response/2"));
     EXPECT_EQ(R"({"command":"wide/set","error":"Value too wide"})", exchange("wide/set", over, "error"));
+    const std::string nested = json({std::vector<int>(bound / 2), std::vector<int>(bound / 2)}).dump();
+    EXPECT_EQ(R"({"command":"wide/set","error":"Value too wide"})", exchange("wide/set", nested, "error"));
     EXPECT_EQ(fits, exchange("wide/get", "", "wide"));
     const std::string last = "wide/" + std::to_string(bound - 1);
     EXPECT_EQ("0", exchange(last + "/get", "", last));

@@ -132,30 +132,34 @@ TEST(LambdaTreeUpdate, MirrorDepthIsBounded)
     EXPECT_EQ(levels, kMaxJsonNesting);
 }
 
-// A member wider than the bound keeps its value but gets no children, with
-// one warning naming it; its siblings are mirrored as usual.
-TEST(LambdaTreeUpdate, MirrorWidthIsBoundedPerNode)
+// A member that would hold more nodes than the bound, wide or nested, keeps
+// its value but gets no children, with one warning naming it; its siblings
+// and its parent are mirrored as usual.
+TEST(LambdaTreeUpdate, MirrorIsBoundedInNodesBelowOneNode)
 {
-    const size_t bound = LambdaTree::kMaxMirrorWidth;
-    const json fits = std::vector<int>(bound);
+    const size_t bound = LambdaTree::kMaxMirrorNodes;
     const json wide = std::vector<int>(bound + 1);
-    const json value = {{"fits", fits}, {"wide", wide}, {"deep", {{"inner", wide}}}};
+    const json half = std::vector<int>(bound / 2);
+    const json nested = {half, half};
+    const json value = {{"fits", half}, {"wide", wide}, {"deep", {{"inner", wide}}}, {"nested", nested}};
     LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, value}; })}});
     LogCapture capture;
     root.update("");
-    EXPECT_EQ(root.at("n").at("fits").size(), bound);
+    EXPECT_EQ(root.at("n").at("fits").size(), bound / 2);
     EXPECT_EQ(root.at("n").at("wide").size(), 0u);
+    EXPECT_EQ(root.at("n").at("deep").size(), 1u);
     EXPECT_EQ(root.at("n").at("deep").at("inner").size(), 0u);
+    EXPECT_EQ(root.at("n").at("nested").size(), 0u);
     EXPECT_EQ(root.get("n/wide"), wide);
     std::string logged;
     for (const std::string& text : capture.texts())
         logged += text + "\n";
-    const std::string members = " has " + std::to_string(bound + 1) + " members";
-    EXPECT_EQ(1, occurrences(logged, "'n/wide'" + members)) << logged;
-    EXPECT_EQ(1, occurrences(logged, "'n/deep/inner'" + members)) << logged;
+    for (const char* cut : {"'n/wide'", "'n/deep/inner'", "'n/nested'"})
+        EXPECT_EQ(1, occurrences(logged, cut + std::string(" holds more than"))) << logged;
 
+    EXPECT_TRUE(LambdaTree::tooWide(nested));
     EXPECT_TRUE(LambdaTree::tooWide(value["deep"]));
-    EXPECT_FALSE(LambdaTree::tooWide(value["fits"]));
+    EXPECT_FALSE(LambdaTree::tooWide(std::vector<int>(bound)));
     EXPECT_FALSE(LambdaTree::tooWide(5));
 }
 
