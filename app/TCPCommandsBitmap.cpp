@@ -47,13 +47,9 @@ std::string Service::lcdBitmapStoreBuffeer(const Tokens& tokens)
         return renderErrorCode(ErrorCode::InvalidArgument);
     const bool compressed = tokens.size() == 6 && String::toBool(tokens[5]);
     std::vector<unsigned char> octets;
-    {
-        std::lock_guard<std::mutex> lock(clientMutex);
-        client.print(">");
-        client.setReadTimeout(UPLOAD_READ_TIMEOUT_MS);
-        if (client.read(octets, static_cast<unsigned long>(size)) != size)
-            return renderErrorCode(ErrorCode::MalformedRequest);
-    }
+    // An abandoned upload's reply is not sent; nothing is stored.
+    if (receiveUpload(octets, static_cast<size_t>(size)) != Wait::Octets)
+        return renderErrorCode(ErrorCode::MalformedRequest);
     return renderErrorCode(
         manager->lcdStoreBitmapBuffer(saturated(bank), saturated(width), saturated(height), compressed, octets));
 }

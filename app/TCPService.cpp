@@ -1,6 +1,8 @@
 #include "app/TCPService.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <utility>
 
@@ -81,15 +83,25 @@ void Service::stopLocked()
             std::lock_guard<std::mutex> queueLock(queueMutex);
         }
         queued.notify_all();
+        {
+            // Wakes the loop at once should it wait for a client's octets;
+            // the loop leaves the descriptor open for the lines below.
+            std::lock_guard<std::mutex> clientLock(clientMutex);
+            client.shutdown();
+        }
         if (thread.joinable())
             thread.join();
         if (writer.joinable())
             writer.join();
+        // Both threads are gone: nothing reads or writes the descriptor now.
         std::lock_guard<std::mutex> clientLock(clientMutex);
-        if (client.connected()) {
+        if (connection.connected()) {
             log(Log::Warning, "Disconnecting TCP client");
-            client.close();
+            connection.close();
         }
+        client = TCPClient();
+        reader = TCPClient();
+        inbox.clear();
         server.close();
     }
     log(Log::Debug, "Stopped");
@@ -125,31 +137,129 @@ void Service::serveTurn()
     if (fresh.connected())
         adopt(fresh);
 
-    std::unique_lock<std::mutex> lock(clientMutex);
-    flushEventsLocked();
-    if (!client.connected()) {
+    bool serving = false;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex);
+        flushEventsLocked();
+        serving = client.connected();
+    }
+    if (!serving) {
+        // A writer that dropped the client left the descriptor to this thread.
+        if (connection.connected())
+            closeClient();
         server.setTimeout(ACCEPT_TIMEOUT_MS);
         return;
     }
     // The wait for a request holds no lock, so event lines go out meanwhile.
-    // It watches a copy: should the writer close the client, the wait ends
-    // or times out harmlessly and the check below sees it closed.
-    const TCPClient waiting = client;
-    lock.unlock();
-    const bool requestCame = waiting.waitReadable(READ_TIMEOUT_MS);
-    lock.lock();
-    if (!requestCame || !client.connected())
-        return;
-    // Text that came before a time-out is dropped: the next turn starts anew.
     std::string line;
-    if (!client.getline(line) || line.empty())
+    if (!readLine(line) || line.empty())
         return;
-    lock.unlock();
     log(Log::Info, "Request: \"%s\"", line.c_str());
+    abandoned = false;
     const std::string reply = parse(line);
     log(Log::Debug, "Response: \"%s\"", reply.c_str());
-    lock.lock();
-    sendLocked(reply);
+    std::lock_guard<std::mutex> lock(clientMutex);
+    if (!abandoned)
+        sendLocked(reply);
+    // Event lines held back by an upload follow its reply.
+    flushEventsLocked(true);
+}
+
+Service::Wait Service::receive()
+{
+    const bool readable = reader.waitReadable(readTimeout);
+    if (!running || server.pending())
+        return Wait::Abandoned;
+    if (!readable)
+        return Wait::TimedOut;
+    unsigned char chunk[16 * 1024];
+    const int got = reader.readSome(chunk, sizeof chunk);
+    if (got < 0) {
+        // A stop's shutdown looks like a client that went away.
+        return running ? Wait::Gone : Wait::Abandoned;
+    }
+    inbox.append(reinterpret_cast<const char*>(chunk), size_t(got));
+    return Wait::Octets;
+}
+
+bool Service::readLine(std::string& line)
+{
+    // Octets of `inbox` before `scanned` are in `line` already (less the
+    // carriage returns); the inbox gives up the line only once it is whole,
+    // since octets after it (an upload) belong to the next reader.
+    size_t scanned = 0;
+    line.clear();
+    for (;;) {
+        for (; scanned < inbox.size(); ++scanned) {
+            const char c = inbox[scanned];
+            if (c == '\n') {
+                inbox.erase(0, scanned + 1);
+                return true;
+            }
+            if (c == '\r')
+                continue;
+            if (line.size() >= TCPClient::MAX_LINE) {
+                log(Log::Warning, "Disconnecting TCP client: its line is too long");
+                closeClient();
+                return false;
+            }
+            line.push_back(c);
+        }
+        switch (receive()) {
+        case Wait::Octets:
+            continue;
+        case Wait::Gone:
+            closeClient();
+            return false;
+        case Wait::TimedOut:
+        case Wait::Abandoned:
+            // Text that came before a time-out is dropped: the next turn
+            // starts anew. A stop or a new client ends the turn as well.
+            inbox.clear();
+            return false;
+        }
+    }
+}
+
+Service::Wait Service::receiveUpload(std::vector<unsigned char>& octets, size_t size)
+{
+    {
+        std::lock_guard<std::mutex> lock(clientMutex);
+        {
+            std::lock_guard<std::mutex> queueLock(queueMutex);
+            eventsHeld = true;
+        }
+        client.print(">");
+    }
+    readTimeout = UPLOAD_READ_TIMEOUT_MS;
+    reader.setReadTimeout(UPLOAD_READ_TIMEOUT_MS);
+    for (;;) {
+        const size_t take = std::min(size - octets.size(), inbox.size());
+        octets.insert(octets.end(), inbox.begin(), inbox.begin() + std::ptrdiff_t(take));
+        inbox.erase(0, take);
+        if (octets.size() == size)
+            return Wait::Octets;
+        const Wait wait = receive();
+        if (wait == Wait::Octets)
+            continue;
+        if (wait == Wait::Gone)
+            closeClient();
+        if (wait != Wait::TimedOut) {
+            abandoned = true;
+            return Wait::Abandoned;
+        }
+        // Octets after the pause are read as the next request.
+        return Wait::TimedOut;
+    }
+}
+
+void Service::closeClient()
+{
+    std::lock_guard<std::mutex> lock(clientMutex);
+    client = TCPClient();
+    reader = TCPClient();
+    connection.close();
+    inbox.clear();
 }
 
 void Service::relisten(const std::string& error)
@@ -171,25 +281,34 @@ void Service::adopt(TCPClient fresh)
 {
     log(Log::Debug, "TCP client connected.");
     std::lock_guard<std::mutex> lock(clientMutex);
-    if (client.connected()) {
+    if (connection.connected()) {
         log(Log::Warning, "Disconnecting TCP client due to new client");
-        client.close();
+        connection.close();
     }
     log(Log::Debug, "Saving new client.");
-    client = fresh;
+    connection = fresh;
+    inbox.clear();
+    readTimeout = READ_TIMEOUT_MS;
     {
         // Lines queued for the old client are not the new one's.
         std::lock_guard<std::mutex> queueLock(queueMutex);
         events.clear();
         eventsOverflowed = false;
+        eventsHeld = false;
     }
     log(Log::Debug, "Configuring client.");
-    client.setReadTimeout(READ_TIMEOUT_MS);
-    client.setWriteTimeout(WRITE_TIMEOUT_MS);
-    client.setKeepAlive(true);
-    client.setKeepAliveTime(60);
-    client.setKeepAliveInterval(30);
-    client.setKeepAliveProbes(1);
+    connection.setReadTimeout(READ_TIMEOUT_MS);
+    connection.setWriteTimeout(WRITE_TIMEOUT_MS);
+    connection.setKeepAlive(true);
+    connection.setKeepAliveTime(60);
+    connection.setKeepAliveInterval(30);
+    connection.setKeepAliveProbes(1);
+    // Every line is written whole: nothing gains from waiting for the
+    // peer's acknowledgement, and a reply would wait for a delayed one.
+    connection.setNoDelay(true);
+    connection.setSendBuffer(SEND_BUFFER);
+    client = connection.borrowed();
+    reader = connection.borrowed();
     log(Log::Debug, "Printing hello.");
     sendLocked(String::format("Lumacore %s", getProjectVersion()));
     server.setTimeout(0);
@@ -200,7 +319,8 @@ void Service::writerLoop()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            queued.wait(lock, [this] { return !running || eventsOverflowed || !events.empty(); });
+            queued.wait(lock,
+                        [this] { return !running || eventsOverflowed || (!events.empty() && !eventsHeld); });
             if (!running)
                 return;
         }
@@ -217,7 +337,7 @@ void Service::onEvent(const LPCEvent& event)
         line += "," + event.value;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        if (events.size() >= MAX_QUEUED_EVENTS)
+        if (events.size() >= (eventsHeld ? MAX_HELD_EVENTS : MAX_QUEUED_EVENTS))
             eventsOverflowed = true;
         else
             events.push_back(std::move(line));
@@ -225,12 +345,18 @@ void Service::onEvent(const LPCEvent& event)
     queued.notify_one();
 }
 
-void Service::flushEventsLocked()
+void Service::flushEventsLocked(bool release)
 {
     std::deque<std::string> lines;
     bool overflowed = false;
     {
+        // Released and taken in one step, so that no event sees the smaller
+        // bound applied to the lines held so far.
         std::lock_guard<std::mutex> lock(queueMutex);
+        if (release)
+            eventsHeld = false;
+        if (eventsHeld && !eventsOverflowed)
+            return;
         lines.swap(events);
         std::swap(overflowed, eventsOverflowed);
     }
@@ -261,6 +387,8 @@ void Service::sendLine(const std::string& line)
 void Service::dropClientLocked(const char* reason)
 {
     log(Log::Warning, "%s", reason);
+    // Borrowed: shuts the socket down, which ends the loop's wait for
+    // octets; the loop closes the descriptor.
     client.close();
 }
 

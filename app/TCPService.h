@@ -20,19 +20,34 @@
 //   `config`. stop holds it while it joins the loop and writer threads,
 //   which never take it.
 // - The loop thread accepts clients, reads requests and runs every handler,
-//   so requests reach the manager one at a time. It alone replaces `client`.
+//   so requests reach the manager one at a time. It alone owns the
+//   connection (`connection`): it alone replaces and closes it, and reads
+//   from it (through the borrowed `reader`, with `inbox` and `readTimeout`)
+//   without holding any lock. stop closes it too, but only once the loop and
+//   writer threads have been joined.
+// - Every write goes through the borrowed `client` under clientMutex, held
+//   while one whole line is written, so lines never interleave. A borrowed
+//   copy never closes the descriptor: a writer that drops the client, and
+//   stop, only shut the socket down (shutdown(SHUT_RDWR)), which wakes the
+//   loop's wait for octets; the loop then closes the descriptor. So no
+//   thread ever reads or writes a descriptor number that was closed and
+//   handed out again. A client that cannot take a whole line within the
+//   write time-out is dropped.
+// - While the loop waits for octets it holds no lock and looks, whenever the
+//   wait ends (octets came, or the read time-out passed), whether the
+//   service stops or a new client waits; then it abandons the partial line
+//   or upload. So a client that drips octets holds neither the writer nor
+//   the stop nor a new client for longer than one read time-out.
 // - onEvent runs on the serial reader thread. It only appends the event
 //   line to a bounded queue (queueMutex, never held during I/O) and never
 //   touches the client, so a client that stops reading cannot stall device
 //   replies. The writer thread, and the loop thread at every turn, send the
-//   queued lines; a full queue drops the client.
-// - clientMutex guards `client`: it is held while the client is replaced or
-//   closed, during the loop's read of one line once its first octet is there
-//   (bounded by the read time-out; the wait for that octet holds no lock)
-//   and while one whole line is written, so lines never interleave and
-//   nothing is written to a closed or reused descriptor. A client that
-//   cannot take a whole line within the write time-out is dropped.
-// - Lock order: lifecycleMutex, clientMutex, queueMutex.
+//   queued lines; a full queue drops the client. From the ">" prompt of a
+//   bitmap upload until its reply the queue is held (a larger bound
+//   applies), so the prompt and the reply stay one line.
+// - Lock order: lifecycleMutex, then clientMutex, then queueMutex. A thread
+//   holding a later one never takes an earlier one; no lock is held while
+//   waiting for the client's octets.
 // - `running` is atomic; `server`, `listenPort` and `listenAddress` belong to
 //   the loop thread while it runs and to the lifecycle calls otherwise.
 
@@ -64,11 +79,18 @@ public:
     using Tokens = std::vector<std::string>;
     using Handler = std::string (Service::*)(const Tokens& tokens);
 
-    // Event lines waiting for the client beyond this drop the client; far
-    // more than the serial link delivers while a request line is read.
-    static constexpr size_t MAX_QUEUED_EVENTS = 256;
+    // Event lines waiting for the client beyond this drop the client: about
+    // one write time-out's worth at 1,000 events a second.
+    static constexpr size_t MAX_QUEUED_EVENTS = 1024;
+    // The bound while a bitmap upload holds the event lines back.
+    static constexpr size_t MAX_HELD_EVENTS = 8192;
     // A client must take each line within this time.
     static constexpr int WRITE_TIMEOUT_MS = 1000;
+    // SO_SNDBUF of an accepted client, so that a client that stops reading
+    // is dropped after a bounded number of octets (twice this, as Linux
+    // counts, plus what the client's receive buffer holds) on every host,
+    // whatever the system's send buffer tuning.
+    static constexpr int SEND_BUFFER = 64 * 1024;
     static constexpr int READ_TIMEOUT_MS = 300;
     // The read time-out from a bitmap upload on, for the rest of the
     // connection.
@@ -122,12 +144,13 @@ private:
     void adopt(TCPClient fresh);
     void writerLoop();
 
-    // Writes one line to the client, dropping a client that cannot take it
-    // whole. Caller holds clientMutex.
+    // Writes one line to the client, dropping (shutting down) a client that
+    // cannot take it whole. Caller holds clientMutex.
     void sendLocked(const std::string& line);
-    // Sends the queued event lines, or drops the client when the queue
-    // overflowed. Caller holds clientMutex.
-    void flushEventsLocked();
+    // Sends the queued event lines unless they are held (release ends the
+    // hold first), or drops the client when the queue overflowed. Caller
+    // holds clientMutex.
+    void flushEventsLocked(bool release = false);
     void dropClientLocked(const char* reason);
     // Writes one line under clientMutex; for handlers that write before
     // their reply.
@@ -229,7 +252,28 @@ private:
     std::string lcdBitmapStoreFile(const Tokens& tokens);
     std::string lcdBitmapStoreBuffeer(const Tokens& tokens);
 
+    // How a wait for the client's octets ended.
+    enum class Wait { Octets, TimedOut, Gone, Abandoned };
+    // Loop thread: waits up to the read time-out for octets and appends what
+    // came to `inbox`. Abandoned when the service stops or a new client
+    // waits; Gone (the connection closed) when the client went away.
+    Wait receive();
+    // Loop thread: the next request line, without its line end and carriage
+    // returns. False when none is complete within the read time-out between
+    // octets (the part so far is dropped), when the turn is abandoned or
+    // the client went away or sent a line beyond TCPClient::MAX_LINE.
+    bool readLine(std::string& line);
+    // Loop thread, for the bitmap upload: prompts with ">", holds the event
+    // lines until the reply is sent, and reads `size` octets with the upload
+    // read time-out, which stays for the rest of the connection. Abandoned
+    // (and `abandoned` set: no reply) on a stop, a new client or a client
+    // that went away; TimedOut when the octets stop coming.
+    Wait receiveUpload(std::vector<unsigned char>& octets, size_t size);
+    // Loop thread: closes the connection.
+    void closeClient();
+
     TCPServer server;
+    // Borrowed from `connection`: every write goes through it.
     TCPClient client;
     Config config;
     std::shared_ptr<Manager> manager;
@@ -247,6 +291,15 @@ private:
     std::condition_variable queued;
     std::deque<std::string> events;
     bool eventsOverflowed = false;
+    bool eventsHeld = false;
+
+    // The loop thread's own (see Threading).
+    TCPClient connection;
+    TCPClient reader;
+    std::string inbox;
+    int readTimeout = READ_TIMEOUT_MS;
+    // Set when a request's turn was abandoned: its reply is not sent.
+    bool abandoned = false;
 };
 
 } // namespace tavo::Board::TCP

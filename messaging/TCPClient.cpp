@@ -41,9 +41,25 @@ TCPClient::TCPClient(int descriptor) : descriptor(descriptor) {}
 void TCPClient::close()
 {
     if (descriptor != -1) {
-        ::close(descriptor);
+        if (owner)
+            ::close(descriptor);
+        else
+            ::shutdown(descriptor, SHUT_RDWR);
         descriptor = -1;
     }
+}
+
+TCPClient TCPClient::borrowed() const
+{
+    TCPClient copy = *this;
+    copy.owner = false;
+    return copy;
+}
+
+void TCPClient::shutdown() const
+{
+    if (descriptor != -1)
+        ::shutdown(descriptor, SHUT_RDWR);
 }
 
 void TCPClient::connect(const std::string& host, unsigned short port)
@@ -61,13 +77,16 @@ void TCPClient::connect(const std::string& host, unsigned short port)
         && setInt(fd, SOL_SOCKET, SO_KEEPALIVE, keepAlive ? 1 : 0) == 0
         && setInt(fd, IPPROTO_TCP, TCP_KEEPIDLE, keepAliveTime) == 0
         && setInt(fd, IPPROTO_TCP, TCP_KEEPINTVL, keepAliveInterval) == 0
-        && setInt(fd, IPPROTO_TCP, TCP_KEEPCNT, keepAliveProbes) == 0;
+        && setInt(fd, IPPROTO_TCP, TCP_KEEPCNT, keepAliveProbes) == 0
+        && (!noDelay || setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1) == 0)
+        && (sendBuffer == 0 || setInt(fd, SOL_SOCKET, SO_SNDBUF, sendBuffer) == 0);
     if (!configured || ::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
         const int error = errno;
         ::close(fd);
         Socket::fail(error);
     }
     descriptor = fd;
+    owner = true; // a borrowed copy owns a socket of its own making
 }
 
 std::string TCPClient::address() const
@@ -132,6 +151,24 @@ void TCPClient::setKeepAliveProbes(int count)
     keepAliveProbes = count;
     if (connected())
         setInt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, count);
+}
+
+void TCPClient::setNoDelay(bool on)
+{
+    if (on == noDelay)
+        return;
+    noDelay = on;
+    if (connected())
+        setInt(descriptor, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
+}
+
+void TCPClient::setSendBuffer(int octets)
+{
+    if (octets == sendBuffer)
+        return;
+    sendBuffer = octets;
+    if (connected() && octets > 0)
+        setInt(descriptor, SOL_SOCKET, SO_SNDBUF, octets);
 }
 
 bool TCPClient::available()
@@ -215,6 +252,15 @@ int TCPClient::read(std::vector<unsigned char>& buffer, unsigned long n)
     }
     buffer.resize(start + got);
     return int(got);
+}
+
+int TCPClient::readSome(unsigned char* buffer, unsigned long n)
+{
+    if (n == 0)
+        return 0;
+    if (!connected())
+        return -1;
+    return int(receive(buffer, std::min<unsigned long>(n, READ_CHUNK)));
 }
 
 int TCPClient::sendAll(const void* data, size_t n)

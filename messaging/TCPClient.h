@@ -12,9 +12,18 @@
 // Interrupted system calls are retried. Every send uses MSG_NOSIGNAL, so a
 // vanished peer never raises SIGPIPE.
 //
+// A borrowed copy (borrowed()) never closes the descriptor: where an owner
+// closes it (close(), the peer closing, a failure), a borrowed copy shuts
+// the connection down in both directions and forgets the descriptor, which
+// stays open until its owner closes it. So one thread may own and close the
+// connection while others read or write through borrowed copies without
+// ever touching a descriptor number that the system has handed out again.
+//
 // Threading: no lock is taken. An object (and the copies that share its
 // descriptor) is meant for one thread at a time; a caller that shares one
-// between threads serialises the calls itself.
+// between threads serialises the calls itself. Reading through one copy
+// while another thread writes through another, or shuts the connection down,
+// is safe as long as the descriptor is not closed meanwhile.
 
 #include <cstddef>
 #include <string>
@@ -37,7 +46,16 @@ public:
 
     bool connected() const { return descriptor != -1; }
     // Closes the descriptor shared with every copy; nothing when unconnected.
+    // A borrowed copy shuts the connection down and forgets the descriptor
+    // instead.
     void close();
+    // A copy that shares the descriptor and its stored options but never
+    // closes the descriptor (see above).
+    TCPClient borrowed() const;
+    // Shuts the connection down in both directions and keeps the descriptor:
+    // a read or wait on any copy, in any thread, ends at once (the peer
+    // closed), every later send fails. Nothing when unconnected.
+    void shutdown() const;
     // Connects to host:port (the first address it resolves to) and applies
     // every stored option. Keeps the connection and returns at once when
     // already connected to that dotted address and port. Throws
@@ -58,6 +76,12 @@ public:
     void setKeepAliveTime(int seconds);
     void setKeepAliveInterval(int seconds);
     void setKeepAliveProbes(int count);
+    // TCP_NODELAY: lines go out at once instead of waiting for the peer's
+    // acknowledgement of earlier ones. Off by default.
+    void setNoDelay(bool on);
+    // SO_SNDBUF in octets (Linux doubles it for its bookkeeping and stops
+    // growing it on its own); 0, the default, leaves the system's choice.
+    void setSendBuffer(int octets);
 
     // Whether a read would not block now (data waiting, or the peer closed);
     // false when unconnected. Throws std::runtime_error, closing the client,
@@ -78,6 +102,10 @@ public:
     // As above, appending to the vector, which grows only as bytes arrive;
     // on -1 the vector keeps its former size.
     int read(std::vector<unsigned char>& buffer, unsigned long n);
+    // One receive of up to n bytes: what is there now (waiting up to the read
+    // time-out when nothing is): the count, 0 on time-out (still open) or for
+    // n 0, -1 when the peer closed or failed (then closed).
+    int readSome(unsigned char* buffer, unsigned long n);
 
     // Send all n bytes: the count sent (fewer when the send time-out expired
     // first; the client stays open), 0 for nothing to send, -1 when
@@ -113,4 +141,7 @@ private:
     int keepAliveTime = 7200;
     int keepAliveInterval = 75;
     int keepAliveProbes = 9;
+    bool noDelay = false;
+    int sendBuffer = 0;
+    bool owner = true;
 };

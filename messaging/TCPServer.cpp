@@ -45,6 +45,11 @@ unsigned short TCPServer::port() const
     return Socket::port(descriptor, false);
 }
 
+bool TCPServer::pending() const
+{
+    return descriptor >= 0 && Socket::pollOne(descriptor, POLLIN, 0) > 0;
+}
+
 TCPClient TCPServer::accept()
 {
     if (descriptor < 0)

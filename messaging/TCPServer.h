@@ -35,6 +35,9 @@ public:
     // std::runtime_error, closing the listener, when the wait or the accept
     // fails.
     TCPClient accept();
+    // Whether a client waits to be accepted now; false when not listening or
+    // when the poll fails (accept() then reports the failure). Never blocks.
+    bool pending() const;
 
 private:
     int descriptor = -1;

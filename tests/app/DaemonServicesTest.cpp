@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Dripper.h"
 #include "ServiceDaemon.h"
 #include "messaging/LambdaTree.h"
 #include "messaging/TCPServer.h"
@@ -196,6 +197,32 @@ TEST(DaemonServices, TermStopsTheInterfacesBeforeTheBoard)
     ASSERT_TRUE(status);
     EXPECT_EQ(json::parse(status->get_payload_str())["service"], false);
 }
+
+// SIGTERM while a TCP client drips a request line (an octet every 250 ms)
+// or an upload (one every 1.5 s, under its 2 s read time-out) ends the
+// daemon within 5 s.
+class DaemonDripTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DaemonDripTest, TermEndsTheDaemonWhileAClientDrips)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    TCPClient client = service.connect();
+    client.print(GetParam() ? "screenStoreBitmapBuffer,1,8,8,16000000\r\n" : "g");
+    ASSERT_TRUE(!GetParam() || client.read() == '>');
+    int status = -1;
+    {
+        Dripper drip(client, std::chrono::milliseconds(GetParam() ? 1500 : 250));
+        usleep(2000000);
+        service.daemon.signal(SIGTERM);
+        status = service.daemon.wait(5000); // -1 after 5 s
+    }
+    EXPECT_EQ(exitCode(status), 0) << service.daemon.err();
+    client.close();
+}
+
+INSTANTIATE_TEST_SUITE_P(LineAndUpload, DaemonDripTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Upload" : "Line"; });
 
 struct FailedStartCase {
     const char* name;

@@ -51,4 +51,25 @@ TEST_F(ServiceTest, BitmapsAreUploadedAfterThePromptOrReadFromFilesAndListedInHe
     EXPECT_EQ(words, 66);
 }
 
+// From a bitmap upload on, a request may pause up to 2000 ms between its
+// octets (300 ms before, and again for the next client).
+TEST_F(ServiceTest, AfterAnUploadTheReadTimeOutIsTwoSeconds)
+{
+    const std::string unknown = "error,3,The requested API ID is invalid, or not supported";
+    const auto splitRequest = [this](TCPClient& to, int pauseMs) {
+        to.print("getF");
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        to.println("WVer");
+        return line(to);
+    };
+    startService();
+    EXPECT_EQ(request("screenStoreBitmapBuffer,1,8,1,1\r\nA"), ">ok");
+    EXPECT_EQ(splitRequest(client, 1000), "ok,1.2.3");
+    EXPECT_EQ(splitRequest(client, 2600), unknown);
+    TCPClient next;
+    connect(next);
+    EXPECT_EQ(splitRequest(next, 1000), unknown);
+    next.close();
+}
+
 } // namespace

@@ -114,4 +114,26 @@ TEST_F(ServiceTest, HelpListsTheVisibleWordsInOrderThenOk)
     EXPECT_EQ(request("getBootFlags").substr(0, 3), "ok,");
 }
 
+// While the board answers every request but the heartbeat with an error,
+// each getter that asks it answers that error, not "ok" with a value the
+// board never gave; those that answer from the manager's cache still answer.
+TEST_F(ServiceTest, GettersThatAskTheBoardAnswerItsError)
+{
+    startService();
+    board.refuseRequests([](const API_Message_t& request) {
+        const bool heartbeat = request.ID == 0 && request.Size > 0 && request.Data[0] == 0;
+        return heartbeat ? 0 : 1;
+    });
+    for (const char* getter :
+         {"getIgnitionInput", "getInput", "getSystemUptime", "getSystemVoltage", "getCaseTemperature",
+          "getHeaterState", "getPoleID", "getHWStatus", "getImuRawData", "getImuTotalAcceleration",
+          "getAudioJackState", "getAudioChannel", "getAudioMute", "getBacklightLevel", "getLightSensorLevel",
+          "getBrightnessMode", "screenSize", "screenStatus", "getBootFlags", "getBootStatus", "getDigitalInput,1",
+          "getAnalogInput,1", "getDigitalOutput,1", "getParameter,MAX_SHUTDOWN_DELAY", "getPeripheralPower,1",
+          "getSerialProtocol,0", "getSerialDuplex,0"})
+        EXPECT_EQ(request(getter), "error,1,General/Hardware error") << getter;
+    EXPECT_EQ(request("getFWVer"), "ok,1.2.3");
+    board.refuseRequests(nullptr);
+}
+
 } // namespace

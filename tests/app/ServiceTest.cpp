@@ -98,40 +98,6 @@ TEST_F(ServiceTest, EventLinesDoNotWaitForTheReadTimeOut)
               tavo::Board::TCP::Service::READ_TIMEOUT_MS / 3);
 }
 
-TEST_F(ServiceTest, AClientThatNeverReadsIsDroppedWithoutStallingTheBoard)
-{
-    startService();
-    client.close();
-    // A client with a small receive window that reads nothing after connecting.
-    const int raw = socket(AF_INET, SOCK_STREAM, 0);
-    const int window = 1024;
-    setsockopt(raw, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-    ASSERT_TRUE(capture.waitFor("[TCP::Server] Printing hello.", 3000));
-
-    const auto dropped = [this] {
-        for (const std::string& text : capture.texts()) {
-            if (text.rfind("[TCP::Server] Disconnecting TCP client: ", 0) == 0)
-                return true;
-        }
-        return false;
-    };
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!dropped() && Clock::now() < deadline) {
-        for (int i = 0; i < 50; ++i)
-            board.sendIndication(1, 5, {1});
-        const auto before = Clock::now();
-        EXPECT_EQ(manager->heartbeatSend(), tavo::Board::ErrorCode::Ok);
-        EXPECT_LT(Clock::now() - before, std::chrono::seconds(2));
-    }
-    EXPECT_TRUE(dropped());
-    ::close(raw);
-}
-
 TEST_F(ServiceTest, AFailedAcceptListensAgain)
 {
     startService();

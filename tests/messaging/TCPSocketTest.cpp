@@ -296,6 +296,28 @@ TEST_F(TCPSocketTest, SendingToAVanishedPeerClosesWithoutSigpipe)
     EXPECT_FALSE(client.connected());
 }
 
+// A borrowed copy never closes the descriptor: its close() and its failures
+// shut the connection down, which wakes a read in another thread, and
+// forget the descriptor, which the owner alone closes.
+TEST_F(TCPSocketTest, ABorrowedCopyShutsDownButNeverCloses)
+{
+    connectPair();
+    client.setReadTimeout(10000);
+    TCPClient reader = client.borrowed();
+    const size_t open = openDescriptors();
+    bool got = true;
+    std::thread waiting([&] { got = reader.read() != -1; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    TCPClient writer = client.borrowed();
+    writer.close();
+    waiting.join();
+    EXPECT_FALSE(got || reader.connected() || writer.connected());
+    EXPECT_TRUE(client.connected());
+    EXPECT_EQ(openDescriptors(), open);
+    peer.setReadTimeout(2000);
+    EXPECT_EQ(peer.read(), -1); // the peer saw the end
+}
+
 void ignoreSignal(int) {}
 
 TEST_F(TCPSocketTest, InterruptedReadCarriesOn)
