@@ -54,7 +54,9 @@ void ServiceDaemon::launch()
     peer = std::make_unique<MqttPeer>(broker.url(), "test-peer");
     for (const char* topic : {"status", "info", "config"})
         peer->subscribe(kBase + "/" + topic);
-    if (next("status").is_null())
+    // The status follows the subscription of every topic, which on a loaded
+    // host with every log line on takes a while.
+    if (next("status", kStartMs).is_null())
         return ::testing::AssertionFailure() << "no status:\n" << daemon.err();
     return ::testing::AssertionSuccess();
 }
