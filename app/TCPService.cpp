@@ -86,7 +86,7 @@ void Service::stopLocked()
         {
             // Wakes the loop at once should it wait for a client's octets;
             // the loop leaves the descriptor open for the lines below.
-            std::lock_guard<std::mutex> clientLock(clientMutex);
+            ClientLock clientLock(*this);
             client.shutdown();
         }
         if (thread.joinable())
@@ -94,14 +94,9 @@ void Service::stopLocked()
         if (writer.joinable())
             writer.join();
         // Both threads are gone: nothing reads or writes the descriptor now.
-        std::lock_guard<std::mutex> clientLock(clientMutex);
-        if (connection.connected()) {
+        if (connection.connected())
             log(Log::Warning, "Disconnecting TCP client");
-            connection.close();
-        }
-        client = TCPClient();
-        reader = TCPClient();
-        inbox.clear();
+        closeClient();
         server.close();
     }
     log(Log::Debug, "Stopped");
@@ -139,8 +134,7 @@ void Service::serveTurn()
 
     bool serving = false;
     {
-        std::lock_guard<std::mutex> lock(clientMutex);
-        flushEventsLocked();
+        ClientLock lock(*this);
         serving = client.connected();
     }
     if (!serving) {
@@ -158,11 +152,10 @@ void Service::serveTurn()
     abandoned = false;
     const std::string reply = parse(line);
     log(Log::Debug, "Response: \"%s\"", reply.c_str());
-    std::lock_guard<std::mutex> lock(clientMutex);
     if (!abandoned)
-        sendLocked(reply);
+        sendLine(reply);
     // Event lines held back by an upload follow its reply.
-    flushEventsLocked(true);
+    releaseEvents();
 }
 
 Service::Wait Service::receive()
@@ -185,8 +178,9 @@ Service::Wait Service::receive()
 bool Service::readLine(std::string& line)
 {
     // Octets of `inbox` before `scanned` are in `line` already (less the
-    // carriage returns); the inbox gives up the line only once it is whole,
-    // since octets after it (an upload) belong to the next reader.
+    // carriage returns), and all of them count toward the line's bound; the
+    // inbox gives up the line only once it is whole, since octets after it
+    // (an upload) belong to the next reader.
     size_t scanned = 0;
     line.clear();
     for (;;) {
@@ -196,14 +190,13 @@ bool Service::readLine(std::string& line)
                 inbox.erase(0, scanned + 1);
                 return true;
             }
-            if (c == '\r')
-                continue;
-            if (line.size() >= TCPClient::MAX_LINE) {
-                log(Log::Warning, "Disconnecting TCP client: its line is too long");
+            if (!TCPClient::lineTakes(scanned, c)) {
                 closeClient();
+                log(Log::Warning, "Disconnecting TCP client: its line is too long");
                 return false;
             }
-            line.push_back(c);
+            if (c != '\r')
+                line.push_back(c);
         }
         switch (receive()) {
         case Wait::Octets:
@@ -224,7 +217,7 @@ bool Service::readLine(std::string& line)
 Service::Wait Service::receiveUpload(std::vector<unsigned char>& octets, size_t size)
 {
     {
-        std::lock_guard<std::mutex> lock(clientMutex);
+        ClientLock lock(*this);
         {
             std::lock_guard<std::mutex> queueLock(queueMutex);
             eventsHeld = true;
@@ -255,11 +248,18 @@ Service::Wait Service::receiveUpload(std::vector<unsigned char>& octets, size_t 
 
 void Service::closeClient()
 {
-    std::lock_guard<std::mutex> lock(clientMutex);
+    ClientLock lock(*this);
     client = TCPClient();
     reader = TCPClient();
     connection.close();
-    inbox.clear();
+    // Its memory too: a client may have filled it.
+    std::string().swap(inbox);
+}
+
+size_t Service::inboxCapacity()
+{
+    ClientLock lock(*this);
+    return inbox.capacity();
 }
 
 void Service::relisten(const std::string& error)
@@ -280,14 +280,13 @@ void Service::relisten(const std::string& error)
 void Service::adopt(TCPClient fresh)
 {
     log(Log::Debug, "TCP client connected.");
-    std::lock_guard<std::mutex> lock(clientMutex);
     if (connection.connected()) {
         log(Log::Warning, "Disconnecting TCP client due to new client");
-        connection.close();
+        closeClient();
     }
+    ClientLock lock(*this);
     log(Log::Debug, "Saving new client.");
     connection = fresh;
-    inbox.clear();
     readTimeout = READ_TIMEOUT_MS;
     {
         // Lines queued for the old client are not the new one's.
@@ -295,6 +294,7 @@ void Service::adopt(TCPClient fresh)
         events.clear();
         eventsOverflowed = false;
         eventsHeld = false;
+        eventsReleased = 0;
     }
     log(Log::Debug, "Configuring client.");
     connection.setReadTimeout(READ_TIMEOUT_MS);
@@ -307,6 +307,7 @@ void Service::adopt(TCPClient fresh)
     // peer's acknowledgement, and a reply would wait for a delayed one.
     connection.setNoDelay(true);
     connection.setSendBuffer(SEND_BUFFER);
+    connection.setReceiveBuffer(RECEIVE_BUFFER);
     client = connection.borrowed();
     reader = connection.borrowed();
     log(Log::Debug, "Printing hello.");
@@ -319,14 +320,29 @@ void Service::writerLoop()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            queued.wait(lock,
-                        [this] { return !running || eventsOverflowed || (!events.empty() && !eventsHeld); });
+            queued.wait(lock, [this] {
+                return !running || (clientWaiters == 0 && (eventsOverflowed || (!events.empty() && !eventsHeld)));
+            });
             if (!running)
                 return;
         }
         std::lock_guard<std::mutex> lock(clientMutex);
-        flushEventsLocked();
+        sendEventLocked();
     }
+}
+
+Service::ClientLock::ClientLock(Service& service)
+{
+    {
+        std::lock_guard<std::mutex> queueLock(service.queueMutex);
+        ++service.clientWaiters;
+    }
+    lock = std::unique_lock<std::mutex>(service.clientMutex);
+    {
+        std::lock_guard<std::mutex> queueLock(service.queueMutex);
+        --service.clientWaiters;
+    }
+    service.queued.notify_one();
 }
 
 void Service::onEvent(const LPCEvent& event)
@@ -337,7 +353,7 @@ void Service::onEvent(const LPCEvent& event)
         line += "," + event.value;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        if (events.size() >= (eventsHeld ? MAX_HELD_EVENTS : MAX_QUEUED_EVENTS))
+        if (events.size() >= (eventsHeld ? MAX_HELD_EVENTS : MAX_QUEUED_EVENTS + eventsReleased))
             eventsOverflowed = true;
         else
             events.push_back(std::move(line));
@@ -345,30 +361,41 @@ void Service::onEvent(const LPCEvent& event)
     queued.notify_one();
 }
 
-void Service::flushEventsLocked(bool release)
+void Service::sendEventLocked()
 {
-    std::deque<std::string> lines;
+    std::string line;
     bool overflowed = false;
     {
-        // Released and taken in one step, so that no event sees the smaller
-        // bound applied to the lines held so far.
         std::lock_guard<std::mutex> lock(queueMutex);
-        if (release)
-            eventsHeld = false;
         if (eventsHeld && !eventsOverflowed)
             return;
-        lines.swap(events);
-        std::swap(overflowed, eventsOverflowed);
+        if (eventsOverflowed || !client.connected()) {
+            overflowed = eventsOverflowed;
+            events.clear();
+            eventsOverflowed = false;
+            eventsReleased = 0;
+        } else if (!events.empty()) {
+            line = std::move(events.front());
+            events.pop_front();
+            eventsReleased -= std::min<size_t>(eventsReleased, 1);
+        }
     }
-    if (overflowed && client.connected()) {
+    if (overflowed && client.connected())
         dropClientLocked("Disconnecting TCP client: it does not keep up with its event lines");
-        return;
-    }
-    for (const std::string& line : lines) {
-        if (!client.connected())
-            return;
+    else if (!line.empty())
         sendLocked(line);
+}
+
+void Service::releaseEvents()
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (!eventsHeld)
+            return;
+        eventsHeld = false;
+        eventsReleased = events.size();
     }
+    queued.notify_one();
 }
 
 void Service::sendLocked(const std::string& line)
@@ -380,7 +407,7 @@ void Service::sendLocked(const std::string& line)
 
 void Service::sendLine(const std::string& line)
 {
-    std::lock_guard<std::mutex> lock(clientMutex);
+    ClientLock lock(*this);
     sendLocked(line);
 }
 

@@ -14,6 +14,12 @@
 // display, audio and LCD commands with arguments) and TCPCommandsBitmap.cpp
 // (LCD bitmap storage).
 //
+// What one client makes the service hold: its pending line counts every
+// octet received, carriage returns included, so `inbox` holds at most
+// TCPClient::MAX_LINE octets and one read (an upload takes its octets from
+// it as they come, up to the size it declared); the kernel holds at most
+// twice SEND_BUFFER and twice RECEIVE_BUFFER for it.
+//
 // Threading:
 // - start, stop, reset, configSet and configGet may come from any thread
 //   (main, configuration, stop); lifecycleMutex serialises them and guards
@@ -32,19 +38,26 @@
 //   loop's wait for octets; the loop then closes the descriptor. So no
 //   thread ever reads or writes a descriptor number that was closed and
 //   handed out again. A client that cannot take a whole line within the
-//   write time-out is dropped.
+//   write time-out (a deadline for the line, not for each send) is dropped.
+// - How long each thread holds clientMutex: the writer thread one line, then
+//   it lets the lock go and, while any other thread waits for it (they take
+//   it through ClientLock, counted in `clientWaiters`), does not take it
+//   again; the loop thread one line (a reply, the greeting, the upload
+//   prompt) or no I/O at all; stop no I/O. So a stop, a new client or a
+//   reply waits for at most one line's write time-out.
 // - While the loop waits for octets it holds no lock and looks, whenever the
 //   wait ends (octets came, or the read time-out passed), whether the
 //   service stops or a new client waits; then it abandons the partial line
 //   or upload. So a client that drips octets holds neither the writer nor
 //   the stop nor a new client for longer than one read time-out.
 // - onEvent runs on the serial reader thread. It only appends the event
-//   line to a bounded queue (queueMutex, never held during I/O) and never
+//   line to a bounded queue (queueMutex guards `events` and the four members
+//   after it, and is never held during I/O) and never
 //   touches the client, so a client that stops reading cannot stall device
-//   replies. The writer thread, and the loop thread at every turn, send the
-//   queued lines; a full queue drops the client. From the ">" prompt of a
-//   bitmap upload until its reply the queue is held (a larger bound
-//   applies), so the prompt and the reply stay one line.
+//   replies. The writer thread alone sends the queued lines; a full queue
+//   drops the client. From the ">" prompt of a bitmap upload until its reply
+//   the queue is held (a larger bound applies), so the prompt and the reply
+//   stay one line; the lines it held drain under that larger bound.
 // - Lock order: lifecycleMutex, then clientMutex, then queueMutex. A thread
 //   holding a later one never takes an earlier one; no lock is held while
 //   waiting for the client's octets.
@@ -91,6 +104,9 @@ public:
     // counts, plus what the client's receive buffer holds) on every host,
     // whatever the system's send buffer tuning.
     static constexpr int SEND_BUFFER = 64 * 1024;
+    // SO_RCVBUF of an accepted client, for the same reason: octets a client
+    // sends beyond what the service takes wait in the client's own buffers.
+    static constexpr int RECEIVE_BUFFER = 64 * 1024;
     static constexpr int READ_TIMEOUT_MS = 300;
     // The read time-out from a bitmap upload on, for the rest of the
     // connection.
@@ -124,6 +140,9 @@ public:
 
     // Splits one request line, runs its handler and returns the reply line.
     std::string parse(const std::string& line);
+    // For tests: the capacity of the read buffer. Only while no client is
+    // connected (the loop thread owns the buffer while one is).
+    size_t inboxCapacity();
     // The reply line of a manager result ("ok" for Ok).
     static std::string renderErrorCode(ErrorCode code);
 
@@ -144,13 +163,26 @@ private:
     void adopt(TCPClient fresh);
     void writerLoop();
 
+    // clientMutex for every thread but the writer: the writer lets it go to
+    // a holder of this before its next line.
+    class ClientLock {
+    public:
+        explicit ClientLock(Service& service);
+
+    private:
+        std::unique_lock<std::mutex> lock;
+    };
+
     // Writes one line to the client, dropping (shutting down) a client that
     // cannot take it whole. Caller holds clientMutex.
     void sendLocked(const std::string& line);
-    // Sends the queued event lines unless they are held (release ends the
-    // hold first), or drops the client when the queue overflowed. Caller
-    // holds clientMutex.
-    void flushEventsLocked(bool release = false);
+    // Writer thread: sends the next queued event line unless the lines are
+    // held, drops the client when the queue overflowed, and forgets the
+    // lines when no client is there. Caller holds clientMutex.
+    void sendEventLocked();
+    // Ends the hold of an upload: the lines held drain under the larger
+    // bound.
+    void releaseEvents();
     void dropClientLocked(const char* reason);
     // Writes one line under clientMutex; for handlers that write before
     // their reply.
@@ -292,6 +324,11 @@ private:
     std::deque<std::string> events;
     bool eventsOverflowed = false;
     bool eventsHeld = false;
+    // The first lines of `events`, released by an upload's reply, that do
+    // not count toward MAX_QUEUED_EVENTS.
+    size_t eventsReleased = 0;
+    // Threads waiting in ClientLock.
+    int clientWaiters = 0;
 
     // The loop thread's own (see Threading).
     TCPClient connection;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -79,7 +80,8 @@ void TCPClient::connect(const std::string& host, unsigned short port)
         && setInt(fd, IPPROTO_TCP, TCP_KEEPINTVL, keepAliveInterval) == 0
         && setInt(fd, IPPROTO_TCP, TCP_KEEPCNT, keepAliveProbes) == 0
         && (!noDelay || setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1) == 0)
-        && (sendBuffer == 0 || setInt(fd, SOL_SOCKET, SO_SNDBUF, sendBuffer) == 0);
+        && (sendBuffer == 0 || setInt(fd, SOL_SOCKET, SO_SNDBUF, sendBuffer) == 0)
+        && (receiveBuffer == 0 || setInt(fd, SOL_SOCKET, SO_RCVBUF, receiveBuffer) == 0);
     if (!configured || ::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
         const int error = errno;
         ::close(fd);
@@ -169,6 +171,15 @@ void TCPClient::setSendBuffer(int octets)
     sendBuffer = octets;
     if (connected() && octets > 0)
         setInt(descriptor, SOL_SOCKET, SO_SNDBUF, octets);
+}
+
+void TCPClient::setReceiveBuffer(int octets)
+{
+    if (octets == receiveBuffer)
+        return;
+    receiveBuffer = octets;
+    if (connected() && octets > 0)
+        setInt(descriptor, SOL_SOCKET, SO_RCVBUF, octets);
 }
 
 bool TCPClient::available()
@@ -267,18 +278,28 @@ int TCPClient::sendAll(const void* data, size_t n)
 {
     if (!connected())
         return -1;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(writeTimeout);
+    // With a time-out every send returns at once and the wait for room is a
+    // poll up to the deadline, so the time-out bounds the whole call.
+    const int flags = MSG_NOSIGNAL | (writeTimeout > 0 ? MSG_DONTWAIT : 0);
     const auto* bytes = static_cast<const unsigned char*>(data);
     size_t sent = 0;
     while (sent < n) {
-        const ssize_t result = send(descriptor, bytes + sent, n - sent, MSG_NOSIGNAL);
+        const ssize_t result = send(descriptor, bytes + sent, n - sent, flags);
         if (result > 0) {
             sent += size_t(result);
             continue;
         }
         if (result < 0 && errno == EINTR)
             continue;
-        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            // A poll that fails or reports the end leaves it to the next send.
+            if (writeTimeout > 0 && left > 0 && Socket::pollOne(descriptor, POLLOUT, int(left)) != 0)
+                continue;
             break;
+        }
         close();
         return -1;
     }
@@ -304,19 +325,18 @@ bool TCPClient::getline(std::string& line)
 {
     if (!connected())
         return false;
-    for (;;) {
+    for (size_t octets = line.size();; ++octets) {
         char byte = 0;
         if (receive(&byte, 1) != 1)
             return false;
         if (byte == '\n')
             return true;
-        if (byte == '\r')
-            continue;
-        if (line.size() >= MAX_LINE) {
+        if (!lineTakes(octets, byte)) {
             close();
             return false;
         }
-        line.push_back(byte);
+        if (byte != '\r')
+            line.push_back(byte);
     }
 }
 

@@ -10,7 +10,9 @@
 // - the peer closing, or any other error, closes the client (descriptor -1)
 //   and the operation gives -1 (false for getline).
 // Interrupted system calls are retried. Every send uses MSG_NOSIGNAL, so a
-// vanished peer never raises SIGPIPE.
+// vanished peer never raises SIGPIPE. The write time-out is a deadline for
+// the whole call (a whole line), not for each send: a peer that takes a few
+// octets now and then cannot stretch one call beyond it.
 //
 // A borrowed copy (borrowed()) never closes the descriptor: where an owner
 // closes it (close(), the peer closing, a failure), a borrowed copy shuts
@@ -34,6 +36,11 @@ public:
     // getline gives up on a line longer than this (no valid request comes
     // near it): it closes the client and returns false.
     static constexpr size_t MAX_LINE = 16 * 1024;
+    // Whether a pending line of `octets` octets, carriage returns included,
+    // may take the octet `next` as well: up to MAX_LINE octets, then only
+    // the carriage return of a "\r\n" line end, so that a line of MAX_LINE
+    // characters is still read whole.
+    static bool lineTakes(size_t octets, char next) { return octets < MAX_LINE || (octets == MAX_LINE && next == '\r'); }
     // read(vector, n) grows the vector by at most this much ahead of the
     // bytes that actually arrived.
     static constexpr size_t READ_CHUNK = 64 * 1024;
@@ -82,6 +89,9 @@ public:
     // SO_SNDBUF in octets (Linux doubles it for its bookkeeping and stops
     // growing it on its own); 0, the default, leaves the system's choice.
     void setSendBuffer(int octets);
+    // SO_RCVBUF in octets, the same way: it bounds what the peer can have
+    // the system hold for this end.
+    void setReceiveBuffer(int octets);
 
     // Whether a read would not block now (data waiting, or the peer closed);
     // false when unconnected. Throws std::runtime_error, closing the client,
@@ -107,7 +117,7 @@ public:
     // n 0, -1 when the peer closed or failed (then closed).
     int readSome(unsigned char* buffer, unsigned long n);
 
-    // Send all n bytes: the count sent (fewer when the send time-out expired
+    // Send all n bytes: the count sent (fewer when the write time-out passed
     // first; the client stays open), 0 for nothing to send, -1 when
     // unconnected or the connection failed (then closed).
     int write(unsigned char byte);
@@ -118,7 +128,8 @@ public:
     // carriage returns are dropped. Appends to `line` (it is not cleared):
     // false on time-out leaves the bytes so far there and the client open, so
     // a next call continues the line. False, closing the client, when the
-    // peer closed, on an error or when the line grows beyond MAX_LINE.
+    // peer closed, on an error or when the line's octets, the carriage
+    // returns of this call included, go beyond lineTakes.
     bool getline(std::string& line);
 
     int print(const std::string& text);
@@ -143,5 +154,6 @@ private:
     int keepAliveProbes = 9;
     bool noDelay = false;
     int sendBuffer = 0;
+    int receiveBuffer = 0;
     bool owner = true;
 };

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <map>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -223,6 +226,55 @@ TEST_P(DaemonDripTest, TermEndsTheDaemonWhileAClientDrips)
 
 INSTANTIATE_TEST_SUITE_P(LineAndUpload, DaemonDripTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Upload" : "Line"; });
+
+// A client that takes 4 KiB of its event lines every 900 ms, at 1,000
+// events a second, holds the client lock for at most one line's write
+// time-out at a time: SIGTERM ends the daemon within 5 s, and a new client
+// is greeted within 2.5 s. Its small receive buffer makes the daemon's
+// writes wait for it from about 3 s on.
+class DaemonSlowReaderTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DaemonSlowReaderTest, NeitherTheStopNorANewClientWaitsForItsLines)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    TCPClient slow;
+    slow.setReceiveBuffer(4096);
+    slow.setReadTimeout(kReactMs);
+    slow.connect("127.0.0.1", service.tcpPort);
+    EXPECT_EQ(nextLine(slow), "Lumacore 1.0.28");
+    std::atomic<bool> done{false};
+    std::thread events([&] {
+        for (auto due = std::chrono::steady_clock::now(); !done; due += std::chrono::milliseconds(1)) {
+            service.board.sendIndication(1, 5, {1});
+            std::this_thread::sleep_until(due);
+        }
+    });
+    std::thread reader([&] {
+        unsigned char chunk[4096];
+        while (!done && slow.connected()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(900));
+            slow.readSome(chunk, sizeof chunk);
+        }
+    });
+    usleep(3000000);
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam()) {
+        service.daemon.signal(SIGTERM);
+        EXPECT_EQ(exitCode(service.daemon.wait(5000)), 0) << service.daemon.err();
+    } else {
+        TCPClient next = service.connect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+        next.close();
+    }
+    done = true;
+    events.join();
+    reader.join();
+    slow.close();
+}
+
+INSTANTIATE_TEST_SUITE_P(ReplaceAndTerm, DaemonSlowReaderTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Term" : "Replace"; });
 
 struct FailedStartCase {
     const char* name;

@@ -21,9 +21,11 @@ using Clock = std::chrono::steady_clock;
 
 TEST_F(ServiceTest, TokensAndCommandWords)
 {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"getFWVer", "ok,1.2.3"},
         {"getFWVer\r", "ok,1.2.3"},
+        {"getF\r\r\rWVer", "ok,1.2.3"},
+        {"getFWVer," + std::string(TCPClient::MAX_LINE - 9, 'x'), "ok,1.2.3"}, // the longest line
         {"getFWVer,extra,,", "ok,1.2.3"},
         {",getFWVer", "ok,1.2.3"},      // one leading comma adds nothing
         {",,getFWVer", "error,3,The requested API ID is invalid, or not supported"},
@@ -33,10 +35,11 @@ TEST_F(ServiceTest, TokensAndCommandWords)
         {" getFWVer", "error,3,The requested API ID is invalid, or not supported"},
         {"getfwver", "error,3,The requested API ID is invalid, or not supported"},
         {"get%s%n", "error,3,The requested API ID is invalid, or not supported"},
+        {"getFWVer," + std::string(TCPClient::MAX_LINE - 8, 'x'), "(none)"}, // too long: the client is cut off
     };
     startService();
     for (const auto& c : cases)
-        EXPECT_EQ(request(c.first), c.second) << c.first;
+        EXPECT_EQ(request(c.first), c.second) << c.first.substr(0, 40);
     EXPECT_TRUE(capture.contains("[TCP::Server] Request: \"get%s%n\""));
     EXPECT_TRUE(capture.contains("[TCP::Server] Response: \"ok,1.2.3\""));
 }
