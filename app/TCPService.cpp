@@ -293,7 +293,6 @@ void Service::adopt(TCPClient fresh)
         std::lock_guard<std::mutex> queueLock(queueMutex);
         events.clear();
         eventsOverflowed = false;
-        eventsHeld = false;
         eventsReleased = 0;
     }
     log(Log::Debug, "Configuring client.");
@@ -377,7 +376,8 @@ void Service::sendEventLocked()
         } else if (!events.empty()) {
             line = std::move(events.front());
             events.pop_front();
-            eventsReleased -= std::min<size_t>(eventsReleased, 1);
+            if (eventsReleased > 0)
+                --eventsReleased;
         }
     }
     if (overflowed && client.connected())

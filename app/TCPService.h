@@ -52,12 +52,13 @@
 //   the stop nor a new client for longer than one read time-out.
 // - onEvent runs on the serial reader thread. It only appends the event
 //   line to a bounded queue (queueMutex guards `events` and the four members
-//   after it, and is never held during I/O) and never
-//   touches the client, so a client that stops reading cannot stall device
-//   replies. The writer thread alone sends the queued lines; a full queue
-//   drops the client. From the ">" prompt of a bitmap upload until its reply
-//   the queue is held (a larger bound applies), so the prompt and the reply
-//   stay one line; the lines it held drain under that larger bound.
+//   after it, and is never held during I/O) and never touches the client,
+//   so a client that stops reading cannot stall device replies. The writer
+//   thread alone sends the queued lines; a full queue drops the client. From
+//   the ">" prompt of a bitmap upload until the end of its turn (after its
+//   reply, if it has one) the queue is held (a larger bound applies), so the
+//   prompt and the reply stay one line; the lines it held drain under that
+//   larger bound.
 // - Lock order: lifecycleMutex, then clientMutex, then queueMutex. A thread
 //   holding a later one never takes an earlier one; no lock is held while
 //   waiting for the client's octets.

@@ -40,7 +40,10 @@ public:
     // may take the octet `next` as well: up to MAX_LINE octets, then only
     // the carriage return of a "\r\n" line end, so that a line of MAX_LINE
     // characters is still read whole.
-    static bool lineTakes(size_t octets, char next) { return octets < MAX_LINE || (octets == MAX_LINE && next == '\r'); }
+    static bool lineTakes(size_t octets, char next)
+    {
+        return octets < MAX_LINE || (octets == MAX_LINE && next == '\r');
+    }
     // read(vector, n) grows the vector by at most this much ahead of the
     // bytes that actually arrived.
     static constexpr size_t READ_CHUNK = 64 * 1024;
