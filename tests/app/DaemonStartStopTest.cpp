@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -48,6 +51,21 @@ bool brokerLetGo(const MosquittoBroker& broker)
         if (ended >= occurrences(log, " as lumacore-under-test "))
             return true;
         usleep(50000);
+    }
+    return false;
+}
+
+// Waits until no SIGTERM is pending for process pid any more: its stop
+// thread has taken the signal.
+bool sigtermTaken(pid_t pid, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("ShdPnd:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1))) == 0)
+                return true;
+        }
+        usleep(20000);
     }
     return false;
 }
@@ -110,3 +128,34 @@ INSTANTIATE_TEST_SUITE_P(
                       StopPoint{"TcpStarts", "[TCP::Server] Starting..."},
                       StopPoint{"MainBlocks", "Main blocks here!"}),
     [](const ::testing::TestParamInfo<StopPoint>& info) { return std::string(info.param.name); });
+
+// The configuration file is a pipe, so the first start step waits in its
+// read until the test writes the file, which it does once the stop has
+// begun: that step finishes, and no later one may start.
+TEST(DaemonStartStop, NoStartStepBeginsOnceTheStopHasBegun)
+{
+    ServiceDaemon service;
+    ASSERT_EQ(mkfifo(service.configPath().c_str(), 0600), 0);
+    service.launch();
+    int writer = -1;
+    for (int waited = 0; writer < 0 && waited < kStartMs; waited += 20) {
+        // Refused until the daemon opens the pipe to read it.
+        writer = open(service.configPath().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer < 0)
+            usleep(20000);
+    }
+    ASSERT_GE(writer, 0) << service.daemon.err();
+    service.daemon.signal(SIGTERM);
+    ASSERT_TRUE(sigtermTaken(service.daemon.pid(), kStopMs));
+    // From taking the signal to claiming the stop is a few instructions.
+    usleep(300000);
+    const std::string text = serviceConfig(service.broker.url(), service.tcpPort).dump();
+    EXPECT_EQ(write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(writer);
+    EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+
+    const std::string log = service.daemon.err();
+    EXPECT_NE(log.find("Signal caught: Terminated [15]"), std::string::npos) << log;
+    for (const char* line : {"[MQTT::Client] Starting...", "[TCP::Server] Starting...", "Main blocks here!"})
+        EXPECT_EQ(log.find(line), std::string::npos) << line << "\n" << log;
+}

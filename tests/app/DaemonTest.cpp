@@ -187,34 +187,47 @@ TEST(Daemon, StressTestWritesBothFormats)
         SimulatedBoard board;
         DaemonProcess daemon;
         const std::string report = daemon.dir().file("report");
-        const int status = daemon.run({"-d", board.devicePath(), "--stress-test", "--stress-test-seconds", "1",
-                                       "--stress-test-format", format, "--stress-test-output", report},
+        // Errors only: a line per executed test would go to the host's
+        // logger, or to its console when it runs none, which may stall the
+        // daemon.
+        const int status = daemon.run({"-d", board.devicePath(), "--verbose", "0", "--stress-test",
+                                       "--stress-test-seconds", "1", "--stress-test-format", format,
+                                       "--stress-test-output", report},
                                       kStartMs);
         EXPECT_EQ(exitCode(status), 0) << daemon.err();
 
         std::ifstream in(report);
         std::stringstream text;
         text << in.rdbuf();
-        size_t successes = 0, failures = 0, retransmitted = 0;
+        size_t successes = 0, failures = 0, retransmitted = 0, total = 0;
         if (format[0] == 'I') {
             std::string line;
             while (std::getline(text, line)) {
                 sscanf(line.c_str(), "successes = %zu", &successes);
                 sscanf(line.c_str(), "failures = %zu", &failures);
                 sscanf(line.c_str(), "retransmitted = %zu", &retransmitted);
+                sscanf(line.c_str(), "total = %zu", &total);
             }
         } else {
             const auto json = nlohmann::json::parse(text.str());
             successes = json.at("packets").at("successes");
             failures = json.at("packets").at("failures");
             retransmitted = json.at("packets").at("retransmitted");
+            total = json.at("packets").at("total");
         }
+        // Every exchange the board saw counts once, but for one the status
+        // poll may have started after the report was taken. A starved host
+        // may fail or repeat a few; a report with its fields mixed up shows
+        // hundreds.
         std::set<uint16_t> seqNos;
         for (const auto& request : board.requests())
             seqNos.insert(request.message.SeqNo);
-        EXPECT_GT(successes, 0u);
-        EXPECT_EQ(failures, 0u);
-        EXPECT_EQ(successes + retransmitted, seqNos.size());
+        EXPECT_EQ(total, successes + failures + retransmitted);
+        EXPECT_LE(total, seqNos.size());
+        EXPECT_GE(total + 1, seqNos.size());
+        EXPECT_GT(successes, total / 2);
+        EXPECT_LE(failures, 3 + total / 20);
+        EXPECT_LE(retransmitted, 3 + total / 20);
         EXPECT_FALSE(std::filesystem::exists(daemon.dir().file("lumacore.json")));
     }
 }

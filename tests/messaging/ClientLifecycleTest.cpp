@@ -1,6 +1,9 @@
 #include "tests/messaging/ClientFixture.h"
 
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +15,88 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Stands in for a broker that is slow to accept a connection: it takes one
+// client on a port of 127.0.0.1, reads its packets and sends the CONNACK
+// only when told.
+class SlowBroker
+{
+public:
+    SlowBroker()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("SlowBroker: no listening socket");
+        port = ntohs(address.sin_port);
+    }
+    ~SlowBroker()
+    {
+        if (peer >= 0)
+            close(peer);
+        close(listener);
+    }
+
+    std::string url() const { return "127.0.0.1:" + std::to_string(port); }
+    // Takes the client; false when none came within timeoutMs.
+    bool accept(int timeoutMs)
+    {
+        pollfd ready{listener, POLLIN, 0};
+        if (poll(&ready, 1, timeoutMs) != 1)
+            return false;
+        peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        return peer >= 0;
+    }
+    // The type octet of the client's next packet, its body skipped; -1 when
+    // none came within timeoutMs or the client closed.
+    int nextPacket(int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        uint8_t type = 0;
+        if (!read(&type, 1, deadline))
+            return -1;
+        size_t remaining = 0;
+        uint8_t digit = 0x80;
+        for (int shift = 0; (digit & 0x80) != 0 && shift < 28; shift += 7) {
+            if (!read(&digit, 1, deadline))
+                return -1;
+            remaining |= static_cast<size_t>(digit & 0x7f) << shift;
+        }
+        std::vector<uint8_t> body(remaining);
+        return read(body.data(), remaining, deadline) ? type : -1;
+    }
+    // Accepts the session: CONNACK with return code 0.
+    bool acceptSession()
+    {
+        const uint8_t connack[] = {0x20, 0x02, 0x00, 0x00};
+        return send(peer, connack, sizeof connack, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof connack);
+    }
+
+private:
+    bool read(uint8_t* into, size_t count, std::chrono::steady_clock::time_point deadline)
+    {
+        while (count > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd ready{peer, POLLIN, 0};
+            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1)
+                return false;
+            const ssize_t got = recv(peer, into, count, 0);
+            if (got <= 0)
+                return false;
+            into += got;
+            count -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+    int listener = -1;
+    int peer = -1;
+    int port = 0;
+};
 
 class ClientLifecycle : public ClientFixture
 {
@@ -109,6 +194,25 @@ TEST_F(ClientLifecycle, EveryRefusedSubscriptionIsRetried)
     EXPECT_TRUE(waitGranted(refused));
 }
 
+// Unsubscribed as the library would report a broker's refusal: the retry
+// unsubscribes again, and the topic is never subscribed anew.
+TEST_F(ClientLifecycle, ARefusedUnsubscriptionIsRetriedAsAnUnsubscription)
+{
+    startConnected();
+    const std::string topic = "tavo/lumacore/gone";
+    const std::string unsubscribed = "Received UNSUBSCRIBE from " + clientId;
+    ASSERT_TRUE(client->subscribeCommand("gone", [](const MQTT::Message&) {}, true));
+    ASSERT_TRUE(waitGranted(topic));
+    ASSERT_TRUE(client->unsubscribeCommand("gone", true));
+    ASSERT_TRUE(broker.waitForLog(unsubscribed, 5000));
+    client->onUnsubscribeFailed(topic);
+    for (int waited = 0; waited < 10000 && occurrences(broker.log(), unsubscribed) < 2; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(2, occurrences(broker.log(), unsubscribed)) << broker.log();
+    const std::string log = broker.log();
+    EXPECT_EQ(std::string::npos, log.find(clientId + " 0 " + topic, log.find(unsubscribed))) << log;
+}
+
 TEST_F(ClientLifecycle, StopDuringTheBackOffStaysStopped)
 {
     startConnected();
@@ -120,6 +224,22 @@ TEST_F(ClientLifecycle, StopDuringTheBackOffStaysStopped)
     std::this_thread::sleep_for(std::chrono::milliseconds(4500));
     EXPECT_FALSE(client->isConnected());
     EXPECT_EQ(1, connections());
+}
+
+TEST_F(ClientLifecycle, AConnectionThatComesUpAfterTheStopIsEnded)
+{
+    SlowBroker slow;
+    client->setConfig(clientConfig(slow.url(), clientId));
+    client->start();
+    ASSERT_TRUE(slow.accept(10000));
+    ASSERT_EQ(0x10, slow.nextPacket(5000));
+    client->stop();
+    ASSERT_TRUE(slow.acceptSession());
+    int packet = slow.nextPacket(10000);
+    // Keep-alive pings may come first.
+    while (packet == 0xc0)
+        packet = slow.nextPacket(10000);
+    EXPECT_EQ(0xe0, packet);
 }
 
 TEST_F(ClientLifecycle, SetConfigWhileStoppedOnlyCopiesTheSettings)

@@ -33,7 +33,10 @@ protected:
             {"wide", LambdaTree([this] { return Result{true, wide}; },
                                 [this](const json& v) {
                                     wide = v;
+                                    setterThread = std::this_thread::get_id();
+                                    ++inSetter;
                                     client->updateLambdaTreeSubscriptions("wide", true);
+                                    --inSetter;
                                     return Result{true, nullptr};
                                 })},
             {"hold", LambdaTree([this] {
@@ -82,6 +85,9 @@ protected:
         return std::thread([this] { client->publishLambdaTreeNode("hold", MQTT::Retained::No, MQTT::QoS::AtMostOnce); });
     }
 
+    // Setters run under the tree lock: a thread inside one holds it.
+    static thread_local int inSetter;
+    std::atomic<std::thread::id> setterThread;
     std::atomic<int> stored{0};
     json wide;
     std::function<void()> whileHeld;
@@ -90,6 +96,8 @@ protected:
     Signal<> changes;
     MqttPeer peer{broker.url(), "peer"};
 };
+
+thread_local int ClientTree::inSetter = 0;
 
 // Well-formed, but deeper than a JSON value can be held without overflowing
 // the stack.
@@ -184,6 +192,40 @@ TEST_F(ClientTree, AValueUpToTheBoundGetsEveryTopicAndAWiderOneIsRefused)
     EXPECT_EQ(fits, exchange("wide/get", "", "wide"));
     const std::string last = "wide/" + std::to_string(bound - 1);
     EXPECT_EQ("0", exchange(last + "/get", "", last));
+}
+
+// The setter runs on the delivery thread under the tree lock; the library
+// is called for its new topics elsewhere, with neither.
+TEST_F(ClientTree, ASetterLeavesTheSubscriptionsOfItsNewTopicsToTheWorker)
+{
+    MQTT::Config config = client->getConfig();
+    config.setLogSubscriptions(true);
+    client->setConfig(config);
+    startServing();
+    struct Call {
+        std::thread::id thread;
+        bool treeLocked;
+    };
+    auto calls = std::make_shared<std::vector<Call>>();
+    auto callsMutex = std::make_shared<std::mutex>();
+    Log::setSink([calls, callsMutex](int, const std::string& line) {
+        if (line.find("[MQTT::Client] Subscribing to ") != std::string::npos &&
+            line.find("/wide/") != std::string::npos) {
+            std::lock_guard<std::mutex> lock(*callsMutex);
+            calls->push_back({std::this_thread::get_id(), inSetter > 0});
+        }
+    });
+    clearGranted();
+    exchange("wide/set", "[1,2]", "wide");
+    // Get and set of each member, each as a command and an RPC of two topics.
+    const bool granted = waitGranted(12);
+    Log::setSink(Log::Sink());
+    ASSERT_TRUE(granted);
+    std::lock_guard<std::mutex> lock(*callsMutex);
+    EXPECT_EQ(12u, calls->size());
+    EXPECT_EQ(0, std::count_if(calls->begin(), calls->end(), [this](const Call& call) {
+                  return call.thread == setterThread.load() || call.treeLocked;
+              }));
 }
 
 TEST_F(ClientTree, ReconnectsWhileTheWorkerQueueIsFull)

@@ -201,3 +201,49 @@ TEST(MQTTClient, ChangedUrlIsRefusedOnALibraryThread)
     EXPECT_TRUE(client.isConnected());
     EXPECT_EQ(second.log().find("wrapper-staying"), std::string::npos);
 }
+
+#if defined(__SANITIZE_THREAD__)
+namespace {
+
+// Takes two locks of ours in one order on a library callback thread, then
+// in the other order on this thread, one after the other; then ends the
+// process.
+[[noreturn]] void invertLocksAcrossALibraryThread(const std::string& url)
+{
+    std::mutex first;
+    std::mutex second;
+    std::promise<void> taken;
+    {
+        RecordingListener listener;
+        listener.hook = [&first, &second, &taken](const std::string& event) {
+            if (event == "subscribed canary") {
+                {
+                    std::lock_guard<std::mutex> outer(first);
+                    std::lock_guard<std::mutex> inner(second);
+                }
+                taken.set_value();
+            }
+        };
+        MQTTClient client(&listener);
+        client.setClientId("wrapper-canary");
+        client.setUrl(url);
+        if (client.connect() && client.wait(kWaitMs) && client.subscribe("canary", 0) &&
+            taken.get_future().wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready) {
+            std::lock_guard<std::mutex> outer(second);
+            std::lock_guard<std::mutex> inner(first);
+        }
+    }
+    std::exit(0);
+}
+
+} // namespace
+
+// The MQTT libraries' suppressions must leave this project's own lock-order
+// faults visible, those taken on a library thread included.
+TEST(MQTTClientDeathTest, ALockOrderInversionOnALibraryThreadIsStillReported)
+{
+    MosquittoBroker broker;
+    EXPECT_EXIT(invertLocksAcrossALibraryThread(broker.url()), [](int) { return true; },
+                "ThreadSanitizer: lock-order-inversion");
+}
+#endif
