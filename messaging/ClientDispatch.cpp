@@ -10,6 +10,9 @@
 namespace MQTT {
 
 namespace {
+// Received messages this thread is handling (a handler may stop the client).
+thread_local int handlerDepth = 0;
+
 const std::string& keyOf(const std::string& key) { return key; }
 template <typename Value>
 const std::string& keyOf(const std::pair<const std::string, Value>& entry)
@@ -26,11 +29,56 @@ typename Table::const_iterator firstMatch(const Table& table, const std::string&
 }
 } // namespace
 
+bool Client::enterHandler()
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    if (messagesRefused)
+        return false;
+    ++activeHandlers;
+    ++handlerDepth;
+    return true;
+}
+
+void Client::leaveHandler()
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    --activeHandlers;
+    --handlerDepth;
+    handlersDone.notify_all();
+}
+
+void Client::refuseMessages(bool refuse)
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    messagesRefused = refuse;
+}
+
+void Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
+{
+    int others = 0;
+    {
+        std::unique_lock<std::mutex> lock(handlersMutex);
+        handlersDone.wait_until(lock, deadline, [this] { return activeHandlers == handlerDepth; });
+        others = activeHandlers - handlerDepth;
+    }
+    if (others > 0)
+        log(Log::Warning, "Stopping while %d received message(s) are still handled.", others);
+}
+
 void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)
 {
     CallbackScope scope(*this);
     if (!scope.live())
         return;
+    if (!enterHandler()) {
+        log(Log::Debug, "Stopping: dropped the message on '%s'.", topic.c_str());
+        return;
+    }
+    // Left however the handling ends.
+    struct Leave {
+        Client& client;
+        ~Leave() { client.leaveHandler(); }
+    } leave{*this};
     const Settings current = settings();
     if (current.logReceived) {
         const std::string shown = current.logPayload ? " : " + payloadForLog(topic, payload) : std::string();
