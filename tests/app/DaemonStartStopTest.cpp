@@ -110,3 +110,18 @@ INSTANTIATE_TEST_SUITE_P(
                       StopPoint{"TcpStarts", "[TCP::Server] Starting..."},
                       StopPoint{"MainBlocks", "Main blocks here!"}),
     [](const ::testing::TestParamInfo<StopPoint>& info) { return std::string(info.param.name); });
+
+// A file with a very long value: SIGTERM early in the start-up (while the
+// file is read, printed and applied) still ends the daemon within 5 s.
+TEST(DaemonStartStopSlow, TermWhileStartingWithAVeryLongValueEndsWithinFiveSeconds)
+{
+    for (const int moment : {200, 600, 1000}) {
+        SCOPED_TRACE(moment);
+        ServiceDaemon service;
+        service.writeConfig({{"mqtt", {{"extra", std::string(1000000, 'x')}}}});
+        service.launch();
+        usleep(moment * 1000);
+        service.daemon.signal(SIGTERM);
+        EXPECT_EQ(exitCode(service.daemon.wait(5000)), 0);
+    }
+}
