@@ -389,9 +389,10 @@ private:
     // With handlersDeadline (stop() alone), waits until then for the
     // handlers under way and emits `handlersEnded` before `stopping`.
     void stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline = std::nullopt);
-    // Counts a received message as being handled; false, and nothing
-    // counted, once stop() refuses messages.
-    bool enterHandler();
+    // Counts a received message as being handled (Taken); once stop()
+    // refuses messages, counts it as dropped instead.
+    enum class Entry { Taken, FirstRefused, Refused };
+    Entry enterHandler();
     void leaveHandler();
     // Refuses (or takes again) received messages.
     void refuseMessages(bool refuse);
@@ -510,12 +511,13 @@ private:
     std::thread connector;
     std::mutex treeTopicsMutex;
 
-    // Received messages being handled, and whether new ones are refused
-    // (from stop() to start()).
+    // Received messages being handled, whether new ones are refused (from
+    // stop() to start()) and how many were dropped since.
     std::mutex handlersMutex;
     std::condition_variable handlersDone;
     int activeHandlers = 0;
     bool messagesRefused = false;
+    int droppedMessages = 0;
 
     // Listener callbacks in progress; none may start once `closing` is set.
     std::atomic<int> activeCallbacks{0};

@@ -29,14 +29,14 @@ typename Table::const_iterator firstMatch(const Table& table, const std::string&
 }
 } // namespace
 
-bool Client::enterHandler()
+Client::Entry Client::enterHandler()
 {
     std::lock_guard<std::mutex> lock(handlersMutex);
     if (messagesRefused)
-        return false;
+        return droppedMessages++ == 0 ? Entry::FirstRefused : Entry::Refused;
     ++activeHandlers;
     ++handlerDepth;
-    return true;
+    return Entry::Taken;
 }
 
 void Client::leaveHandler()
@@ -51,6 +51,7 @@ void Client::refuseMessages(bool refuse)
 {
     std::lock_guard<std::mutex> lock(handlersMutex);
     messagesRefused = refuse;
+    droppedMessages = 0;
 }
 
 void Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
@@ -70,8 +71,11 @@ void Client::onMessageReceived(const std::string& topic, const std::string& payl
     CallbackScope scope(*this);
     if (!scope.live())
         return;
-    if (!enterHandler()) {
-        log(Log::Debug, "Stopping: dropped the message on '%s'.", topic.c_str());
+    const Entry entry = enterHandler();
+    if (entry != Entry::Taken) {
+        // Once per stop: a peer that keeps sending would flood the log.
+        if (entry == Entry::FirstRefused)
+            log(Log::Debug, "Stopping: dropped the message on '%s' and drop all that follow.", topic.c_str());
         return;
     }
     // Left however the handling ends.
