@@ -134,7 +134,7 @@ public:
     // until the next start), waits up to kHandlerWaitMs for the handlers of
     // messages taken before, never for the calling thread's own, and emits
     // `handlersEnded`; then emits `stopping`, waits 200 ms and disconnects.
-    // Only the refusal while stopped. No reconnection follows.
+    // While stopped it only refuses. No reconnection follows.
     void stop();
     // stop() then start(), only while running.
     void restart();
