@@ -184,9 +184,20 @@ void Config::configSet(const json& config)
         log(Log::Info, "Configuration not changed ===> No need to update configuration file");
         printSettings();
     } else {
+        std::lock_guard<std::mutex> rewrite(mRewriteMutex);
+        if (mRewritesStopped) {
+            log(Log::Debug, "Stopping: the file is not rewritten");
+            return;
+        }
         log(Log::Info, "Configuration changed ===> Updating configuration file...");
         save();
     }
+}
+
+void Config::stopRewrites()
+{
+    std::lock_guard<std::mutex> rewrite(mRewriteMutex);
+    mRewritesStopped = true;
 }
 
 void Config::update()

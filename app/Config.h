@@ -17,6 +17,8 @@
 // - `mutex` (recursive: configSet calls configGet) guards the observers and
 //   the stored configuration and is held while the observers run, so one
 //   get or set runs at a time.
+// - `mRewriteMutex` is taken under `mMutex` for a set's rewrite, and alone
+//   by stopRewrites, which so never waits for the observers.
 // - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
 //   and setter run under the tree lock). No observer takes the tree lock
 //   under `mutex`: the board's MQTT adaptor hands its refresh to the
@@ -59,6 +61,9 @@ public:
     // observer's exception passes to the caller: the stored configuration
     // is then already replaced, the file untouched.
     void configSet(const nlohmann::json& config);
+    // For the process stop: waits for a rewrite of the file under way, then
+    // refuses every later one (sets still reach the components). Any thread.
+    void stopRewrites();
     // Start-up: removes the temporary files that rewrites of ended processes
     // left beside the file; then a readable file goes to every observer
     // (rewritten when the components differ from it); otherwise the
@@ -89,6 +94,10 @@ private:
     // What the file holds as last read or written; null while unknown.
     nlohmann::json mFileContent;
     mutable std::recursive_mutex mMutex;
+    // Held from the "Configuration changed" line of a set to the end of its
+    // rewrite; guards mRewritesStopped.
+    std::mutex mRewriteMutex;
+    bool mRewritesStopped = false;
 };
 
 // Compact text of the masked configuration for a log line; invalid UTF-8 is

@@ -7,10 +7,10 @@
 // Threading: main blocks the stop signals before anything else, so every
 // thread inherits the mask; one stop thread takes the first signal and runs
 // the stop sequence, which ends the process. The handles of the manager, the
-// MQTT client and the TCP service are shared with that thread under the
-// handles' mutex, which also guards the once-only flag of the two ways out:
-// the stop (status 0) and a failed start (status 1). Whichever claims it
-// first ends the process; the other does nothing more.
+// configuration, the MQTT client and the TCP service are shared with that
+// thread under the handles' mutex, which also guards the once-only flag of
+// the two ways out: the stop (status 0) and a failed start (status 1).
+// Whichever claims it first ends the process; the other does nothing more.
 // The main thread holds the start mutex around each start step (the
 // configuration's update, the MQTT start, the TCP start) and checks the flag
 // first; the stop claims the flag, then waits for the start mutex, so a step
@@ -64,6 +64,7 @@ struct Handles {
     std::mutex mutex;
     bool ending = false;
     std::shared_ptr<Manager> manager;
+    std::shared_ptr<tavo::Config::Config> config;
     std::shared_ptr<MQTT::Client> mqttClient;
     std::shared_ptr<tavo::Board::TCP::Service> tcpService;
 };
@@ -91,14 +92,18 @@ bool claimEnd()
 // Stops what exists, the remote interfaces before the board, so they take
 // no more requests when the serial link closes; then ends the process.
 // _exit instead of exit, because static destructors must not run under the
-// reader, timer and library threads that are still alive.
+// reader, timer and library threads that are still alive. A handler that
+// outlived the MQTT stop may still be setting the configuration: its
+// rewrite either ended before _exit or never begins.
 [[noreturn]] void stopAndEnd(int status)
 {
+    std::shared_ptr<tavo::Config::Config> config;
     std::shared_ptr<MQTT::Client> mqttClient;
     std::shared_ptr<tavo::Board::TCP::Service> tcpService;
     std::shared_ptr<Manager> manager;
     {
         std::lock_guard<std::mutex> lock(handles().mutex);
+        config = handles().config;
         mqttClient = handles().mqttClient;
         tcpService = handles().tcpService;
         manager = handles().manager;
@@ -109,6 +114,8 @@ bool claimEnd()
         tcpService->stop();
     if (manager)
         manager->stop();
+    if (config)
+        config->stopRewrites();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
@@ -164,9 +171,12 @@ bool startServices(const std::shared_ptr<Manager>& manager, const std::string& c
                    bool global, std::vector<std::shared_ptr<void>>& owned)
 {
     auto config = std::make_shared<tavo::Config::Config>(configFile);
-    owned.push_back(config);
+    keep(&Handles::config, config);
     auto mqttClient = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
     keep(&Handles::mqttClient, mqttClient);
+    // A set still running when the stop's wait for handlers ends must not
+    // rewrite the file after the client has stopped.
+    mqttClient->handlersEnded.connect([config] { config->stopRewrites(); });
     auto tcpService = std::make_shared<tavo::Board::TCP::Service>(manager, port, global);
     keep(&Handles::tcpService, tcpService);
 

@@ -144,6 +144,10 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
     const int transmissions = mTransmitRetries;
     ErrorCode result = Timeout;
     for (int attempt = 1; attempt <= transmissions; ++attempt) {
+        // Once close has stopped the reader no reply can come: every waiting
+        // request would time out in turn, and hold close up for all of them.
+        if (closing())
+            break;
         result = sendRequest(request);
         if (result == NoError)
             result = waitForResponse(response, request.ID, request.SeqNo, timeoutMs);
@@ -154,6 +158,8 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
                 return UnknownError;
             return static_cast<ErrorCode>(response.Error);
         }
+        if (closing())
+            break;
         Log::warning("Response timeout. Re-transmitting message (attempt %d of %d)", attempt, transmissions);
         Thread::sleep(1);
     }

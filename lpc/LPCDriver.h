@@ -104,7 +104,8 @@ public:
     // The exchange every request runs: sends request (same sequence number on
     // every transmission) until the response with its ID and SeqNo arrives or
     // the transmissions are used up. Returns the response's Error (8 for any
-    // Error above 8), 9 when no matching response came, 10 when the last
+    // Error above 8), 9 when no matching response came (at once, without
+    // further transmissions, once close has begun), 10 when the last
     // transmission could not be sent. response is valid only on 0 to 8.
     ErrorCode executeRPC(const API_Message_t& request, API_Message_t& response);
     // The next request sequence number: 65535 is never used, 0 follows 65534.
@@ -119,6 +120,8 @@ private:
     // Calls the event handler, if one is registered, on the calling thread.
     void notify(const LPCEvent& event);
 
+    // True from close's first step until the next open.
+    bool closing() const { return mLink.stopRequested.load(); }
     ErrorCode sendRequest(const API_Message_t& request);
     ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs);
 

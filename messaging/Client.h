@@ -46,6 +46,10 @@
 //   (un)subscribed in the order the tree produced them.
 // - settingsMutex guards `config` and `logName`; it is a leaf, held only to
 //   copy values.
+// - handlersMutex guards the count of received messages being handled and
+//   their refusal; it is a leaf. stop() refuses messages before it takes
+//   lifecycleMutex, and waits (bounded) for the handlers under way while it
+//   holds it; no handler takes lifecycleMutex.
 // - workerMutex guards the job queue, the flags and sets of deferred work,
 //   the connection-attempt state, the count of subscriptions threads and the
 //   disconnect flag; it is a leaf and no work runs under it.
@@ -65,9 +69,9 @@
 //   treeMutex or mapsMutex starts, stops or restarts the client, and a
 //   caller that holds a lock a getter takes must not take treeMutex: it
 //   plans its refresh with updateLambdaTreeSubscriptionsLater.
-// - Slots of `starting` and `stopping` run on the caller of start/stop,
-//   `disconnected` and `subscribed` on a library thread, `connected` on the
-//   subscriptions thread.
+// - Slots of `starting`, `stopping` and `handlersEnded` run on the caller
+//   of start/stop, under lifecycleMutex; `disconnected` and `subscribed` on
+//   a library thread, `connected` on the subscriptions thread.
 #pragma once
 
 #include <atomic>
@@ -123,10 +127,14 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Connects with the current settings; does nothing while running.
+    // Connects with the current settings and takes received messages again;
+    // does nothing more while running.
     void start();
-    // Emits `stopping`, waits 200 ms and disconnects; does nothing while
-    // stopped. No reconnection follows.
+    // Refuses received messages from its first step on (they are dropped
+    // until the next start), waits up to kHandlerWaitMs for the handlers of
+    // messages taken before, never for the calling thread's own, and emits
+    // `handlersEnded`; then emits `stopping`, waits 200 ms and disconnects.
+    // While stopped it only refuses. No reconnection follows.
     void stop();
     // stop() then start(), only while running.
     void restart();
@@ -279,6 +287,10 @@ public:
     Signal<> starting;
     // By stop() and restart(), at least 200 ms before the disconnect.
     Signal<> stopping;
+    // By stop() alone, before `stopping`: no received message is handled
+    // any more, or kHandlerWaitMs has passed. Slots end what the handlers
+    // still running must not begin after the stop.
+    Signal<> handlersEnded;
     // With the topic of every granted subscription.
     Signal<std::string> subscribed;
 
@@ -286,6 +298,8 @@ public:
     static constexpr int kStopDelayMs = 200;
     // How long stop() waits for the broker to confirm the disconnect.
     static constexpr int kDisconnectWaitMs = 2000;
+    // How long stop() waits for the handlers of messages received before it.
+    static constexpr int kHandlerWaitMs = 1000;
     // Jobs waiting on the worker thread; more are dropped with a warning.
     // Only publications of monitored changes are queued: a later change
     // publishes the value again.
@@ -372,7 +386,19 @@ private:
     static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
 
     void startLocked();
-    void stopLocked();
+    // With handlersDeadline (stop() alone), waits until then for the
+    // handlers under way and emits `handlersEnded` before `stopping`.
+    void stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline = std::nullopt);
+    // Counts a received message as being handled (Taken); once stop()
+    // refuses messages, counts it as dropped instead.
+    enum class Entry { Taken, FirstRefused, Refused };
+    Entry enterHandler();
+    void leaveHandler();
+    // Refuses (or takes again) received messages.
+    void refuseMessages(bool refuse);
+    // Waits until no thread but the caller handles a received message, or
+    // until deadline.
+    void awaitHandlers(std::chrono::steady_clock::time_point deadline);
     // Starts one connection attempt unless one is in flight; a refused
     // attempt is logged and retried.
     void beginConnect();
@@ -484,6 +510,14 @@ private:
     std::thread worker;
     std::thread connector;
     std::mutex treeTopicsMutex;
+
+    // Received messages being handled, whether new ones are refused (from
+    // stop() to start()) and how many were dropped since.
+    std::mutex handlersMutex;
+    std::condition_variable handlersDone;
+    int activeHandlers = 0;
+    bool messagesRefused = false;
+    int droppedMessages = 0;
 
     // Listener callbacks in progress; none may start once `closing` is set.
     std::atomic<int> activeCallbacks{0};

@@ -10,6 +10,9 @@
 namespace MQTT {
 
 namespace {
+// Received messages this thread is handling (a handler may stop the client).
+thread_local int handlerDepth = 0;
+
 const std::string& keyOf(const std::string& key) { return key; }
 template <typename Value>
 const std::string& keyOf(const std::pair<const std::string, Value>& entry)
@@ -26,11 +29,60 @@ typename Table::const_iterator firstMatch(const Table& table, const std::string&
 }
 } // namespace
 
+Client::Entry Client::enterHandler()
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    if (messagesRefused)
+        return droppedMessages++ == 0 ? Entry::FirstRefused : Entry::Refused;
+    ++activeHandlers;
+    ++handlerDepth;
+    return Entry::Taken;
+}
+
+void Client::leaveHandler()
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    --activeHandlers;
+    --handlerDepth;
+    handlersDone.notify_all();
+}
+
+void Client::refuseMessages(bool refuse)
+{
+    std::lock_guard<std::mutex> lock(handlersMutex);
+    messagesRefused = refuse;
+    droppedMessages = 0;
+}
+
+void Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
+{
+    int others = 0;
+    {
+        std::unique_lock<std::mutex> lock(handlersMutex);
+        handlersDone.wait_until(lock, deadline, [this] { return activeHandlers == handlerDepth; });
+        others = activeHandlers - handlerDepth;
+    }
+    if (others > 0)
+        log(Log::Warning, "Stopping while %d received message(s) are still handled.", others);
+}
+
 void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)
 {
     CallbackScope scope(*this);
     if (!scope.live())
         return;
+    const Entry entry = enterHandler();
+    if (entry != Entry::Taken) {
+        // Once per stop: a peer that keeps sending would flood the log.
+        if (entry == Entry::FirstRefused)
+            log(Log::Debug, "Stopping: dropped the message on '%s' and drop all that follow.", topic.c_str());
+        return;
+    }
+    // Left however the handling ends.
+    struct Leave {
+        Client& client;
+        ~Leave() { client.leaveHandler(); }
+    } leave{*this};
     const Settings current = settings();
     if (current.logReceived) {
         const std::string shown = current.logPayload ? " : " + payloadForLog(topic, payload) : std::string();

@@ -81,13 +81,17 @@ Client::~Client()
 void Client::start()
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
+    refuseMessages(false);
     startLocked();
 }
 
 void Client::stop()
 {
+    // The bound counts from here: waiting for a restart under way uses it up.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandlerWaitMs);
+    refuseMessages(true);
     std::lock_guard<std::mutex> lock(lifecycleMutex);
-    stopLocked();
+    stopLocked(deadline);
 }
 
 void Client::restart()
@@ -122,11 +126,17 @@ void Client::startLocked()
     log(Log::Info, "Started!");
 }
 
-void Client::stopLocked()
+void Client::stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline)
 {
     if (!running.load())
         return;
     log(Log::Info, "Stopping...");
+    // Before `stopping`, whose slots may wait for the tree lock that a
+    // handler holds.
+    if (handlersDeadline) {
+        awaitHandlers(*handlersDeadline);
+        handlersEnded.emit();
+    }
     stopping.emit();
     Thread::sleep(kStopDelayMs);
     {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -159,3 +160,64 @@ TEST(DaemonStartStop, NoStartStepBeginsOnceTheStopHasBegun)
     for (const char* line : {"[MQTT::Client] Starting...", "[TCP::Server] Starting...", "Main blocks here!"})
         EXPECT_EQ(log.find(line), std::string::npos) << line << "\n" << log;
 }
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kEndMs = 10000;
+#else
+constexpr int kEndMs = 5000;
+#endif
+
+// SIGTERM early in the start-up with a very long value in the file, while
+// it is read, printed and applied.
+TEST(DaemonStartStopSlow, TermWhileStartingWithAVeryLongValueEndsSoon)
+{
+    for (const int moment : {200, 600, 1000}) {
+        SCOPED_TRACE(moment);
+        ServiceDaemon service;
+        service.writeConfig({{"mqtt", {{"extra", std::string(1000000, 'x')}}}});
+        service.launch();
+        ASSERT_TRUE(service.daemon.waitForErr(" started", kStartMs));
+        usleep(moment * 1000);
+        service.daemon.signal(SIGTERM);
+        EXPECT_EQ(exitCode(service.daemon.wait(kEndMs)), 0);
+    }
+}
+
+class DaemonStopStormSlow : public ::testing::TestWithParam<int> {};
+
+// SIGTERM while a peer sets the configuration every 10 ms (on for a second
+// after the signal): the daemon ends soon, the file whole and no temporary
+// file beside it, and no set rewrites the file once MQTT has stopped.
+TEST_P(DaemonStopStormSlow, TermEndsSoonAndNoSetRewritesTheFileAfterTheMqttStop)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    std::atomic<bool> storming{true};
+    std::thread storm([&] {
+        MqttPeer peer(service.broker.url(), "storm-peer");
+        for (int n = 0; storming; ++n, usleep(10000))
+            peer.publish("tavo/lumacore/config/set", json{{"device", {{"display", {{"brightness", n % 90}}}}}}.dump());
+    });
+    usleep(GetParam() * 1000);
+    const std::string temporary =
+        service.daemon.dir().file("lumacore-" + std::to_string(service.daemon.pid()) + "-temp-config");
+    service.daemon.signal(SIGTERM);
+    const auto signalled = std::chrono::steady_clock::now();
+    usleep(1000000);
+    storming = false;
+    storm.join();
+    const auto spent = std::chrono::steady_clock::now() - signalled;
+    const int status =
+        service.daemon.wait(kEndMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
+
+    const std::string log = service.daemon.err();
+    EXPECT_EQ(exitCode(status), 0) << log;
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0);
+    EXPECT_TRUE(service.configFile().contains("device")) << readFile(service.configPath());
+    const size_t stopped = log.find("[MQTT::Client] Stopped!");
+    ASSERT_NE(stopped, std::string::npos) << log;
+    EXPECT_EQ(log.find("Configuration changed", stopped), std::string::npos) << log;
+}
+
+// Milliseconds from the retained status to the signal.
+INSTANTIATE_TEST_SUITE_P(Moments, DaemonStopStormSlow, ::testing::Range(500, 2301, 200));

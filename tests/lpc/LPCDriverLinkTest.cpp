@@ -89,6 +89,21 @@ TEST_F(DriverTest, RequestAfterCloseTimesOut)
     EXPECT_TRUE(board.requests().empty());
 }
 
+// A request that waits for a silent board when close() begins is not sent
+// again: close would otherwise wait for every transmission of it.
+TEST_F(DriverTest, CloseEndsTheTransmissionsOfAWaitingRequest)
+{
+    board.setSilent(true);
+    driver.setTransmitRetries(20);
+    API_Message_t response{};
+    std::thread waiting([&] { EXPECT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::Timeout); });
+    while (board.requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(driver.close(), LPCDriver::NoError);
+    waiting.join();
+    EXPECT_LE(board.requests().size(), 2u);
+}
+
 // The peer never pauses for a second, yet close() returns promptly.
 TEST_F(DriverTest, CloseIsPromptWhileThePeerKeepsTalking)
 {

@@ -1,9 +1,12 @@
 #include "tests/messaging/ClientFixture.h"
 #include "tests/messaging/MqttPeer.h"
 
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <stdexcept>
+#include <syslog.h>
+#include <thread>
 
 #include "tests/support/LogCapture.h"
 
@@ -22,6 +25,8 @@ protected:
                                  [this](const json& v) {
                                      if (!v.is_number_integer())
                                          return Result{false, "not a number"};
+                                     if (whileSetting)
+                                         whileSetting(v);
                                      stored = v.get<int>();
                                      return Result{true, nullptr};
                                  })},
@@ -90,6 +95,8 @@ protected:
     std::atomic<std::thread::id> setterThread;
     std::atomic<int> stored{0};
     json wide;
+    // Runs in the setter of "value" before the value is taken.
+    std::function<void(const json&)> whileSetting;
     std::function<void()> whileHeld;
     std::promise<void> released;
     std::string shapeKey = "a";
@@ -322,6 +329,62 @@ TEST_F(ClientTree, StoppingWhileASetterRestartsTheClientDoesNotDeadlock)
     EXPECT_EQ("null", exchange("config/set", "{}", "config"));
     client->stop();
     EXPECT_FALSE(client->isRunning());
+}
+
+// From another process: while a handler holds the MQTT library's thread,
+// which the peer of this process shares, the peer's acknowledgements wait.
+void publishFromOutside(int port, const std::string& topic, const std::string& payload)
+{
+    const std::string port_ = std::to_string(port);
+    ASSERT_EQ(0, std::system(("mosquitto_pub -p " + port_ + " -t " + topic + " -m " + payload).c_str()));
+}
+
+// The stop waits for a set under way; a set that comes during the stop,
+// before the disconnect, is dropped.
+TEST_F(ClientTree, StopWaitsForASetUnderWayAndDropsOneThatComesThen)
+{
+    LogCapture capture;
+    startServing();
+    std::promise<void> entered, stopCalled;
+    std::atomic<bool> setDone{false}, doneWhenEnded{false}, dropped{false};
+    whileSetting = [&, called = stopCalled.get_future().share()](const json&) {
+        entered.set_value();
+        called.wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        setDone = true;
+    };
+    publishFromOutside(broker.port(), "tavo/lumacore/value/set", "1");
+    ASSERT_EQ(std::future_status::ready, entered.get_future().wait_for(std::chrono::seconds(10)));
+    client->handlersEnded.connect([&] { doneWhenEnded = setDone.load(); });
+    client->stopping.connect([&] {
+        peer.publish("tavo/lumacore/value/set", "2");
+        dropped = capture.waitFor("[MQTT::Client] Stopping: dropped the message on 'tavo/lumacore/value/set' and "
+                                  "drop all that follow.", 5000);
+    });
+    stopCalled.set_value();
+    client->stop();
+    EXPECT_TRUE(doneWhenEnded);
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(1, stored.load());
+}
+
+// A set that outlasts the bound does not hold the stop up.
+TEST_F(ClientTree, StopGoesOnWhenASetOutlastsItsBound)
+{
+    LogCapture capture;
+    startServing();
+    std::promise<void> entered, release;
+    whileSetting = [&, released = release.get_future().share()](const json&) {
+        entered.set_value();
+        released.wait();
+    };
+    publishFromOutside(broker.port(), "tavo/lumacore/value/set", "1");
+    ASSERT_EQ(std::future_status::ready, entered.get_future().wait_for(std::chrono::seconds(10)));
+    auto stopped = std::async(std::launch::async, [this] { client->stop(); });
+    const bool returned = stopped.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    release.set_value();
+    EXPECT_TRUE(returned);
+    EXPECT_TRUE(capture.contains(LOG_WARNING, "[MQTT::Client] Stopping while 1 received message(s) are still handled."));
 }
 
 } // namespace
