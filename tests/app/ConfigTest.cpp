@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DaemonProcess.h"
 #include "app/Config.h"
 #include "support/EndedProcess.h"
 #include "support/LogCapture.h"
@@ -330,3 +331,74 @@ TEST_F(ConfigTest, PasswordsStayInTheFileButNotInTheLog)
 }
 
 } // namespace
+
+namespace {
+
+// The texts of the settings table's rows.
+std::vector<std::string> tableRows(const LogCapture& capture)
+{
+    std::vector<std::string> rows;
+    for (const std::string& text : capture.texts()) {
+        if (text.rfind("[Settings] ", 0) == 0) {
+            rows.push_back(text);
+        }
+    }
+    return rows;
+}
+
+std::string repeated(const std::string& text, size_t times)
+{
+    std::string result;
+    for (size_t i = 0; i < times; ++i) {
+        result += text;
+    }
+    return result;
+}
+
+} // namespace
+
+// Each row is as wide as the widest: a long text or member name is shown
+// cut after 256 characters (whole UTF-8 ones), with its length.
+TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
+{
+    beta->settings["long"] = std::string(1000000, 'x');
+    beta->settings["accented"] = repeated("\xc3\xa9", 300);
+    beta->settings[std::string(300, 'k')] = 1;
+    config.update();
+    EXPECT_EQ(fileJson()["beta"]["long"], beta->settings["long"]);
+    const std::vector<std::string> rows = tableRows(capture);
+    ASSERT_FALSE(rows.empty());
+    std::string table;
+    for (const std::string& row : rows) {
+        EXPECT_LT(row.size(), 1024u);
+        table += row + "\n";
+    }
+    EXPECT_EQ(occurrences(table, " " + std::string(256, 'x') + "... (1000000 characters) "), 1u) << table;
+    EXPECT_EQ(occurrences(table, " " + repeated("\xc3\xa9", 256) + "... (300 characters) "), 1u) << table;
+    EXPECT_EQ(occurrences(table, "beta/" + std::string(256, 'k') + "... (300 characters) "), 1u) << table;
+    EXPECT_EQ(occurrences(table, " b "), 1u) << table;
+}
+
+TEST(ConfigRemoteSet, TextsAndTheFileAreBounded)
+{
+    const json small = {{"tcp", {{"port", 1414}}}};
+    const json large = {{"tcp", {{"text", std::string(Config::kMaxRemoteFile, 't')}}}};
+    const std::string longest(Config::kMaxRemoteText, 'v');
+    const std::string over(Config::kMaxRemoteText + 1, 'v');
+    struct Case {
+        json value;
+        json current;
+        json result;
+        bool admitted;
+    } const cases[] = {
+        {{{"text", longest}, {longest, 1}}, small, small, true},
+        {{{"text", over}}, small, small, false},
+        {{{over, 1}}, small, small, false},
+        {{{"list", {1, {{"deep", over}}}}}, small, small, false},
+        {{{"port", 1}}, small, large, false},
+        {{{"port", 1}}, large, large, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Config::admitsRemoteSet(c.value, c.current, c.result), c.admitted) << c.value.dump().substr(0, 80);
+    }
+}

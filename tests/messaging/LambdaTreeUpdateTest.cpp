@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Utils.h"
 #include "tests/messaging/ClientFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -132,35 +133,126 @@ TEST(LambdaTreeUpdate, MirrorDepthIsBounded)
     EXPECT_EQ(levels, kMaxJsonNesting);
 }
 
-// A member that would hold more nodes than the bound, wide or nested, keeps
-// its value but gets no children, with one warning naming it; its siblings
-// and its parent are mirrored as usual.
-TEST(LambdaTreeUpdate, MirrorIsBoundedInNodesBelowOneNode)
+json numbers(size_t count)
+{
+    json list = json::array();
+    for (size_t i = 0; i < count; ++i)
+        list.push_back(i);
+    return list;
+}
+
+// The members that bring a mirror over the bound lose their children, as
+// deep as it takes; the nodes around them, ancestors included, keep theirs.
+// A cut member keeps its value, and one warning names it.
+TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
 {
     const size_t bound = LambdaTree::kMaxMirrorNodes;
-    const json wide = std::vector<int>(bound + 1);
-    const json half = std::vector<int>(bound / 2);
-    const json nested = {half, half};
-    const json value = {{"fits", half}, {"wide", wide}, {"deep", {{"inner", wide}}}, {"nested", nested}};
+    const json half = numbers(bound / 2);
+    // Sections like those of the daemon's configuration, with mqtt as given.
+    const auto own = [](json mqtt) {
+        return json{{"device", numbers(40)}, {"tcp", {{"port", 1414}}}, {"mqtt", std::move(mqtt)}};
+    };
+    struct Case {
+        json value;
+        std::vector<std::string> cut;
+        std::vector<std::string> kept;
+    } const cases[] = {
+        {own({{"url", "u"}, {"extra", numbers(780)}}), {"mqtt/extra"},
+         {"device/39", "tcp/port", "mqtt/url"}},
+        {own({{"url", "u"}, {"a", numbers(390)}, {"b", numbers(390)}}), {"mqtt/a"},
+         {"device/39", "tcp/port", "mqtt/url", "mqtt/b/389"}},
+        {{{"fits", half}, {"wide", numbers(bound + 1)}, {"deep", {{"inner", numbers(bound + 1)}}}, {"nested", {half, half}}},
+         {"wide", "deep/inner", "nested/0", "nested/1"},
+         {"fits/399", "deep", "nested"}},
+        {numbers(bound + 1), {""}, {}},
+    };
+    for (const auto& c : cases) {
+        LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, c.value}; })}});
+        LogCapture capture;
+        root.update("");
+        root.update("n");
+        std::string logged;
+        for (const std::string& text : capture.texts())
+            logged += text + "\n";
+        for (const auto& path : c.cut) {
+            const std::string node = Utils::combinePath("n", path);
+            ASSERT_TRUE(root.topicExists(node)) << node;
+            EXPECT_EQ(root.target(node, "").size(), 0u) << node;
+            EXPECT_EQ(root.get(node), path.empty() ? c.value : c.value[json::json_pointer("/" + path)]) << node;
+            EXPECT_EQ(1, occurrences(logged, "'" + node + "' holds ")) << logged;
+        }
+        for (const auto& path : c.kept)
+            EXPECT_TRUE(root.topicExists(Utils::combinePath("n", path))) << path;
+        EXPECT_EQ(c.cut.size(), static_cast<size_t>(occurrences(logged, "holds "))) << logged;
+    }
+    EXPECT_TRUE(LambdaTree::tooWide({half, half}));
+    EXPECT_FALSE(LambdaTree::tooWide(numbers(bound)));
+    EXPECT_FALSE(LambdaTree::tooWide(5));
+}
+
+TEST(LambdaTreeUpdate, ACutIsWarnedAgainOnlyOnceItsValueChanged)
+{
+    json value = {{"url", "u"}, {"extra", numbers(LambdaTree::kMaxMirrorNodes)}};
     LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, value}; })}});
     LogCapture capture;
+    const auto warnings = [&] { return capture.texts().size(); };
     root.update("");
-    EXPECT_EQ(root.at("n").at("fits").size(), bound / 2);
-    EXPECT_EQ(root.at("n").at("wide").size(), 0u);
-    EXPECT_EQ(root.at("n").at("deep").size(), 1u);
-    EXPECT_EQ(root.at("n").at("deep").at("inner").size(), 0u);
-    EXPECT_EQ(root.at("n").at("nested").size(), 0u);
-    EXPECT_EQ(root.get("n/wide"), wide);
-    std::string logged;
-    for (const std::string& text : capture.texts())
-        logged += text + "\n";
-    for (const char* cut : {"'n/wide'", "'n/deep/inner'", "'n/nested'"})
-        EXPECT_EQ(1, occurrences(logged, cut + std::string(" holds more than"))) << logged;
+    root.update("");
+    EXPECT_EQ(warnings(), 1u);
+    value["extra"][0] = -1;
+    root.update("");
+    root.update("");
+    EXPECT_EQ(warnings(), 2u);
+    EXPECT_EQ(root.get("n/extra")[0], -1);
+}
 
-    EXPECT_TRUE(LambdaTree::tooWide(nested));
-    EXPECT_TRUE(LambdaTree::tooWide(value["deep"]));
-    EXPECT_FALSE(LambdaTree::tooWide(std::vector<int>(bound)));
-    EXPECT_FALSE(LambdaTree::tooWide(5));
+// A set is judged before any setter runs by the value it would leave: the
+// cached value with the set's value folded in where the set names it.
+TEST(LambdaTreeUpdate, ASetIsJudgedByTheValueItWouldLeave)
+{
+    json stored = {{"a", numbers(500)}, {"s", "x"}, {"list", {1, 2}}};
+    Lines calls;
+    LambdaTree root(LambdaTree::Children{{"n", cell("n", stored, calls)}});
+    root.update("");
+    json seen;
+    bool admit = true;
+    root.at("n").setBound([&](const json& value, const json& current, const json& result) {
+        seen = {value, current, result};
+        return admit;
+    });
+    struct Case {
+        std::string path;
+        json value;
+        bool fits;
+    } const cases[] = {
+        {"n/b", numbers(400), false},
+        {"n", {{"b", numbers(400)}}, false},
+        {"", {{"n", {{"b", numbers(400)}}}}, false},
+        {"n/a", numbers(700), true},
+        {"n", {{"b", numbers(290)}}, true},
+        {"n/list", numbers(400), false},
+        {"n", numbers(LambdaTree::kMaxMirrorNodes + 1), false},
+        {"other", numbers(400), true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(root.setFits(c.path, c.value), c.fits) << c.path << " " << c.value.size();
+    seen = nullptr;
+    EXPECT_TRUE(root.setFits("n/s", "y"));
+    json after = stored;
+    after["s"] = "y";
+    EXPECT_EQ(seen, json({"y", stored, after}));
+    EXPECT_TRUE(root.setFits("n/list/1", 7));
+    EXPECT_EQ(seen[2]["list"], json({1, 7}));
+    admit = false;
+    EXPECT_FALSE(root.setFits("n/s", "y"));
+    EXPECT_EQ(calls, Lines{"n get"});
+
+    // Above the bound already: a set that adds no node still passes.
+    stored["b"] = numbers(400);
+    root.update("");
+    admit = true;
+    EXPECT_TRUE(root.setFits("n", {{"b", numbers(10)}}));
+    EXPECT_FALSE(root.setFits("n", {{"c", 1}}));
 }
 
 TEST(JsonNesting, DepthIsMeasuredWithoutParsing)
