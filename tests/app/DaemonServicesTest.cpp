@@ -372,7 +372,7 @@ TEST(DaemonServices, AMemberInTheFileThatBringsTheBulkGetsNoTopics)
     service.peer->subscribe("tavo/lumacore/config/#");
     for (const std::string& node : nodes) {
         service.publish(node + "/get", nullptr);
-        EXPECT_EQ(service.next(node), file[json::json_pointer(node.substr(6))]) << node;
+        ASSERT_EQ(service.next(node), file[json::json_pointer(node.substr(6))]) << node;
     }
     EXPECT_EQ(occurrences(service.daemon.err(), "'config/mqtt/extra' holds "), 1u);
     EXPECT_EQ(occurrences(service.daemon.err(), " holds "), 1u);
