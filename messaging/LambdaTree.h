@@ -167,20 +167,21 @@ public:
     // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
     // (empty, or holding "#", "+", "/" or NUL) stay inside the value only.
     // While the mirror would hold more than kMaxMirrorNodes nodes, members
-    // are cut, as deep as it takes: from this node down the widest member
-    // while it holds more than half of its parent's nodes, to the first
-    // member whose own members are its bulk. A cut member keeps its value
-    // and gets no children; a warning names it when it is cut, and again
-    // only once its value changed.
+    // are cut, as deep as it takes: each cut walks from this node down the
+    // widest member that has members, to the first node whose own members
+    // make up at least half of the nodes below it (or pass the bound by
+    // themselves), and cuts that one. A cut member keeps its value and gets
+    // no children; a warning names it when it is cut, and again only once
+    // its value changed.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.
     static bool tooWide(const nlohmann::json& value);
 
-    // Judges a set before any setter runs, from the set's value (as it
-    // reaches the lambda node, below the path the set names there), the
-    // node's cached value and its estimated value after the set; false
-    // refuses the set.
+    // Judges a set before any setter runs, on the caller's thread: from the
+    // part of the set's value that reaches the lambda node (not wrapped in
+    // the path below it), the node's cached value and its estimated value
+    // after the set. False refuses the set.
     using Bound = std::function<bool(const nlohmann::json& value, const nlohmann::json& current,
                                      const nlohmann::json& result)>;
     // Gives this lambda node a bound of its own, on top of kMaxMirrorNodes.

@@ -54,9 +54,9 @@ size_t countNodes(const json& value, size_t limit)
 
 // Which members of a value to cut so that its mirror holds at most
 // kMaxMirrorNodes nodes. The nodes below every member are counted once;
-// each cut then walks down from the top along the widest member until the
-// member whose own members make up at least half of its nodes, or are
-// more than the bound by themselves, and cuts it.
+// each cut then walks down from the top along the widest member that has
+// members, until the node whose own members make up at least half of the
+// nodes below it, or pass the bound by themselves, and cuts that node.
 class MirrorCuts
 {
 public:

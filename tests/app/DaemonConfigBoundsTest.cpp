@@ -90,8 +90,9 @@ TEST(DaemonConfigBounds, LongTextsAndALargeFileAreRefusedWithoutFloodingTheLog)
         service.publish("config/tcp/set/request/" + std::to_string(set), texts);
         reply = service.next("config/tcp/set/response/" + std::to_string(set));
         EXPECT_LE(readFile(service.configPath()).size(), tavo::Config::Config::kMaxRemoteFile);
-        if (reply["completed"] != true)
+        if (reply["completed"] != true) {
             EXPECT_EQ(readFile(service.configPath()), was);
+        }
     }
     EXPECT_EQ(reply, json::parse(R"({"completed":false,"error":{"description":"Value too wide"}})"));
     service.publish("config/tcp/get", nullptr);
