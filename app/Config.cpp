@@ -105,19 +105,80 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
-// The settings are listed one line per key: a member too wide to become
-// topics is shown by its member count instead of flooding the log.
-void summariseWide(json& value)
+// Every row of the settings table is as wide as its widest key and value.
+constexpr size_t kMaxPrintedText = 256;
+
+// The text cut after kMaxPrintedText characters, with its length.
+std::string shortened(const std::string& text)
 {
+    size_t characters = 0;
+    size_t cut = text.size();
+    for (size_t i = 0; i < text.size(); ++i) {
+        // UTF-8 continuation bytes belong to the character before.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (characters == kMaxPrintedText) {
+                cut = i;
+            }
+            ++characters;
+        }
+    }
+    if (characters <= kMaxPrintedText) {
+        return text;
+    }
+    return text.substr(0, cut) + String::format("... (%zu characters)", characters);
+}
+
+// The settings are listed one line per key: a member too wide to become
+// topics is shown by its member count, a long text or member name cut,
+// instead of flooding the log.
+void summarise(json& value)
+{
+    if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
+        if (text.size() > kMaxPrintedText) {
+            value = shortened(text);
+        }
+        return;
+    }
     if (!value.is_structured()) {
         return;
     }
+    if (value.is_object()) {
+        json renamed = json::object();
+        for (auto member : value.items()) {
+            renamed[shortened(member.key())] = std::move(member.value());
+        }
+        value = std::move(renamed);
+    }
     for (json& member : value) {
-        summariseWide(member);
+        summarise(member);
         if (LambdaTree::tooWide(member)) {
             member = String::format("(%zu members)", member.size());
         }
     }
+}
+
+// True when a text or a member name in value is longer than limit.
+bool holdsLongText(const json& value, size_t limit)
+{
+    if (value.is_string()) {
+        return value.get_ref<const std::string&>().size() > limit;
+    }
+    if (!value.is_structured()) {
+        return false;
+    }
+    for (auto member = value.begin(); member != value.end(); ++member) {
+        if ((value.is_object() && member.key().size() > limit) || holdsLongText(*member, limit)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The configuration as the file holds it.
+std::string fileText(const json& config)
+{
+    return config.dump(4, ' ', false, json::error_handler_t::replace);
 }
 
 } // namespace
@@ -255,8 +316,7 @@ bool Config::fileWrite() const
         return false;
     }
     log(Log::Info, "Saving updated config file '%s'", temporary.c_str());
-    const std::string text = mStored.dump(4, ' ', false, json::error_handler_t::replace);
-    const Outcome outcome = replaceFile(fd, temporary, mFilepath, text);
+    const Outcome outcome = replaceFile(fd, temporary, mFilepath, fileText(mStored));
     const char* reason = strerror(outcome.error);
     switch (outcome.failed) {
     case Step::Done:
@@ -280,10 +340,19 @@ void Config::save()
     }
 }
 
+bool Config::admitsRemoteSet(const json& value, const json& current, const json& result)
+{
+    if (holdsLongText(value, kMaxRemoteText)) {
+        return false;
+    }
+    const size_t size = fileText(result).size();
+    return size <= kMaxRemoteFile || size <= fileText(current).size();
+}
+
 void Config::printSettings() const
 {
     json shown = MQTT::maskPasswords(mStored);
-    summariseWide(shown);
+    summarise(shown);
     SettingStore settings;
     settings.fromJson(shown);
     settings.print();

@@ -80,9 +80,23 @@ public:
     // the rename failed.
     bool fileWrite() const;
 
+    // What a remote set may store: the board's own configuration is about
+    // 2.5 KB, and a long token as the MQTT password fits in a text.
+    static constexpr size_t kMaxRemoteText = 4 * 1024;
+    static constexpr size_t kMaxRemoteFile = 256 * 1024;
+    // False when a remote set of value would store a text or a member name
+    // longer than kMaxRemoteText, or would turn the configuration current
+    // into result and so its file larger than kMaxRemoteFile. A file that
+    // holds more already is the user's: it stays, and sets that do not grow
+    // it pass.
+    static bool admitsRemoteSet(const nlohmann::json& value, const nlohmann::json& current,
+                                const nlohmann::json& result);
+
 private:
     // fileWrite, remembering what the file then holds.
     void save();
+    // The stored configuration as a settings table, passwords masked, and
+    // cut where one row would flood the log.
     void printSettings() const;
     // Renames an existing, non-empty file to its path plus ".bad"; false
     // when it exists but could not be renamed.

@@ -11,8 +11,9 @@ const char* const kNode = "config";
 MqttAdaptor::MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::Client> client)
     : Logger("ConfigMqttAdaptor"), mConfig(std::move(config)), mClient(std::move(client))
 {
-    const LambdaTree node(LambdaTree::bindGetter(&MqttAdaptor::lambdaTreeUpdate, this),
-                          LambdaTree::bindSetter(&MqttAdaptor::lambdaTreeSet, this));
+    LambdaTree node(LambdaTree::bindGetter(&MqttAdaptor::lambdaTreeUpdate, this),
+                    LambdaTree::bindSetter(&MqttAdaptor::lambdaTreeSet, this));
+    node.setBound(&Config::admitsRemoteSet);
     mClient->subscribeLambdaTree(LambdaTree(LambdaTree::Children{{kNode, node}}), "");
     mConnectedSlot = mClient->connected.connect_member(this, &MqttAdaptor::onConnected);
 }

@@ -37,8 +37,8 @@ namespace tavo::Config {
 
 class MqttAdaptor : public Observer, public Logger {
 public:
-    // Mounts the node "config" at the client's root and publishes it after
-    // every connection.
+    // Mounts the node "config" at the client's root, bounded as
+    // Config::admitsRemoteSet says, and publishes it after every connection.
     MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::Client> client);
     ~MqttAdaptor() override;
     MqttAdaptor(const MqttAdaptor&) = delete;

@@ -12,7 +12,8 @@ namespace MQTT {
 namespace {
 const char* const kMalformedJson = "Malformed json";
 const char* const kActiveNotBoolean = "'active' must be boolean";
-// Its members would not all become nodes, so the value is not taken.
+// Its members would not all become nodes, or its node's own bound refuses
+// it, so the value is not taken.
 const char* const kValueTooWide = "Value too wide";
 } // namespace
 
@@ -52,11 +53,11 @@ void Client::handleLambdaTreeSet(const std::string& path, const Message& message
         publish(makeErrorMessage(kMalformedJson, message.topic), true);
         return;
     }
-    if (LambdaTree::tooWide(value)) {
+    TreeLock lock(*this);
+    if (!tree.setFits(path, value)) {
         publish(makeErrorMessage(kValueTooWide, message.topic), true);
         return;
     }
-    TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = tree.set(path, value);
     if (!errors.empty())
         publish(makeErrorMessage(errorsObject(errors), message.topic), true);
@@ -92,9 +93,9 @@ std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::s
     nlohmann::json value;
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);
-    if (LambdaTree::tooWide(value))
-        return makeRpcFailed({{"description", kValueTooWide}}, nullptr);
     TreeLock lock(*this);
+    if (!payload.empty() && !tree.setFits(path, value))
+        return makeRpcFailed({{"description", kValueTooWide}}, nullptr);
     const LambdaTree::ErrorMap errors = payload.empty() ? LambdaTree::ErrorMap() : tree.set(path, value);
     publishLambdaTreeNode(path, Retained::No, QoS::AtMostOnce);
     const nlohmann::json current = tree.get(path);

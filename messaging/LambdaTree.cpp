@@ -3,7 +3,6 @@
 
 #include "messaging/LambdaTree.h"
 
-#include "messaging/JsonNesting.h"
 #include "messaging/LambdaTreePath.h"
 
 #include "foundation/String.h"
@@ -53,13 +52,14 @@ LambdaTree::LambdaTree(const Children& children, bool abortOnError)
 LambdaTree::LambdaTree(uint8_t ability, const nlohmann::json& value)
     : value(value), kind(value.is_structured() ? JsonBranch : JsonLeaf), ability(ability)
 {
-    mirror(value, ability, kMaxJsonNesting);
+    acceptJson(value, ability);
 }
 
 LambdaTree::LambdaTree(const LambdaTree& other)
     : children(other.children), getter(other.getter), setter(other.setter), value(other.value),
       kind(other.kind), ability(other.ability), abortOnError(other.abortOnError),
-      abortOnErrorFixed(other.abortOnErrorFixed), signal(other.signal)
+      abortOnErrorFixed(other.abortOnErrorFixed), signal(other.signal), bound(other.bound),
+      cutWarnings(other.cutWarnings)
 {
     {
         std::lock_guard<std::mutex> guard(other.callbacksMutex);
@@ -118,6 +118,8 @@ void swap(LambdaTree& a, LambdaTree& b)
     b.parent = a.parent.exchange(b.parent.load());
     swap(a.signal, b.signal);
     swap(a.signalConnection, b.signalConnection);
+    swap(a.bound, b.bound);
+    swap(a.cutWarnings, b.cutWarnings);
     a.adoptChildren();
     b.adoptChildren();
 }

@@ -39,6 +39,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -164,14 +165,35 @@ public:
     static nlohmann::json wrap(const std::string& path, const nlohmann::json& value);
     // Replaces the children by a mirror of an object's or an array's members,
     // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
-    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only. A
-    // member that would hold more than kMaxMirrorNodes nodes at all depths
-    // (after its own members were cut) gets no children, with a warning
-    // naming it; so does this node.
+    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only.
+    // While the mirror would hold more than kMaxMirrorNodes nodes, members
+    // are cut, as deep as it takes: each cut walks from this node down the
+    // widest member that has members, to the first node whose own members
+    // make up at least half of the nodes below it (or pass the bound by
+    // themselves), and cuts that one. A cut member keeps its value and gets
+    // no children; a warning names it when it is cut, and again only once
+    // its value changed.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.
     static bool tooWide(const nlohmann::json& value);
+
+    // Judges a set before any setter runs, on the caller's thread: from the
+    // part of the set's value that reaches the lambda node (not wrapped in
+    // the path below it), the node's cached value and its estimated value
+    // after the set. False refuses the set.
+    using Bound = std::function<bool(const nlohmann::json& value, const nlohmann::json& current,
+                                     const nlohmann::json& result)>;
+    // Gives this lambda node a bound of its own, on top of kMaxMirrorNodes.
+    void setBound(const Bound& check) { bound = check; }
+    // False when value is too wide, when a set of it at the path would bring
+    // a lambda node it reaches over kMaxMirrorNodes (and above the nodes it
+    // holds already), or when that node's bound refuses it. A node's value
+    // after the set is estimated from its cached value with the set's value
+    // folded in at the member the set names, so that the estimate holds
+    // whether the setter replaces or merges: objects keep the members the
+    // set does not name, arrays the elements beyond its length.
+    bool setFits(const std::string& path, const nlohmann::json& value) const;
 
     // The most nodes that one value may put below a node: each node costs six
     // subscriptions, so a remote value must not make thousands, wide or
@@ -210,9 +232,12 @@ private:
     ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
                                        const std::string& rest);
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
+    // setFits below this node, rest being the path still to walk.
+    bool fits(const nlohmann::json& newValue, const std::string& rest) const;
     // Mirrors at most `levels` levels of the value's members as children;
-    // the number of nodes made below this one.
-    size_t mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels);
+    // the members in `cut` get none.
+    void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels,
+                const std::unordered_set<const nlohmann::json*>& cut);
     // This node's path from the root of its tree, for log lines.
     std::string pathFromRoot() const;
 
@@ -237,4 +262,8 @@ private:
     mutable std::mutex callbacksMutex;
     uint64_t lastCallbackId = 0;
     std::map<uint64_t, Callback> callbacks;
+    Bound bound;
+    // The members that acceptJson cut, by path below this node, with the
+    // hash of the value it warned about.
+    std::map<std::string, size_t> cutWarnings;
 };

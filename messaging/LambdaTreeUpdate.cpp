@@ -1,12 +1,11 @@
-// The working side of LambdaTree: the set and update walk, the wrapping of
-// values in paths, the mirroring of JSON results and the topic listing.
+// The working side of LambdaTree: the set and update walk, the bound a set
+// is judged by, the wrapping of values in paths and the topic listing.
 
 #include "messaging/LambdaTree.h"
 
-#include "messaging/JsonNesting.h"
 #include "messaging/LambdaTreePath.h"
 
-#include "foundation/Log.h"
+#include "foundation/KeyPath.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 
@@ -14,14 +13,6 @@
 #include <stdexcept>
 
 namespace {
-
-// MQTT gives "#", "+" and "/" a meaning inside a topic and forbids NUL and
-// empty levels; a member under such a key stays inside its parent's value.
-bool isTopicLevel(const std::string& key)
-{
-    static const std::string forbidden("#+/\0", 4);
-    return !key.empty() && key.find_first_of(forbidden) == std::string::npos;
-}
 
 // A child's errors count as a failure unless each entry is plain true.
 bool failed(const LambdaTree::ErrorMap& errors)
@@ -31,6 +22,55 @@ bool failed(const LambdaTree::ErrorMap& errors)
             return true;
     }
     return false;
+}
+
+// The member of value that the path names, made an object member where it
+// names none; an array's element where a component is one of its indices.
+nlohmann::json& memberAt(nlohmann::json& value, const std::string& path)
+{
+    nlohmann::json* member = &value;
+    for (const auto& component : String::tokenizeV(path, "/")) {
+        size_t index = 0;
+        if (member->is_array() && KeyPath::arrayIndex(component, member->size(), index)) {
+            member = &(*member)[index];
+            continue;
+        }
+        if (!member->is_object())
+            *member = nlohmann::json::object();
+        member = &(*member)[component];
+    }
+    return *member;
+}
+
+// Folds value into target as a setter that replaces or one that merges may
+// leave it, whichever is larger: objects keep the members value does not
+// name, arrays the elements beyond its length; anything else is value.
+void fold(nlohmann::json& target, const nlohmann::json& value)
+{
+    if (target.is_object() && value.is_object()) {
+        for (auto member = value.begin(); member != value.end(); ++member)
+            fold(target[member.key()], *member);
+    } else if (target.is_array() && value.is_array()) {
+        for (size_t i = 0; i < value.size(); ++i) {
+            if (i < target.size())
+                fold(target[i], value[i]);
+            else
+                target.push_back(value[i]);
+        }
+    } else {
+        target = value;
+    }
+}
+
+// The members of value at all depths.
+size_t nodesIn(const nlohmann::json& value)
+{
+    if (!value.is_structured())
+        return 0;
+    size_t nodes = value.size();
+    for (const auto& member : value)
+        nodes += nodesIn(member);
+    return nodes;
 }
 
 nlohmann::json exceptionValue(const std::exception& error)
@@ -139,73 +179,39 @@ nlohmann::json LambdaTree::wrap(const std::string& path, const nlohmann::json& v
     return wrapped;
 }
 
-void LambdaTree::acceptJson(const nlohmann::json& json, uint8_t ability)
+bool LambdaTree::setFits(const std::string& path, const nlohmann::json& value) const
 {
-    mirror(json, ability, kMaxJsonNesting);
+    return !tooWide(value) && fits(value, LambdaTreePath::trim(path));
 }
 
-namespace {
-// The members of value at all depths, counted until more than limit.
-size_t countNodes(const nlohmann::json& value, size_t limit)
+// Walks as the set does; a lambda node judges the value that reaches it.
+bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest) const
 {
-    size_t count = 0;
-    if (!value.is_structured())
-        return count;
-    for (const auto& member : value) {
-        count += 1 + countNodes(member, limit - count);
-        if (count > limit)
-            break;
+    if (kind == Lambda) {
+        if (!setter)
+            return true;
+        nlohmann::json result = value;
+        fold(memberAt(result, rest), newValue);
+        if (tooWide(result) && nodesIn(result) > nodesIn(value))
+            return false;
+        return !bound || bound(newValue, value, result);
     }
-    return count;
-}
-} // namespace
-
-bool LambdaTree::tooWide(const nlohmann::json& value)
-{
-    return countNodes(value, kMaxMirrorNodes) > kMaxMirrorNodes;
-}
-
-size_t LambdaTree::mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels)
-{
-    children.clear();
-    if (!json.is_structured() || levels == 0)
-        return 0;
-    size_t nodes = 0;
-    size_t index = 0;
-    for (auto member = json.begin(); member != json.end(); ++member, ++index) {
-        std::string key = json.is_object() ? member.key() : std::to_string(index);
-        if (!isTopicLevel(key))
-            continue;
-        LambdaTree& child = children[key];
-        child.parent = this;
-        child.kind = member->is_structured() ? JsonBranch : JsonLeaf;
-        child.ability = mirrorAbility;
-        child.value = *member;
-        nodes += 1 + child.mirror(*member, mirrorAbility, levels - 1);
-        // Members that were cut count as one node each, so the cut falls on
-        // the member that brings the bulk and its siblings keep their topics.
-        if (nodes > kMaxMirrorNodes) {
-            children.clear();
-            Log::warning("[LambdaTree] '%s' holds more than %zu nodes; none of them gets topics",
-                         pathFromRoot().c_str(), kMaxMirrorNodes);
-            return 0;
-        }
+    if (kind != Group)
+        return true;
+    std::string wanted;
+    std::string childRest;
+    if (LambdaTreePath::splitFirst(rest, wanted, childRest)) {
+        const auto child = children.find(wanted);
+        return child == children.end() || child->second.fits(newValue, childRest);
     }
-    return nodes;
-}
-
-std::string LambdaTree::pathFromRoot() const
-{
-    std::string path;
-    for (const LambdaTree* node = this; const LambdaTree* above = node->parent.load(); node = above) {
-        for (const auto& entry : above->children) {
-            if (&entry.second == node) {
-                path = Utils::combinePath(entry.first, path);
-                break;
-            }
-        }
+    if (!newValue.is_object())
+        return true;
+    for (const auto& entry : children) {
+        const auto member = newValue.find(entry.first);
+        if (member != newValue.end() && !entry.second.fits(*member, ""))
+            return false;
     }
-    return path;
+    return true;
 }
 
 std::vector<std::string> LambdaTree::topicDump(const std::string& path, uint8_t ability) const

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DaemonProcess.h"
 #include "app/Config.h"
 #include "support/EndedProcess.h"
 #include "support/LogCapture.h"
@@ -330,3 +331,44 @@ TEST_F(ConfigTest, PasswordsStayInTheFileButNotInTheLog)
 }
 
 } // namespace
+
+// Each row is as wide as the widest: a long text or member name is shown
+// cut after 256 characters (whole UTF-8 ones), with its length.
+TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
+{
+    std::string accented;
+    for (int i = 0; i < 300; ++i) {
+        accented += "\xc3\xa9";
+    }
+    beta->settings["long"] = std::string(1000000, 'x');
+    beta->settings["accented"] = accented;
+    beta->settings[std::string(300, 'k')] = 1;
+    config.update();
+    EXPECT_EQ(fileJson()["beta"]["long"], beta->settings["long"]);
+    std::string table;
+    for (const std::string& row : capture.texts()) {
+        if (row.rfind("[Settings] ", 0) == 0) {
+            EXPECT_LT(row.size(), 1024u);
+            table += row + "\n";
+        }
+    }
+    for (const std::string& shown : {" " + std::string(256, 'x') + "... (1000000 characters) ",
+                                     " " + accented.substr(0, 512) + "... (300 characters) ",
+                                     "beta/" + std::string(256, 'k') + "... (300 characters) ", std::string(" b ")}) {
+        EXPECT_EQ(occurrences(table, shown), 1u) << table;
+    }
+}
+
+TEST(ConfigRemoteSet, TextsAndTheFileAreBounded)
+{
+    const json small = {{"tcp", {{"port", 1414}}}};
+    const json large = {{"tcp", {{"text", std::string(Config::kMaxRemoteFile, 't')}}}};
+    const std::string longest(Config::kMaxRemoteText, 'v');
+    const std::string over(Config::kMaxRemoteText + 1, 'v');
+    EXPECT_TRUE(Config::admitsRemoteSet({{"text", longest}, {longest, 1}}, small, small));
+    EXPECT_TRUE(Config::admitsRemoteSet({{"port", 1}}, large, large));
+    for (const json& value : {json{{"text", over}}, json{{over, 1}}, json{{"list", {1, {{"deep", over}}}}}}) {
+        EXPECT_FALSE(Config::admitsRemoteSet(value, small, small)) << value.dump().substr(0, 40);
+    }
+    EXPECT_FALSE(Config::admitsRemoteSet({{"port", 1}}, small, large));
+}

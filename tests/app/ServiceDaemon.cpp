@@ -42,14 +42,19 @@ void ServiceDaemon::writeConfig(const nlohmann::json& extra)
 
 void ServiceDaemon::launch()
 {
-    daemon.start({"-d", board.devicePath(), "-e", "-vvv", "-f", configPath()});
+    std::vector<std::string> args{"-d", board.devicePath(), "-e", "-f", configPath()};
+    if (debugLog)
+        args.push_back("-vvv");
+    daemon.start(args);
 }
 
 ::testing::AssertionResult ServiceDaemon::run(const nlohmann::json& extra)
 {
     writeConfig(extra);
     launch();
-    if (!daemon.waitForErr("Main blocks here!", kStartMs))
+    // The last line of the start-up at each level.
+    const char* started = debugLog ? "Main blocks here!" : "Subscriptions thread ended!";
+    if (!daemon.waitForErr(started, kStartMs))
         return ::testing::AssertionFailure() << "not started:\n" << daemon.err();
     peer = std::make_unique<MqttPeer>(broker.url(), "test-peer");
     for (const char* topic : {"status", "info", "config"})

@@ -40,7 +40,8 @@ public:
 
     // Writes the configuration file: serviceConfig merged with extra.
     void writeConfig(const nlohmann::json& extra = nlohmann::json::object());
-    // Starts the daemon on the board and the file, at the debug level.
+    // Starts the daemon on the board and the file, at the debug level, or
+    // at its default (Info) level when debugLog is false.
     void launch();
     // writeConfig and launch, then waits until the daemon blocks with its
     // services started and the peer holds the retained "status"; false
@@ -63,5 +64,6 @@ public:
     MosquittoBroker broker;
     DaemonProcess daemon;
     const unsigned short tcpPort;
+    bool debugLog = true;
     std::unique_ptr<MqttPeer> peer;
 };

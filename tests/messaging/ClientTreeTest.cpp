@@ -196,6 +196,10 @@ TEST_F(ClientTree, AValueUpToTheBoundGetsEveryTopicAndAWiderOneIsRefused)
     EXPECT_EQ(R"({"command":"wide/set","error":"Value too wide"})", exchange("wide/set", over, "error"));
     const std::string nested = json({std::vector<int>(bound / 2), std::vector<int>(bound / 2)}).dump();
     EXPECT_EQ(R"({"command":"wide/set","error":"Value too wide"})", exchange("wide/set", nested, "error"));
+    // Narrow by itself, but not in the value it would leave.
+    EXPECT_EQ(R"({"completed":false,"error":{"description":"Value too wide"}})",
+              exchange("wide/0/set/request/3", "[0,0]", "wide/0/set/response/3"));
+    EXPECT_EQ(R"({"command":"wide/0/set","error":"Value too wide"})", exchange("wide/0/set", "[0,0]", "error"));
     EXPECT_EQ(fits, exchange("wide/get", "", "wide"));
     const std::string last = "wide/" + std::to_string(bound - 1);
     EXPECT_EQ("0", exchange(last + "/get", "", last));

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/String.h"
+#include "foundation/Utils.h"
 #include "tests/messaging/ClientFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -132,35 +134,97 @@ TEST(LambdaTreeUpdate, MirrorDepthIsBounded)
     EXPECT_EQ(levels, kMaxJsonNesting);
 }
 
-// A member that would hold more nodes than the bound, wide or nested, keeps
-// its value but gets no children, with one warning naming it; its siblings
-// and its parent are mirrored as usual.
-TEST(LambdaTreeUpdate, MirrorIsBoundedInNodesBelowOneNode)
+json zeros(size_t count)
 {
-    const size_t bound = LambdaTree::kMaxMirrorNodes;
-    const json wide = std::vector<int>(bound + 1);
-    const json half = std::vector<int>(bound / 2);
-    const json nested = {half, half};
-    const json value = {{"fits", half}, {"wide", wide}, {"deep", {{"inner", wide}}}, {"nested", nested}};
+    return std::vector<int>(count);
+}
+
+// The members that bring a mirror over the bound lose their children, as
+// deep as it takes; the nodes around them, ancestors included, keep theirs.
+// A cut member keeps its value, and one warning names it.
+TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
+{
+    struct Case {
+        json value;
+        std::vector<std::string> cut;
+        std::vector<std::string> kept;
+    } const cases[] = {
+        {{{"device", zeros(40)}, {"tcp", {{"port", 1}}}, {"mqtt", {{"url", "u"}, {"extra", zeros(780)}}}},
+         {"mqtt/extra"}, {"device/39", "tcp/port", "mqtt/url"}},
+        {{{"device", zeros(40)}, {"mqtt", {{"url", "u"}, {"a", zeros(390)}, {"b", zeros(390)}}}}, {"mqtt/a"},
+         {"device/39", "mqtt/url", "mqtt/b/389"}},
+        {{{"fits", zeros(400)}, {"wide", zeros(801)}, {"deep", {{"inner", zeros(801)}}}, {"nested", {zeros(400), zeros(400)}}},
+         {"wide", "deep/inner", "nested/0", "nested/1"}, {"fits/399", "deep"}},
+        {zeros(801), {""}, {}},
+    };
+    for (const auto& c : cases) {
+        LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, c.value}; })}});
+        LogCapture capture;
+        root.update("");
+        root.update("n");
+        EXPECT_EQ(capture.texts().size(), c.cut.size());
+        for (const auto& path : c.cut) {
+            const std::string node = Utils::combinePath("n", path);
+            EXPECT_EQ(root.target(node, "").size(), 0u) << node;
+            EXPECT_EQ(root.get(node), c.value[json::json_pointer(path.empty() ? "" : "/" + path)]) << node;
+            EXPECT_TRUE(capture.contains(String::format(
+                "[LambdaTree] '%s' holds %zu nodes; with them 'n' would hold more than 800, so none of them gets topics",
+                node.c_str(), root.get(node).size())));
+        }
+        for (const auto& path : c.kept)
+            EXPECT_TRUE(root.topicExists(Utils::combinePath("n", path))) << path;
+    }
+}
+
+TEST(LambdaTreeUpdate, ACutIsWarnedAgainOnlyOnceItsValueChanged)
+{
+    json value = {{"url", "u"}, {"extra", zeros(LambdaTree::kMaxMirrorNodes)}};
     LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, value}; })}});
     LogCapture capture;
     root.update("");
-    EXPECT_EQ(root.at("n").at("fits").size(), bound / 2);
-    EXPECT_EQ(root.at("n").at("wide").size(), 0u);
-    EXPECT_EQ(root.at("n").at("deep").size(), 1u);
-    EXPECT_EQ(root.at("n").at("deep").at("inner").size(), 0u);
-    EXPECT_EQ(root.at("n").at("nested").size(), 0u);
-    EXPECT_EQ(root.get("n/wide"), wide);
-    std::string logged;
-    for (const std::string& text : capture.texts())
-        logged += text + "\n";
-    for (const char* cut : {"'n/wide'", "'n/deep/inner'", "'n/nested'"})
-        EXPECT_EQ(1, occurrences(logged, cut + std::string(" holds more than"))) << logged;
+    root.update("");
+    value["extra"][0] = 1;
+    root.update("");
+    root.update("");
+    EXPECT_EQ(capture.texts().size(), 2u);
+}
 
-    EXPECT_TRUE(LambdaTree::tooWide(nested));
-    EXPECT_TRUE(LambdaTree::tooWide(value["deep"]));
-    EXPECT_FALSE(LambdaTree::tooWide(std::vector<int>(bound)));
-    EXPECT_FALSE(LambdaTree::tooWide(5));
+// A set is judged before any setter runs by the value it would leave: the
+// cached value with the set's value folded in where the set names it.
+TEST(LambdaTreeUpdate, ASetIsJudgedByTheValueItWouldLeave)
+{
+    json stored = {{"a", zeros(500)}, {"s", "x"}, {"list", {1, 2}}};
+    Lines calls;
+    LambdaTree root(LambdaTree::Children{{"n", cell("n", stored, calls)}});
+    root.update("");
+    json seen;
+    root.at("n").setBound([&](const json& value, const json& current, const json& result) {
+        seen = {value, current, result};
+        return value != "refused";
+    });
+    const std::pair<std::string, json> fitting[] = {
+        {"n/a", zeros(700)}, {"n", {{"b", zeros(290)}}}, {"other", zeros(400)}, {"n/s", "y"}};
+    for (const auto& set : fitting)
+        EXPECT_TRUE(root.setFits(set.first, set.second)) << set.first;
+    json after = stored;
+    after["s"] = "y";
+    EXPECT_EQ(seen, json({"y", stored, after}));
+    const std::pair<std::string, json> refused[] = {{"n/b", zeros(400)},
+                                                    {"", {{"n", {{"b", zeros(400)}}}}},
+                                                    {"n/list", zeros(400)},
+                                                    {"n", zeros(LambdaTree::kMaxMirrorNodes + 1)},
+                                                    {"n/s", "refused"}};
+    for (const auto& set : refused)
+        EXPECT_FALSE(root.setFits(set.first, set.second)) << set.first;
+    EXPECT_TRUE(root.setFits("n/list/1", 7));
+    EXPECT_EQ(seen[2]["list"], json({1, 7}));
+    EXPECT_EQ(calls, Lines{"n get"});
+
+    // Over the bound already: a set that adds no node still passes.
+    stored["b"] = zeros(400);
+    root.update("");
+    EXPECT_TRUE(root.setFits("n", {{"b", zeros(10)}}));
+    EXPECT_FALSE(root.setFits("n", {{"c", 1}}));
 }
 
 TEST(JsonNesting, DepthIsMeasuredWithoutParsing)

@@ -1,0 +1,195 @@
+// The mirroring of the JSON objects and arrays that getters return as child
+// nodes, and the bound on how many nodes one mirror may make. Each node costs
+// six subscriptions, so the members that bring a mirror over kMaxMirrorNodes
+// are cut: they keep their values but get no children, and with them no
+// topics. The cut falls on the member that brings the bulk, never on an
+// ancestor of members that fit, so that the nodes around it keep theirs.
+
+#include "messaging/LambdaTree.h"
+
+#include "messaging/JsonNesting.h"
+
+#include "foundation/Log.h"
+#include "foundation/Utils.h"
+
+#include <unordered_map>
+
+namespace {
+
+using nlohmann::json;
+
+// MQTT gives "#", "+" and "/" a meaning inside a topic and forbids NUL and
+// empty levels; a member under such a key stays inside its parent's value.
+bool isTopicLevel(const std::string& key)
+{
+    static const std::string forbidden("#+/\0", 4);
+    return !key.empty() && key.find_first_of(forbidden) == std::string::npos;
+}
+
+// Calls visit(key, member) for each member of value that becomes a node.
+template <typename Visit>
+void forEachNode(const json& value, Visit visit)
+{
+    size_t index = 0;
+    for (auto member = value.begin(); member != value.end(); ++member, ++index) {
+        const std::string key = value.is_object() ? member.key() : std::to_string(index);
+        if (isTopicLevel(key))
+            visit(key, *member);
+    }
+}
+
+// The members of value at all depths, counted until more than limit.
+size_t countNodes(const json& value, size_t limit)
+{
+    size_t count = 0;
+    if (!value.is_structured())
+        return count;
+    for (const auto& member : value) {
+        count += 1 + countNodes(member, limit - count);
+        if (count > limit)
+            break;
+    }
+    return count;
+}
+
+// Which members of a value to cut so that its mirror holds at most
+// kMaxMirrorNodes nodes. The nodes below every member are counted once;
+// each cut then walks down from the top along the widest member that has
+// members, until the node whose own members make up at least half of the
+// nodes below it, or pass the bound by themselves, and cuts that node.
+class MirrorCuts
+{
+public:
+    struct Cut
+    {
+        std::string path;
+        const json* member;
+        size_t nodes;
+    };
+
+    MirrorCuts(const json& value, size_t levels)
+    {
+        if (!LambdaTree::tooWide(value))
+            return;
+        count(value, levels);
+        while (counts[&value].below > LambdaTree::kMaxMirrorNodes)
+            cutOne(value);
+    }
+
+    const std::unordered_set<const json*>& members() const { return cutMembers; }
+    // In the order they were cut; the top itself has the empty path.
+    const std::vector<Cut>& cuts() const { return cutList; }
+
+private:
+    struct Count
+    {
+        size_t below = 0;
+        size_t members = 0;
+    };
+
+    size_t count(const json& value, size_t levels)
+    {
+        if (!value.is_structured() || levels == 0)
+            return 0;
+        Count here;
+        forEachNode(value, [&](const std::string&, const json& member) {
+            ++here.members;
+            here.below += 1 + count(member, levels - 1);
+        });
+        counts[&value] = here;
+        return here.below;
+    }
+
+    void cutOne(const json& top)
+    {
+        std::vector<const json*> walked{&top};
+        std::string path;
+        for (;;) {
+            const Count& here = counts[walked.back()];
+            if (here.members > LambdaTree::kMaxMirrorNodes || 2 * here.members >= here.below)
+                break;
+            const json* widest = nullptr;
+            std::string widestKey;
+            size_t widestBelow = 0;
+            forEachNode(*walked.back(), [&](const std::string& key, const json& member) {
+                const auto counted = counts.find(&member);
+                if (counted != counts.end() && counted->second.below > widestBelow) {
+                    widest = &member;
+                    widestKey = key;
+                    widestBelow = counted->second.below;
+                }
+            });
+            if (widest == nullptr)
+                break;
+            walked.push_back(widest);
+            path = Utils::combinePath(path, widestKey);
+        }
+        const json* member = walked.back();
+        const size_t removed = counts[member].below;
+        for (const json* node : walked)
+            counts[node].below -= removed;
+        counts[member].members = 0;
+        cutMembers.insert(member);
+        cutList.push_back(Cut{path, member, removed});
+    }
+
+    std::unordered_map<const json*, Count> counts;
+    std::unordered_set<const json*> cutMembers;
+    std::vector<Cut> cutList;
+};
+
+} // namespace
+
+bool LambdaTree::tooWide(const json& value)
+{
+    return countNodes(value, kMaxMirrorNodes) > kMaxMirrorNodes;
+}
+
+void LambdaTree::acceptJson(const json& json, uint8_t ability)
+{
+    const MirrorCuts plan(json, kMaxJsonNesting);
+    mirror(json, ability, kMaxJsonNesting, plan.members());
+    std::map<std::string, size_t> warned;
+    const std::string top = plan.cuts().empty() ? std::string() : pathFromRoot();
+    for (const auto& cut : plan.cuts()) {
+        const size_t hash = std::hash<nlohmann::json>{}(*cut.member);
+        const auto previous = cutWarnings.find(cut.path);
+        if (previous == cutWarnings.end() || previous->second != hash) {
+            Log::warning("[LambdaTree] '%s' holds %zu nodes; with them '%s' would hold more than %zu, so none "
+                         "of them gets topics",
+                         Utils::combinePath(top, cut.path).c_str(), cut.nodes, top.c_str(), kMaxMirrorNodes);
+        }
+        warned.emplace(cut.path, hash);
+    }
+    cutWarnings.swap(warned);
+}
+
+void LambdaTree::mirror(const json& json, uint8_t mirrorAbility, size_t levels,
+                        const std::unordered_set<const nlohmann::json*>& cut)
+{
+    children.clear();
+    if (!json.is_structured() || levels == 0 || cut.count(&json) != 0)
+        return;
+    forEachNode(json, [&](const std::string& key, const nlohmann::json& member) {
+        LambdaTree& child = children[key];
+        child.parent = this;
+        child.kind = member.is_structured() ? JsonBranch : JsonLeaf;
+        child.ability = mirrorAbility;
+        child.value = member;
+        child.mirror(member, mirrorAbility, levels - 1, cut);
+    });
+}
+
+std::string LambdaTree::pathFromRoot() const
+{
+    std::string path;
+    for (const LambdaTree* node = this; const LambdaTree* above = node->parent.load(); node = above) {
+        for (const auto& entry : above->children) {
+            if (&entry.second == node) {
+                path = Utils::combinePath(entry.first, path);
+                break;
+            }
+        }
+    }
+    return path;
+}
