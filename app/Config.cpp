@@ -185,7 +185,9 @@ std::string fileText(const json& config)
 
 std::string dumpForLog(const json& config)
 {
-    return MQTT::maskPasswords(config).dump(-1, ' ', false, json::error_handler_t::replace);
+    json shown = MQTT::maskPasswords(config);
+    summarise(shown);
+    return shown.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 Config::Config(std::string filepath)

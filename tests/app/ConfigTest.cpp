@@ -357,6 +357,8 @@ TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
                                      "beta/" + std::string(256, 'k') + "... (300 characters) ", std::string(" b ")}) {
         EXPECT_EQ(occurrences(table, shown), 1u) << table;
     }
+    // The debug line of every configuration set is cut the same way.
+    EXPECT_LT(tavo::Config::dumpForLog(fileJson()).size(), 4096u);
 }
 
 TEST(ConfigRemoteSet, TextsAndTheFileAreBounded)
