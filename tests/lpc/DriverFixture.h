@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,16 @@ protected:
     }
 
     API_Message_t heartbeat() { return request(0, 0); }
+
+    // The exchanges the board saw: a reply late on a loaded host brings a
+    // retransmission, which repeats its request's sequence number.
+    size_t exchanges()
+    {
+        std::set<uint16_t> numbers;
+        for (const auto& logged : board.requests())
+            numbers.insert(logged.message.SeqNo);
+        return numbers.size();
+    }
 
     LogCapture logs;
     SimulatedBoard board;

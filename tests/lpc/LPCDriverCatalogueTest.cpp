@@ -509,7 +509,7 @@ TEST_F(CatalogueTest, QueriesSendTheirOctetsAndDecodeTheReply)
         EXPECT_EQ(out, q.expected) << q.name;
         EXPECT_EQ(lastRequest(++count), q.request) << q.name;
     }
-    EXPECT_EQ(board.requests().size(), count);
+    EXPECT_EQ(exchanges(), count);
 }
 
 TEST_F(CatalogueTest, CommandsSendTheirOctetsAndChangeTheBoard)
@@ -522,7 +522,7 @@ TEST_F(CatalogueTest, CommandsSendTheirOctetsAndChangeTheBoard)
             EXPECT_EQ(board.device().access([&](SimDeviceState& s) { return c.effect(s); }), c.expected) << c.name;
         }
     }
-    EXPECT_EQ(board.requests().size(), count);
+    EXPECT_EQ(exchanges(), count);
 }
 
 // Each reply one octet short of what the method reads: 7, outputs as they

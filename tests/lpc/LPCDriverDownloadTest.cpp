@@ -344,7 +344,7 @@ TEST_F(DownloadTest, OversizedTransfersAreRefusedWithoutTraffic)
 
     // The largest bitmap that fits still goes out.
     ASSERT_EQ(driver.screenStoreBitmap(0, 8, 8, pattern(limit, 1), false), LPCDriver::NoError);
-    EXPECT_EQ(board.requests().size(), 1u + LPCDriver::kMaxBitmapSegments);
+    EXPECT_EQ(exchanges(), 1u + LPCDriver::kMaxBitmapSegments);
 }
 
 // During a download a reply is awaited for 1000 ms; afterwards the previous

@@ -2,6 +2,8 @@
 // octet takes 10 bit times at the speed the host set, in both directions,
 // against absolute deadlines).
 
+#include <algorithm>
+
 #include "DriverFixture.h"
 #include "LinkOctets.h"
 #include "lpc/SerialPort.h"
@@ -80,7 +82,9 @@ TEST_F(DriverTest, PacingFollowsTheSpeedTheHostSets)
         return SimLine::nowMs() - start;
     };
     const double slow = exchangesMs(9600);
-    const double fast = exchangesMs(115200);
+    // A pause of a loaded host only lengthens a run: the quickest of three
+    // shows the line's own rate.
+    const double fast = std::min({exchangesMs(115200), exchangesMs(115200), exchangesMs(115200)});
     EXPECT_GE(slow, lineMs(kExchanges * 2 * kHeartbeatOctets, 9600)); // 100 ms
     EXPECT_LT(fast, slow / 2);
 }
