@@ -177,6 +177,8 @@ public:
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.
     static bool tooWide(const nlohmann::json& value);
+    // The members of value at all depths, counted until more than limit.
+    static size_t countNodes(const nlohmann::json& value, size_t limit = SIZE_MAX);
 
     // Judges a set before any setter runs, on the caller's thread: from the
     // part of the set's value that reaches the lambda node (not wrapped in

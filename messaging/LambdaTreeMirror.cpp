@@ -38,20 +38,6 @@ void forEachNode(const json& value, Visit visit)
     }
 }
 
-// The members of value at all depths, counted until more than limit.
-size_t countNodes(const json& value, size_t limit)
-{
-    size_t count = 0;
-    if (!value.is_structured())
-        return count;
-    for (const auto& member : value) {
-        count += 1 + countNodes(member, limit - count);
-        if (count > limit)
-            break;
-    }
-    return count;
-}
-
 // Which members of a value to cut so that its mirror holds at most
 // kMaxMirrorNodes nodes. The nodes below every member are counted once;
 // each cut then walks down from the top along the widest member that has
@@ -139,6 +125,19 @@ private:
 };
 
 } // namespace
+
+size_t LambdaTree::countNodes(const json& value, size_t limit)
+{
+    size_t count = 0;
+    if (!value.is_structured())
+        return count;
+    for (const auto& member : value) {
+        count += 1 + countNodes(member, limit - count);
+        if (count > limit)
+            break;
+    }
+    return count;
+}
 
 bool LambdaTree::tooWide(const json& value)
 {

@@ -62,17 +62,6 @@ void fold(nlohmann::json& target, const nlohmann::json& value)
     }
 }
 
-// The members of value at all depths.
-size_t nodesIn(const nlohmann::json& value)
-{
-    if (!value.is_structured())
-        return 0;
-    size_t nodes = value.size();
-    for (const auto& member : value)
-        nodes += nodesIn(member);
-    return nodes;
-}
-
 nlohmann::json exceptionValue(const std::exception& error)
 {
     return nlohmann::json{{"exception", error.what()}};
@@ -192,7 +181,7 @@ bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest) c
             return true;
         nlohmann::json result = value;
         fold(memberAt(result, rest), newValue);
-        if (tooWide(result) && nodesIn(result) > nodesIn(value))
+        if (tooWide(result) && countNodes(result) > countNodes(value))
             return false;
         return !bound || bound(newValue, value, result);
     }
