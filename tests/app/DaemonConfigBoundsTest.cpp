@@ -98,3 +98,45 @@ TEST(DaemonConfigBounds, LongTextsAndALargeFileAreRefusedWithoutFloodingTheLog)
     service.publish("config/tcp/get", nullptr);
     EXPECT_FALSE(service.next("config/tcp", 1000).is_null());
 }
+
+// The text bound counts octets: 4,096 one-octet characters or 1,024
+// four-octet ones are stored, one more is refused, by a plain set and by a
+// request alike. Each text goes to a member of its own.
+TEST(DaemonConfigBounds, ATextOf4096OctetsIsStoredAndOneMoreRefused)
+{
+    ServiceDaemon service;
+    service.debugLog = false;
+    ASSERT_TRUE(service.run());
+    for (const char* topic : {"error", "config/tcp", "config/tcp/set/response/+"})
+        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    const struct {
+        const char* character;
+        size_t count;
+        bool stored;
+    } rows[] = {{"a", 4096, true},
+                {"a", 4097, false},
+                {"\xf0\x9f\x98\x80", 1024, true},
+                {"\xf0\x9f\x98\x80", 1025, false}};
+    int member = 0;
+    for (const auto& row : rows) {
+        std::string text;
+        for (size_t i = 0; i < row.count; ++i)
+            text += row.character;
+        for (const bool request : {false, true}) {
+            const std::string name = "text" + std::to_string(member++);
+            if (request) {
+                service.publish("config/tcp/set/request/" + name, {{name, text}});
+                EXPECT_EQ(service.next("config/tcp/set/response/" + name)["completed"], row.stored) << name;
+            } else if (service.publish("config/tcp/set", {{name, text}}); row.stored) {
+                json shown;
+                do
+                    shown = service.next("config/tcp");
+                while (shown.is_object() && !shown.contains(name));
+                EXPECT_TRUE(shown[name] == text) << name;
+            } else {
+                EXPECT_EQ(service.next("error"), refused("config/tcp")) << name;
+            }
+            EXPECT_EQ(service.configFile()["tcp"].contains(name), row.stored) << name;
+        }
+    }
+}

@@ -125,6 +125,35 @@ TEST_F(TCPSocketTest, GetlineClosesOnALineWithoutEnd)
     sender.join();
 }
 
+// Carriage returns count toward the line bound wherever they stand: only the
+// one of a "\r\n" ending a line of MAX_LINE characters is taken beyond it.
+TEST_F(TCPSocketTest, GetlineCountsCarriageReturnsTowardTheLineBound)
+{
+    const size_t most = TCPClient::MAX_LINE;
+    const struct {
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {std::string(most, 'a') + "\r\n", true},
+        {std::string(most, 'a') + "\r\r\n", false},
+        {std::string(most + 1, '\r') + "\n", true},
+        {std::string(most + 2, '\r') + "\n", false},
+        {std::string(most / 2, 'a') + std::string(most / 2, '\r') + "a\n", false},
+        {std::string(1 << 20, '\r'), false},
+    };
+    client.setReadTimeout(5000);
+    for (const auto& row : rows) {
+        connectPair();
+        std::thread sender([this, &row] { peer.print(row.text); });
+        std::string line;
+        EXPECT_EQ(client.getline(line), row.taken) << "row " << &row - rows;
+        EXPECT_EQ(client.connected(), row.taken) << "row " << &row - rows;
+        client.close(); // ends a send still waiting for room
+        sender.join();
+        peer.close();
+    }
+}
+
 TEST_F(TCPSocketTest, GetlineFailsAndClosesWhenThePeerCloses)
 {
     connectPair();
