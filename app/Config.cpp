@@ -12,6 +12,7 @@
 #include "app/version/Version.h"
 #include "board/Helpers.h"
 #include "foundation/FileIo.h"
+#include "foundation/JsonText.h"
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
@@ -105,59 +106,6 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
 }
 
-// Every row of the settings table is as wide as its widest key and value.
-constexpr size_t kMaxPrintedText = 256;
-
-// The text cut after kMaxPrintedText characters, with its length.
-std::string shortened(const std::string& text)
-{
-    size_t characters = 0;
-    size_t cut = text.size();
-    for (size_t i = 0; i < text.size(); ++i) {
-        // UTF-8 continuation bytes belong to the character before.
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (characters == kMaxPrintedText) {
-                cut = i;
-            }
-            ++characters;
-        }
-    }
-    if (characters <= kMaxPrintedText) {
-        return text;
-    }
-    return text.substr(0, cut) + String::format("... (%zu characters)", characters);
-}
-
-// The settings are listed one line per key: a member too wide to become
-// topics is shown by its member count, a long text or member name cut,
-// instead of flooding the log.
-void summarise(json& value)
-{
-    if (value.is_string()) {
-        const std::string& text = value.get_ref<const std::string&>();
-        if (text.size() > kMaxPrintedText) {
-            value = shortened(text);
-        }
-        return;
-    }
-    if (!value.is_structured()) {
-        return;
-    }
-    if (value.is_object()) {
-        json renamed = json::object();
-        for (auto member : value.items()) {
-            renamed[shortened(member.key())] = std::move(member.value());
-        }
-        value = std::move(renamed);
-    }
-    for (json& member : value) {
-        summarise(member);
-        if (LambdaTree::tooWide(member)) {
-            member = String::format("(%zu members)", member.size());
-        }
-    }
-}
-
 // True when a text or a member name in value is longer than limit.
 bool holdsLongText(const json& value, size_t limit)
 {
@@ -185,9 +133,7 @@ std::string fileText(const json& config)
 
 std::string dumpForLog(const json& config)
 {
-    json shown = MQTT::maskPasswords(config);
-    summarise(shown);
-    return shown.dump(-1, ' ', false, json::error_handler_t::replace);
+    return JsonText::forLog(MQTT::maskPasswords(config));
 }
 
 Config::Config(std::string filepath)
@@ -353,8 +299,10 @@ bool Config::admitsRemoteSet(const json& value, const json& current, const json&
 
 void Config::printSettings() const
 {
+    // The table cuts long keys and texts itself; a member too wide to
+    // become topics is listed by its member count instead of row by row.
     json shown = MQTT::maskPasswords(mStored);
-    summarise(shown);
+    JsonText::collapseWide(shown);
     SettingStore settings;
     settings.fromJson(shown);
     settings.print();

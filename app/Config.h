@@ -114,9 +114,9 @@ private:
     bool mRewritesStopped = false;
 };
 
-// Compact text of the masked configuration for a log line, long texts and
-// wide members cut as in the settings table; invalid UTF-8 is replaced,
-// never thrown on.
+// Compact text of the masked configuration for a log line, texts, member
+// names and wide members cut by JsonText::forLog; invalid UTF-8 is
+// replaced, never thrown on.
 std::string dumpForLog(const nlohmann::json& config);
 
 } // namespace tavo::Config

@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/Config.h"
 #include "app/version/Version.h"
 #include "foundation/String.h"
 
@@ -37,7 +38,7 @@ void Service::reset()
 void Service::configSet(const nlohmann::json& j)
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
-    log(Log::Debug, "Setting config to: %s", j.dump().c_str());
+    log(Log::Debug, "Setting config to: %s", tavo::Config::dumpForLog(j).c_str());
     config.fromJson(j);
     resetLocked();
 }
@@ -46,7 +47,7 @@ nlohmann::json Service::configGet() const
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
     nlohmann::json j = config.toJson();
-    log(Log::Debug, "Getting config... %s", j.dump().c_str());
+    log(Log::Debug, "Getting config... %s", tavo::Config::dumpForLog(j).c_str());
     return j;
 }
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <string>
 
+#include "foundation/JsonText.h"
 
 namespace tavo::Board {
 
@@ -25,7 +26,7 @@ int statusPeriodMs(uint64_t period)
 
 void Manager::setConfig(const nlohmann::json& j)
 {
-    log(Log::Debug, "Setting config to: %s", j.dump().c_str());
+    log(Log::Debug, "Setting config to: %s", JsonText::forLog(j).c_str());
     if (j.empty()) {
         return;
     }
@@ -88,7 +89,7 @@ nlohmann::json Manager::getConfig()
         std::lock_guard<std::mutex> lock(configMutex);
         j = config.toJson();
     }
-    log(Log::Debug, "Getting config... %s", j.dump().c_str());
+    log(Log::Debug, "Getting config... %s", JsonText::forLog(j).c_str());
     return j;
 }
 
@@ -179,7 +180,7 @@ void Manager::applyGpio(const nlohmann::json& entries, unsigned long& applied)
         if (entry == entries.end()) {
             continue;
         }
-        log(Log::Debug, "Setting pin %lu to %s", pin, entry->dump().c_str());
+        log(Log::Debug, "Setting pin %lu to %s", pin, JsonText::forLog(*entry).c_str());
         GPIO record = [this, pin] {
             std::lock_guard<std::mutex> lock(gpioMutex);
             return gpios[pin];
@@ -213,7 +214,7 @@ void Manager::applySerial(const nlohmann::json& entries)
         if (entry == entries.end()) {
             continue;
         }
-        log(Log::Debug, "Setting serial port %lu to %s", port, entry->dump().c_str());
+        log(Log::Debug, "Setting serial port %lu to %s", port, JsonText::forLog(*entry).c_str());
         Serial::Protocol protocol;
         Serial::Duplex duplex;
         {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
+#include "foundation/JsonText.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 #include "foundation/VariantMap.h"
@@ -118,20 +120,24 @@ std::set<std::string> arrayParents(const Entries& entries, const std::string& ma
 
 std::vector<std::string> table(const Entries& entries, const char* keyTitle)
 {
+    // Each key and value cut before the widths are taken, so that one long
+    // row cannot widen every other.
+    std::vector<std::pair<std::string, std::string>> rows;
     int keyWidth = 10;
     int valueWidth = 10;
     for (const auto& entry : entries) {
-        keyWidth = std::max(keyWidth, static_cast<int>(entry.first.size()));
-        valueWidth = std::max(valueWidth, static_cast<int>(entry.second.toString().size()));
+        rows.emplace_back(JsonText::cut(entry.first), JsonText::cut(entry.second.toString()));
+        keyWidth = std::max(keyWidth, static_cast<int>(rows.back().first.size()));
+        valueWidth = std::max(valueWidth, static_cast<int>(rows.back().second.size()));
     }
     const std::string border = "+" + std::string(keyWidth + 2, '-') + "+" + std::string(valueWidth + 2, '-') + "+";
     std::vector<std::string> lines;
     lines.push_back(border);
     lines.push_back(String::format("| %-*s | %-*s |", keyWidth, keyTitle, valueWidth, "VALUE"));
     lines.push_back(border);
-    for (const auto& entry : entries) {
-        lines.push_back(String::format("| %-*s : %-*s |", keyWidth, entry.first.c_str(), valueWidth,
-                                       entry.second.toString().c_str()));
+    for (const auto& row : rows) {
+        lines.push_back(
+            String::format("| %-*s : %-*s |", keyWidth, row.first.c_str(), valueWidth, row.second.c_str()));
     }
     lines.push_back(border);
     return lines;

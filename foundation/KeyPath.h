@@ -47,6 +47,8 @@ std::set<std::string> arrayParents(const Entries& entries, const std::string& ma
 
 // The two-column text table of the entries, one line per element without line
 // feeds: border, header (keyTitle, "VALUE"), border, one line per entry, border.
+// Keys and values are shown cut by JsonText::cut and the columns are as wide
+// as the widest cut text, so no line is much wider than 2 x kMaxText octets.
 std::vector<std::string> table(const Entries& entries, const char* keyTitle);
 
 }

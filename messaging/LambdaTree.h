@@ -170,9 +170,10 @@ public:
     // are cut, as deep as it takes: each cut walks from this node down the
     // widest member that has members, to the first node whose own members
     // make up at least half of the nodes below it (or pass the bound by
-    // themselves), and cuts that one. A cut member keeps its value and gets
-    // no children; a warning names it when it is cut, and again only once
-    // its value changed.
+    // themselves), and cuts that one; a cut below a member that a later cut
+    // takes whole does not stand. A cut member keeps its value and gets no
+    // children; one warning names it with all the nodes it holds when it is
+    // cut, and again only once its value changed.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.

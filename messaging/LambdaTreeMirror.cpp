@@ -12,7 +12,11 @@
 #include "foundation/Log.h"
 #include "foundation/Utils.h"
 
+#include <queue>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -42,7 +46,8 @@ void forEachNode(const json& value, Visit visit)
 // kMaxMirrorNodes nodes. The nodes below every member are counted once;
 // each cut then walks down from the top along the widest member that has
 // members, until the node whose own members make up at least half of the
-// nodes below it, or pass the bound by themselves, and cuts that node.
+// nodes below it, or pass the bound by themselves, and cuts that node. A cut
+// below a member that a later cut takes whole does not stand.
 class MirrorCuts
 {
 public:
@@ -50,6 +55,7 @@ public:
     {
         std::string path;
         const json* member;
+        // All nodes below the member, those of earlier cuts included.
         size_t nodes;
     };
 
@@ -58,8 +64,10 @@ public:
         if (!LambdaTree::tooWide(value))
             return;
         count(value, levels);
+        std::vector<Cut> all;
         while (counts[&value].below > LambdaTree::kMaxMirrorNodes)
-            cutOne(value);
+            all.push_back(cutOne(value));
+        keepOutermost(all);
     }
 
     const std::unordered_set<const json*>& members() const { return cutMembers; }
@@ -67,10 +75,30 @@ public:
     const std::vector<Cut>& cuts() const { return cutList; }
 
 private:
+    // A member as its parent ranks it: by the nodes below it when ranked,
+    // then by its place among its siblings.
+    struct Ranked
+    {
+        size_t below;
+        size_t place;
+        const json* member;
+        std::string key;
+        bool operator<(const Ranked& other) const
+        {
+            return below != other.below ? below < other.below : place > other.place;
+        }
+    };
+
     struct Count
     {
         size_t below = 0;
+        size_t total = 0;
         size_t members = 0;
+        // The members that have members, widest first; an entry whose count
+        // is no longer the member's is stale and skipped. Each cut walks
+        // these heaps instead of every member, so thousands of cuts stay
+        // cheap.
+        std::priority_queue<Ranked> widest;
     };
 
     size_t count(const json& value, size_t levels)
@@ -78,45 +106,69 @@ private:
         if (!value.is_structured() || levels == 0)
             return 0;
         Count here;
-        forEachNode(value, [&](const std::string&, const json& member) {
+        forEachNode(value, [&](const std::string& key, const json& member) {
+            const size_t below = count(member, levels - 1);
+            if (below != 0)
+                here.widest.push(Ranked{below, here.members, &member, key});
             ++here.members;
-            here.below += 1 + count(member, levels - 1);
+            here.below += 1 + below;
         });
-        counts[&value] = here;
-        return here.below;
+        here.total = here.below;
+        const size_t below = here.below;
+        counts[&value] = std::move(here);
+        return below;
     }
 
-    void cutOne(const json& top)
+    // The widest member of here that has members; null when none has.
+    const Ranked* widestOf(Count& here)
     {
-        std::vector<const json*> walked{&top};
+        while (!here.widest.empty() && here.widest.top().below != counts[here.widest.top().member].below)
+            here.widest.pop();
+        return here.widest.empty() ? nullptr : &here.widest.top();
+    }
+
+    Cut cutOne(const json& top)
+    {
+        std::vector<Ranked> walked{Ranked{0, 0, &top, std::string()}};
         std::string path;
         for (;;) {
-            const Count& here = counts[walked.back()];
+            const Count& here = counts[walked.back().member];
             if (here.members > LambdaTree::kMaxMirrorNodes || 2 * here.members >= here.below)
                 break;
-            const json* widest = nullptr;
-            std::string widestKey;
-            size_t widestBelow = 0;
-            forEachNode(*walked.back(), [&](const std::string& key, const json& member) {
-                const auto counted = counts.find(&member);
-                if (counted != counts.end() && counted->second.below > widestBelow) {
-                    widest = &member;
-                    widestKey = key;
-                    widestBelow = counted->second.below;
-                }
-            });
+            const Ranked* widest = widestOf(counts[walked.back().member]);
             if (widest == nullptr)
                 break;
-            walked.push_back(widest);
-            path = Utils::combinePath(path, widestKey);
+            walked.push_back(*widest);
+            path = Utils::combinePath(path, widest->key);
         }
-        const json* member = walked.back();
-        const size_t removed = counts[member].below;
-        for (const json* node : walked)
-            counts[node].below -= removed;
-        counts[member].members = 0;
-        cutMembers.insert(member);
-        cutList.push_back(Cut{path, member, removed});
+        Count& cut = counts[walked.back().member];
+        const size_t removed = cut.below;
+        cut.members = 0;
+        for (size_t step = walked.size(); step-- > 0;) {
+            Ranked& node = walked[step];
+            node.below = counts[node.member].below -= removed;
+            if (step > 0 && node.below != 0)
+                counts[walked[step - 1].member].widest.push(node);
+        }
+        return Cut{path, walked.back().member, cut.total};
+    }
+
+    // Keeps the cuts that no later cut holds; the top holds every other.
+    void keepOutermost(const std::vector<Cut>& all)
+    {
+        std::unordered_set<std::string> paths;
+        for (const Cut& cut : all)
+            paths.insert(cut.path);
+        for (const Cut& cut : all) {
+            bool held = !cut.path.empty() && paths.count(std::string()) != 0;
+            for (size_t slash = cut.path.find('/'); !held && slash != std::string::npos;
+                 slash = cut.path.find('/', slash + 1))
+                held = paths.count(cut.path.substr(0, slash)) != 0;
+            if (held)
+                continue;
+            cutMembers.insert(cut.member);
+            cutList.push_back(cut);
+        }
     }
 
     std::unordered_map<const json*, Count> counts;

@@ -1,6 +1,8 @@
 #include "messaging/PasswordMask.h"
 #include "messaging/JsonNesting.h"
 
+#include "foundation/JsonText.h"
+
 namespace MQTT {
 
 namespace {
@@ -40,16 +42,8 @@ bool hasPasswordLevel(const std::string& topic)
     return false;
 }
 
-} // namespace
-
-json maskPasswords(const json& value)
-{
-    json masked = value;
-    maskInPlace(masked);
-    return masked;
-}
-
-std::string payloadForLog(const std::string& topic, const std::string& payload)
+// The payload with its passwords hidden.
+std::string hidden(const std::string& topic, const std::string& payload)
 {
     if (payload.empty()) {
         return payload;
@@ -72,6 +66,20 @@ std::string payloadForLog(const std::string& topic, const std::string& payload)
     }
     const json masked = maskPasswords(parsed);
     return masked == parsed ? payload : masked.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+} // namespace
+
+json maskPasswords(const json& value)
+{
+    json masked = value;
+    maskInPlace(masked);
+    return masked;
+}
+
+std::string payloadForLog(const std::string& topic, const std::string& payload)
+{
+    return JsonText::cut(hidden(topic, payload));
 }
 
 } // namespace MQTT

@@ -19,7 +19,7 @@ nlohmann::json maskPasswords(const nlohmann::json& value);
 // topic (or of a tree path) is "password", since the payload is then the
 // password itself; passwords masked when the payload is JSON holding any;
 // whole asterisks when it mentions a password but is no JSON; otherwise the
-// payload unchanged.
+// payload unchanged. A long result is cut by JsonText::cut.
 std::string payloadForLog(const std::string& topic, const std::string& payload);
 
 } // namespace MQTT

@@ -332,8 +332,8 @@ TEST_F(ConfigTest, PasswordsStayInTheFileButNotInTheLog)
 
 } // namespace
 
-// Each row is as wide as the widest: a long text or member name is shown
-// cut after 256 characters (whole UTF-8 ones), with its length.
+// Each row is as wide as the widest: a long text or key path is shown cut
+// after 256 octets (whole UTF-8 characters), with its length.
 TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
 {
     std::string accented;
@@ -348,13 +348,13 @@ TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
     std::string table;
     for (const std::string& row : capture.texts()) {
         if (row.rfind("[Settings] ", 0) == 0) {
-            EXPECT_LT(row.size(), 1024u);
+            EXPECT_LT(row.size(), 600u);
             table += row + "\n";
         }
     }
-    for (const std::string& shown : {" " + std::string(256, 'x') + "... (1000000 characters) ",
-                                     " " + accented.substr(0, 512) + "... (300 characters) ",
-                                     "beta/" + std::string(256, 'k') + "... (300 characters) ", std::string(" b ")}) {
+    for (const std::string& shown : {" " + std::string(256, 'x') + "... (1000000 octets) ",
+                                     " " + accented.substr(0, 256) + "... (600 octets) ",
+                                     "beta/" + std::string(251, 'k') + "... (305 octets) ", std::string(" b ")}) {
         EXPECT_EQ(occurrences(table, shown), 1u) << table;
     }
     // The debug line of every configuration set is cut the same way.

@@ -25,6 +25,15 @@ json retainedConfig(ServiceDaemon& service)
     return message ? json::parse(message->get_payload_str()) : json();
 }
 
+// count characters of four octets each, all of them first.
+std::string fourOctets(size_t count, char first)
+{
+    std::string text;
+    for (size_t i = 0; i < count; ++i)
+        text += std::string("\xF0\x9F\x98") + first;
+    return text;
+}
+
 } // namespace
 
 // "config" holds about 80 nodes of its own: 780 more, or two members of 390,
@@ -139,4 +148,60 @@ TEST(DaemonConfigBounds, ATextOf4096OctetsIsStoredAndOneMoreRefused)
             EXPECT_EQ(service.configFile()["tcp"].contains(name), row.stored) << name;
         }
     }
+}
+
+// At the default level each set prints the settings table once. A row is
+// cut whatever its characters or depth, so a file within the bounds keeps
+// that table to a few hundred kilobytes: with four-octet member names and
+// texts, or 650 leaves 55 levels down.
+TEST(DaemonConfigBounds, ASmallSetLogsATableOfBoundedRows)
+{
+    json wide = {{fourOctets(300, '\x80'), std::vector<int>(700)}, {fourOctets(300, '\x81'), fourOctets(1000, '\x82')}};
+    json deep;
+    json* level = &deep;
+    for (int name = 10; name < 65; ++name)
+        level = &(*level)[std::string(58, static_cast<char>('a' + name % 26)) + std::to_string(name)];
+    for (size_t leaf = 0; leaf < 650; ++leaf)
+        (*level)["leaf" + std::to_string(leaf)] = leaf;
+    for (const json& tcp : {wide, deep}) {
+        ServiceDaemon service;
+        service.debugLog = false;
+        ASSERT_TRUE(service.run({{"tcp", tcp}}));
+        service.peer->subscribe("tavo/lumacore/config/tcp");
+        const size_t logged = service.daemon.err().size();
+        service.publish("config/tcp/set", {{"port", service.tcpPort}});
+        EXPECT_FALSE(service.next("config/tcp").is_null());
+        const std::string log = service.daemon.err().substr(logged);
+        EXPECT_GT(occurrences(log, "[Settings] | tcp/"), 600u);
+        EXPECT_LE(log.size(), 640u * 1024);
+    }
+}
+
+// Each of these members holds 2,400 nodes, too many to mirror: each is cut
+// whole, and named once with all its nodes, none of its elements.
+TEST(DaemonConfigBounds, EachMemberCutAtStartIsWarnedOnceWithAllItsNodes)
+{
+    json tcp;
+    for (int member = 10; member < 50; ++member)
+        tcp["m" + std::to_string(member)] = std::vector<json>(800, {1, 2});
+    ServiceDaemon service;
+    service.debugLog = false;
+    ASSERT_TRUE(service.run({{"tcp", tcp}}));
+    const std::string log = service.daemon.err();
+    EXPECT_EQ(occurrences(log, "[LambdaTree] '"), tcp.size());
+    for (const auto& member : tcp.items())
+        EXPECT_EQ(occurrences(log, "[LambdaTree] 'config/tcp/" + member.key() + "' holds 2400 nodes;"), 1u);
+}
+
+// At the debug level a set logs the configuration as each part handles it:
+// every line cuts the text the file holds.
+TEST(DaemonConfigBounds, DebugLinesOfASetCutALongText)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"tcp", {{"text", std::string(1000000, 't')}}}}));
+    service.peer->subscribe("tavo/lumacore/config/tcp");
+    const size_t logged = service.daemon.err().size();
+    service.publish("config/tcp/set", {{"port", service.tcpPort}});
+    EXPECT_FALSE(service.next("config/tcp").is_null());
+    EXPECT_LT(service.daemon.err().size() - logged, 256u * 1024);
 }

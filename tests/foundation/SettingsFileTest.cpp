@@ -364,3 +364,42 @@ TEST_F(SettingsFile, PrintLogsATable)
     SettingStore().print();
     EXPECT_EQ(capture.texts().size(), 4u);
 }
+
+// Keys and values are cut at 256 octets on a character boundary, whatever
+// the characters or the depth, and the columns are as wide as the widest
+// cut text, so every row of a table has the same bounded width.
+TEST_F(SettingsFile, PrintCutsLongKeysAndValuesByOctets)
+{
+    std::string grin;
+    for (int i = 0; i < 300; ++i)
+        grin += "\xF0\x9F\x98\x80";
+    std::string deep = "top";
+    for (int level = 0; level < 64; ++level)
+        deep += "/level" + std::to_string(level);
+    const struct Row {
+        std::string key;
+        std::string value;
+        std::string shown;
+    } rows[] = {
+        {"a/" + grin, "1", "| a/" + grin.substr(0, 252) + "... (1202 octets)"},
+        {deep, "2", "| " + deep.substr(0, 256) + "... (" + std::to_string(deep.size()) + " octets)"},
+        {"b", grin, " : " + grin.substr(0, 256) + "... (1200 octets)"},
+        {"c", std::string(300, '\x80'), " : " + std::string(256, '\x80') + "... (300 octets)"},
+    };
+    SettingStore store;
+    for (const Row& row : rows)
+        store[row.key] = Variant(row.value);
+    store.print();
+    const auto lines = capture.texts();
+    ASSERT_EQ(lines.size(), 4u + std::size(rows));
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.size(), lines[0].size());
+        EXPECT_LT(line.size(), 600u);
+    }
+    for (const Row& row : rows) {
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& line) { return line.find(row.shown) != std::string::npos; }),
+                  1)
+            << row.shown.substr(0, 20);
+    }
+}

@@ -1,5 +1,5 @@
 // What a log line may show of an MQTT payload: passwords never, anything
-// else exactly as it came.
+// else as it came, cut when long.
 
 #include <gtest/gtest.h>
 
@@ -38,4 +38,6 @@ TEST(PasswordMask, PayloadForLogHidesEveryPasswordAndNothingElse)
     // Too deep to walk safely, so hidden whole rather than parsed.
     const std::string deep = std::string(100000, '[') + R"({"password":"pw"})" + std::string(100000, ']');
     EXPECT_EQ(MQTT::payloadForLog("base/x", deep), "********");
+    // A long payload is cut, so that a peer's megabyte takes no megabyte of log.
+    EXPECT_EQ(MQTT::payloadForLog("base/x", std::string(1000000, 'x')), std::string(256, 'x') + "... (1000000 octets)");
 }
