@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <fcntl.h>
 #include <future>
 #include <mutex>
@@ -27,48 +26,21 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using tavo::Config::Config;
 
-// A component that, while blocking, holds every set in onConfigSet until it
-// is let go.
-class BlockingObserver : public tavo::Config::Observer {
-public:
+// A component that holds every set in onConfigSet while holding is set.
+struct HoldingObserver : tavo::Config::Observer {
     void onConfigSet(const json& config) override
     {
-        std::unique_lock<std::mutex> lock(mutex);
         entered = true;
-        changed.notify_all();
-        changed.wait(lock, [this] { return !blocking; });
+        while (holding)
+            usleep(1000);
         value = config.value("alpha", 0);
     }
     json onConfigGet() const override { return {{"alpha", value}}; }
 
-    void waitEntered()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return entered; });
-    }
-    void letGo()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        blocking = false;
-        changed.notify_all();
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false;
-    bool blocking = true;
+    std::atomic<bool> holding{false};
+    std::atomic<bool> entered{false};
     int value = 0;
 };
-
-// True once a line holding text was logged.
-bool logged(const LogCapture& capture, const std::string& text)
-{
-    for (const std::string& line : capture.texts()) {
-        if (line.find(text) != std::string::npos)
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -116,41 +88,39 @@ protected:
     ConfigStopRewrites()
     {
         config.observerAttach(observer);
-        observer->letGo();
         config.update();
-        observer->blocking = true;
         capture.clear();
     }
 
-    LogCapture capture;
     TempDir dir;
     const std::string path = dir.file("lumacore.json");
     Config config{path};
-    std::shared_ptr<BlockingObserver> observer = std::make_shared<BlockingObserver>();
+    std::shared_ptr<HoldingObserver> observer = std::make_shared<HoldingObserver>();
+    LogCapture capture;
 };
 
 // A set still in the components when the rewrites end never rewrites the
 // file, and the end does not wait for it.
 TEST_F(ConfigStopRewrites, ASetThatOutlastsTheEndNeverRewrites)
 {
-    const std::string before = readFile(path);
+    observer->holding = true;
     std::thread set([this] { config.configSet({{"alpha", 1}}); });
-    observer->waitEntered();
+    while (!observer->entered)
+        usleep(1000);
     config.stopRewrites();
-    observer->letGo();
+    observer->holding = false;
     set.join();
-    EXPECT_EQ(readFile(path), before);
-    EXPECT_FALSE(logged(capture, "Configuration changed"));
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"alpha", 0}}));
+    EXPECT_FALSE(capture.contains("[Config] Configuration changed ===> Updating configuration file..."));
 }
 
 // The end waits for a write under way, held here at the file's lock.
 TEST_F(ConfigStopRewrites, TheEndWaitsForTheWriteUnderWay)
 {
-    observer->letGo();
     std::unique_lock<std::mutex> file(Config::fileLock());
     std::thread set([this] { config.configSet({{"alpha", 2}}); });
-    while (!logged(capture, "Saving updated config file"))
-        usleep(1000);
+    const std::string temporary = dir.file("lumacore-" + std::to_string(getpid()) + "-temp-config");
+    ASSERT_TRUE(capture.waitFor("[Config] Saving updated config file '" + temporary + "'", 10000));
     auto ended = std::async(std::launch::async, [this] { config.stopRewrites(); });
     EXPECT_EQ(ended.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
     file.unlock();
