@@ -93,6 +93,8 @@ void MqttAdaptor::onConnected()
 
 void MqttAdaptor::onDisconnected() {}
 
+// At the process stop the manager already refuses board requests: the
+// readings come out null, and the publication waits for no board.
 void MqttAdaptor::onStopping()
 {
     serviceRunning = false;

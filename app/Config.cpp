@@ -26,7 +26,7 @@ namespace {
 using nlohmann::json;
 
 // One step of a durable rewrite and what went wrong in it.
-enum class Step { Done, Write, Rename, SyncDirectory };
+enum class Step { Done, Keep, Open, Write, Rename, SyncDirectory };
 
 struct Outcome {
     Step failed = Step::Done;
@@ -104,6 +104,22 @@ Outcome replaceFile(int fd, const std::string& temporary, const std::string& pat
         return outcome;
     }
     return FileIo::syncDirectory(path) ? outcome : failure(Step::SyncDirectory);
+}
+
+// Renames an existing, non-empty file at path to bad; kept tells whether
+// there was one to rename.
+Outcome keepAsBad(const std::string& path, const std::string& bad, bool& kept)
+{
+    struct stat file;
+    kept = false;
+    if (stat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) {
+        return Outcome{};
+    }
+    if (!Utils::moveFile(path, bad)) {
+        return failure(Step::Keep);
+    }
+    kept = true;
+    return Outcome{};
 }
 
 // True when a text or a member name in value is longer than limit.
@@ -209,6 +225,13 @@ void Config::stopRewrites()
     mRewritesStopped = true;
 }
 
+std::mutex& Config::fileLock()
+{
+    // Never destroyed: the process stop may take it while static objects go.
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
 void Config::update()
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
@@ -220,8 +243,8 @@ void Config::update()
         return;
     }
     const json before = mStored;
-    if (configGet() != before && keepUnusableFile()) {
-        save();
+    if (configGet() != before) {
+        save(true);
     }
 }
 
@@ -254,21 +277,42 @@ bool Config::fileRead()
 
 bool Config::fileWrite() const
 {
+    return writeFile(false);
+}
+
+bool Config::writeFile(bool keepUnusable) const
+{
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     printSettings();
     const std::string temporary =
         Utils::combinePath(FileIo::directoryOf(mFilepath), temporaryName(Utils::getProcessId()));
-    const int fd = openTemporary(temporary, mFilepath);
-    if (fd < 0) {
-        log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());
-        return false;
-    }
+    const std::string bad = mFilepath + ".bad";
     log(Log::Info, "Saving updated config file '%s'", temporary.c_str());
-    const Outcome outcome = replaceFile(fd, temporary, mFilepath, fileText(mStored));
+    bool kept = false;
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> file(fileLock());
+        if (keepUnusable) {
+            outcome = keepAsBad(mFilepath, bad, kept);
+        }
+        if (outcome.failed == Step::Done) {
+            const int fd = openTemporary(temporary, mFilepath);
+            outcome = fd < 0 ? failure(Step::Open) : replaceFile(fd, temporary, mFilepath, fileText(mStored));
+        }
+    }
+    if (kept) {
+        log(Log::Warning, "Kept the unusable config file as '%s'", bad.c_str());
+    }
     const char* reason = strerror(outcome.error);
     switch (outcome.failed) {
     case Step::Done:
         return true;
+    case Step::Keep:
+        log(Log::Error, "Could not move file from=%s to=%s: %s", mFilepath.c_str(), bad.c_str(), reason);
+        return false;
+    case Step::Open:
+        log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());
+        return false;
     case Step::Rename:
         log(Log::Error, "Could not move file from=%s to=%s: %s", temporary.c_str(), mFilepath.c_str(), reason);
         return false;
@@ -281,9 +325,9 @@ bool Config::fileWrite() const
     }
 }
 
-void Config::save()
+void Config::save(bool keepUnusable)
 {
-    if (fileWrite()) {
+    if (writeFile(keepUnusable)) {
         mFileContent = mStored;
     }
 }
@@ -306,21 +350,6 @@ void Config::printSettings() const
     SettingStore settings;
     settings.fromJson(shown);
     settings.print();
-}
-
-bool Config::keepUnusableFile() const
-{
-    struct stat file;
-    if (stat(mFilepath.c_str(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) {
-        return true;
-    }
-    const std::string bad = mFilepath + ".bad";
-    if (!Utils::moveFile(mFilepath, bad)) {
-        log(Log::Error, "Could not move file from=%s to=%s: %s", mFilepath.c_str(), bad.c_str(), strerror(errno));
-        return false;
-    }
-    log(Log::Warning, "Kept the unusable config file as '%s'", bad.c_str());
-    return true;
 }
 
 } // namespace tavo::Config

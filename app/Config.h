@@ -17,8 +17,14 @@
 // - `mutex` (recursive: configSet calls configGet) guards the observers and
 //   the stored configuration and is held while the observers run, so one
 //   get or set runs at a time.
-// - `mRewriteMutex` is taken under `mMutex` for a set's rewrite, and alone
-//   by stopRewrites, which so never waits for the observers.
+// - `mRewriteMutex` is taken under `mMutex` for a set's rewrite, from its
+//   "Configuration changed" line to the end of its write, and alone by
+//   stopRewrites, which so never waits for the observers.
+// - fileLock() is process-wide and a leaf: every write of a configuration
+//   file holds it over the file operations alone (at start-up from keeping
+//   an unusable file as ".bad" to the new file's rename), never over a log
+//   line. The process stop takes it last, so the process never ends in the
+//   middle of a write and never waits for a log that blocks.
 // - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
 //   and setter run under the tree lock). No observer takes the tree lock
 //   under `mutex`: the board's MQTT adaptor hands its refresh to the
@@ -61,9 +67,12 @@ public:
     // observer's exception passes to the caller: the stored configuration
     // is then already replaced, the file untouched.
     void configSet(const nlohmann::json& config);
-    // For the process stop: waits for a rewrite of the file under way, then
-    // refuses every later one (sets still reach the components). Any thread.
+    // For the process stop: waits for a rewrite of the file under way, its
+    // log lines included, then refuses every later one (sets still reach
+    // the components). Any thread.
     void stopRewrites();
+    // The lock over every write of a configuration file; see Threading.
+    static std::mutex& fileLock();
     // Start-up: removes the temporary files that rewrites of ended processes
     // left beside the file; then a readable file goes to every observer
     // (rewritten when the components differ from it); otherwise the
@@ -93,14 +102,16 @@ public:
                                 const nlohmann::json& result);
 
 private:
-    // fileWrite, remembering what the file then holds.
-    void save();
+    // fileWrite (after keeping an unusable file when keepUnusable),
+    // remembering what the file then holds.
+    void save(bool keepUnusable = false);
+    // fileWrite's work; with keepUnusable, an existing, non-empty file is
+    // first renamed to its path plus ".bad", and nothing is written when
+    // that fails.
+    bool writeFile(bool keepUnusable) const;
     // The stored configuration as a settings table, passwords masked, and
     // cut where one row would flood the log.
     void printSettings() const;
-    // Renames an existing, non-empty file to its path plus ".bad"; false
-    // when it exists but could not be renamed.
-    bool keepUnusableFile() const;
 
     std::set<std::shared_ptr<Observer>> mObservers;
     const std::string mFilepath;

@@ -19,6 +19,14 @@
 // component's own. The stop never waits for the start mutex while it holds
 // the handles' mutex, and the main thread never holds the start mutex while
 // it waits in pause().
+//
+// The stop is bounded as a whole: on taking the signal the stop thread arms
+// the deadline (StopDeadline.h), which ends the process with status 0
+// kStopBound later, whatever step is then under way. Before its first line
+// the stop has every board request end at once and marks the MQTT client,
+// so that neither the board nor a restart planned before the signal holds
+// it. Both ends take the configuration file's lock last, so that the
+// process never ends in the middle of a write of the file.
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +50,7 @@
 #include "app/BoardMqttAdaptor.h"
 #include "app/Config.h"
 #include "app/ConfigMqttAdaptor.h"
+#include "app/StopDeadline.h"
 #include "app/StopSignals.h"
 #include "app/TCPConfigAdaptor.h"
 #include "app/TCPService.h"
@@ -64,7 +73,6 @@ struct Handles {
     std::mutex mutex;
     bool ending = false;
     std::shared_ptr<Manager> manager;
-    std::shared_ptr<tavo::Config::Config> config;
     std::shared_ptr<MQTT::Client> mqttClient;
     std::shared_ptr<tavo::Board::TCP::Service> tcpService;
 };
@@ -93,33 +101,45 @@ bool claimEnd()
 // no more requests when the serial link closes; then ends the process.
 // _exit instead of exit, because static destructors must not run under the
 // reader, timer and library threads that are still alive. A handler that
-// outlived the MQTT stop may still be setting the configuration: its
-// rewrite either ended before _exit or never begins.
+// outlived the MQTT stop may still be setting the configuration, but no
+// longer rewrites the file: a write under way ends before _exit.
 [[noreturn]] void stopAndEnd(int status)
 {
-    std::shared_ptr<tavo::Config::Config> config;
     std::shared_ptr<MQTT::Client> mqttClient;
     std::shared_ptr<tavo::Board::TCP::Service> tcpService;
     std::shared_ptr<Manager> manager;
     {
         std::lock_guard<std::mutex> lock(handles().mutex);
-        config = handles().config;
         mqttClient = handles().mqttClient;
         tcpService = handles().tcpService;
         manager = handles().manager;
     }
+    setStopStep("stopping the MQTT client");
     if (mqttClient)
         mqttClient->stop();
+    setStopStep("stopping the TCP service");
     if (tcpService)
         tcpService->stop();
+    setStopStep("stopping the board manager");
     if (manager)
         manager->stop();
-    if (config)
-        config->stopRewrites();
+    setStopStep("writing the last log lines");
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
+    std::lock_guard<std::mutex> file(tavo::Config::Config::fileLock());
     _exit(status);
+}
+
+// The board and the MQTT client as the stop begins: board requests end at
+// once, and no restart of the client starts it again.
+void beginStop()
+{
+    std::lock_guard<std::mutex> lock(handles().mutex);
+    if (handles().manager)
+        handles().manager->beginStop();
+    if (handles().mqttClient)
+        handles().mqttClient->markProcessStop();
 }
 
 // Runs step on the main thread unless the stop has begun; false then. The
@@ -138,14 +158,20 @@ bool startStep(Step step)
 }
 
 // On the stop thread, once. Claimed before the wait for a step under way, so
-// that a step failing meanwhile leaves the end to this stop; logged after
-// it, so that nothing a step logs follows the stop's first line.
+// that a step failing meanwhile leaves the end to this stop; the deadline
+// armed then too, so that it counts from the signal; logged after the wait,
+// so that nothing a step logs follows the stop's first line.
 void stopProcess(int signal)
 {
     if (!claimEnd())
         return;
+    const bool bounded = armStopDeadline(kStopBound);
+    setStopStep("waiting for the start-up step under way");
     std::lock_guard<std::mutex> start(handles().start);
+    beginStop();
     Log::info("Signal caught: %s [%d]", strsignal(signal), signal);
+    if (!bounded)
+        Log::warning("The stop has no time bound: its thread could not start");
     stopAndEnd(0);
 }
 
@@ -171,7 +197,7 @@ bool startServices(const std::shared_ptr<Manager>& manager, const std::string& c
                    bool global, std::vector<std::shared_ptr<void>>& owned)
 {
     auto config = std::make_shared<tavo::Config::Config>(configFile);
-    keep(&Handles::config, config);
+    owned.push_back(config);
     auto mqttClient = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
     keep(&Handles::mqttClient, mqttClient);
     // A set still running when the stop's wait for handlers ends must not

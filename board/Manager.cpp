@@ -89,6 +89,12 @@ void Manager::stop()
     log(Log::Debug, "Stopped");
 }
 
+void Manager::beginStop()
+{
+    stopBegun = true;
+    driver.refuseRequests();
+}
+
 // Logs why the last attempt failed when none succeeded.
 bool Manager::deviceFactory()
 {

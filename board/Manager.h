@@ -26,8 +26,8 @@
 //   request so that the cache follows the order in which requests were sent.
 //   Lock order: gpioMutex, then the driver's request mutex.
 // - The counts, the capability flags and the identity texts are written
-//   only by the constructor and read-only afterwards. isActive and
-//   ignitionOn are atomic flags.
+//   only by the constructor and read-only afterwards. isActive, ignitionOn
+//   and stopBegun are atomic flags.
 // - configMutex guards `config` and `delayedShutdownSupported`, also while
 //   the constructor writes them, since the ignition handler reads both from
 //   the moment it is registered; it is never held across a device request.
@@ -103,6 +103,11 @@ public:
 
     // Stops the status polling and closes the driver. Any thread.
     void stop();
+    // For the process stop, from its first step: every device request ends
+    // at once as after stop() (the link stays open until then), and the
+    // status poll reports no change, so nothing waits for the board. Any
+    // thread.
+    void beginStop();
 
     // ---- Configuration (ManagerConfig.cpp) --------------------------------
     // Stores the "device" section and pushes what it names to the device,
@@ -360,6 +365,7 @@ private:
     std::vector<GPIO> gpios;
     uint64_t serialPortCount = 0;
     std::atomic<bool> isActive{false};
+    std::atomic<bool> stopBegun{false};
     Config config;
     std::set<std::shared_ptr<Observer>> observers;
     bool delayedShutdownSupported = false;

@@ -115,12 +115,13 @@ void Manager::delayShutdownStopFunction(void* manager)
     self->delayShutdownPingTimer.stop();
 }
 
-// On the status timer's thread. Observers hear only of changes.
+// On the status timer's thread. Observers hear only of changes; once the
+// process stop has begun a refused heartbeat is none.
 void Manager::statusFunction(void* manager)
 {
     auto* self = static_cast<Manager*>(manager);
     const bool active = self->driver.heartbeat() == LPCDriver::NoError;
-    if (self->isActive.exchange(active) == active) {
+    if (self->stopBegun || self->isActive.exchange(active) == active) {
         return;
     }
     self->log(Log::Info, "Current device status: %s", active ? "active" : "inactive");

@@ -40,6 +40,7 @@ LPCDriver::ErrorCode LPCDriver::open(const char* device, int baud)
     if (device == nullptr)
         return OpenFailed;
     close();
+    mRefusing = false;
 
     std::lock_guard<Mutex> lock(mRequestMutex);
     if (!API_init(&mLink, &mPort, device, static_cast<uint32_t>(baud), &LPCDriver::messageReceivedCallback, this)) {
@@ -69,6 +70,11 @@ LPCDriver::ErrorCode LPCDriver::close()
     std::lock_guard<Mutex> lock(mRequestMutex);
     API_uninit(&mLink);
     return NoError;
+}
+
+void LPCDriver::refuseRequests()
+{
+    mRefusing = true;
 }
 
 void LPCDriver::registerEventHandler(EventHandler handler, void* user)

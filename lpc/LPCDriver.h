@@ -85,6 +85,10 @@ public:
     // Stops and joins the reader thread and closes the port; always 0. Does
     // nothing on a driver that is not open.
     ErrorCode close();
+    // From now until the next open, requests end at once with 9 as they do
+    // once close has begun, while the link stays open and events still
+    // arrive. Any thread.
+    void refuseRequests();
 
     // Replaces the event handler and its user pointer as one pair; a null
     // handler switches delivery off. Any thread, also while the reader runs.
@@ -120,8 +124,8 @@ private:
     // Calls the event handler, if one is registered, on the calling thread.
     void notify(const LPCEvent& event);
 
-    // True from close's first step until the next open.
-    bool closing() const { return mLink.stopRequested.load(); }
+    // True from close's first step or refuseRequests until the next open.
+    bool closing() const { return mLink.stopRequested.load() || mRefusing.load(); }
     ErrorCode sendRequest(const API_Message_t& request);
     ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs);
 
@@ -135,6 +139,7 @@ private:
     void* mHandlerUser = nullptr;
     std::atomic<uint16_t> mNextSeqNo;
     std::atomic<bool> mDebug{false};
+    std::atomic<bool> mRefusing{false};
     API_Context_t mLink{};
     SerialPort mPort;
     Mutex mRequestMutex;

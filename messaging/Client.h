@@ -19,6 +19,8 @@
 // Threading:
 // - start, stop, restart and setConfig come from the main thread, the stop
 //   path and the connector thread; lifecycleMutex serialises them. The
+//   process stop's mark (markProcessStop, atomic) is set without it and
+//   read by restart before and after its stop, under it. The
 //   listener callbacks run on the MQTT library's threads and never take
 //   lifecycleMutex, never sleep and never wait on a library token.
 // - Two threads of the client's own take deferred work. The connector
@@ -133,11 +135,16 @@ public:
     // Refuses received messages from its first step on (they are dropped
     // until the next start), waits up to kHandlerWaitMs for the handlers of
     // messages taken before, never for the calling thread's own, and emits
-    // `handlersEnded`; then emits `stopping`, waits 200 ms and disconnects.
-    // While stopped it only refuses. No reconnection follows.
+    // `handlersEnded`, also while stopped (a restart may have ended as the
+    // process stop); then, while running, emits `stopping`, waits 200 ms
+    // and disconnects. No reconnection follows.
     void stop();
-    // stop() then start(), only while running.
+    // stop() then start(), only while running; once markProcessStop was
+    // called it does not begin, and one under way ends after its stop.
     void restart();
+    // For the process stop, before its first line: from now on no restart
+    // starts the client again. Any thread.
+    void markProcessStop();
     bool isRunning() const { return running.load(); }
     bool isConnected() const;
     // Takes one connection's post: ms < 0 waits without limit, 0 only
@@ -387,7 +394,8 @@ private:
 
     void startLocked();
     // With handlersDeadline (stop() alone), waits until then for the
-    // handlers under way and emits `handlersEnded` before `stopping`.
+    // handlers under way and emits `handlersEnded` before `stopping`, also
+    // when not running.
     void stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline = std::nullopt);
     // Counts a received message as being handled (Taken); once stop()
     // refuses messages, counts it as dropped instead.
@@ -444,6 +452,7 @@ private:
     std::string nextRpcId();
 
     std::atomic<bool> running{false};
+    std::atomic<bool> processStopping{false};
     std::string logName;
     Config config;
     mutable std::mutex settingsMutex;

@@ -97,10 +97,18 @@ void Client::stop()
 void Client::restart()
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
-    if (!running.load())
+    if (!running.load() || processStopping.load())
         return;
     stopLocked();
+    // The process stop may have begun while `stopping` ran.
+    if (processStopping.load())
+        return;
     startLocked();
+}
+
+void Client::markProcessStop()
+{
+    processStopping.store(true);
 }
 
 void Client::startLocked()
@@ -128,15 +136,17 @@ void Client::startLocked()
 
 void Client::stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline)
 {
-    if (!running.load())
-        return;
-    log(Log::Info, "Stopping...");
+    const bool wasRunning = running.load();
+    if (wasRunning)
+        log(Log::Info, "Stopping...");
     // Before `stopping`, whose slots may wait for the tree lock that a
     // handler holds.
     if (handlersDeadline) {
         awaitHandlers(*handlersDeadline);
         handlersEnded.emit();
     }
+    if (!wasRunning)
+        return;
     stopping.emit();
     Thread::sleep(kStopDelayMs);
     {

@@ -1,5 +1,6 @@
 #include "DaemonProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cerrno>
@@ -41,12 +42,12 @@ DaemonProcess::DaemonProcess() : mExecutable(mDir.file("lumacore"))
 
 DaemonProcess::~DaemonProcess()
 {
-    if (mPid > 0)
-        wait(0);
+    wait(0);
 }
 
 void DaemonProcess::start(const std::vector<std::string>& args)
 {
+    wait(0);
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, "PATH=", 5) != 0 && std::strncmp(*entry, "LUMACORE_STUB_LOG=", 18) != 0 &&
@@ -79,6 +80,12 @@ void DaemonProcess::start(const std::vector<std::string>& args)
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, mDir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&files, 2, mDir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int errPipe[2] = {-1, -1};
+    if (mErrRate > 0) {
+        if (pipe2(errPipe, O_CLOEXEC) != 0)
+            throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+        posix_spawn_file_actions_adddup2(&files, errPipe[1], 2);
+    }
     // The child starts as a shell would start it: nothing blocked, default
     // dispositions for the signals the tests send.
     posix_spawnattr_t attributes;
@@ -97,10 +104,36 @@ void DaemonProcess::start(const std::vector<std::string>& args)
         posix_spawn(&mPid, mExecutable.c_str(), &files, &attributes, argvPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
+    if (mErrRate > 0) {
+        close(errPipe[1]);
+        mChildEnded = false;
+        mErrRelay = std::thread(&DaemonProcess::relayErr, this, errPipe[0]);
+    }
     if (result != 0) {
         mPid = -1;
         throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(result));
     }
+}
+
+void DaemonProcess::relayErr(int pipe)
+{
+    // A hundred portions a second.
+    const size_t portion = std::max<size_t>(1, mErrRate / 100);
+    std::vector<char> buffer(portion);
+    const int file = open(mDir.file("stderr").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    auto next = std::chrono::steady_clock::now();
+    for (;;) {
+        const ssize_t got = read(pipe, buffer.data(), portion);
+        if (got <= 0 && !(got < 0 && errno == EINTR))
+            break;
+        if (got > 0 && write(file, buffer.data(), static_cast<size_t>(got)) != got)
+            break;
+        next += std::chrono::milliseconds(10);
+        if (!mChildEnded)
+            std::this_thread::sleep_until(next);
+    }
+    close(file);
+    close(pipe);
 }
 
 void DaemonProcess::signal(int number) const
@@ -111,6 +144,17 @@ void DaemonProcess::signal(int number) const
 
 int DaemonProcess::wait(int timeoutMs)
 {
+    const int status = reap(timeoutMs);
+    mChildEnded = true;
+    if (mErrRelay.joinable())
+        mErrRelay.join();
+    return status;
+}
+
+int DaemonProcess::reap(int timeoutMs)
+{
+    if (mPid <= 0)
+        return -1;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     for (;;) {

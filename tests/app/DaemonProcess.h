@@ -6,10 +6,14 @@
 // build's own directory (searched by the automatic firmware update) out of
 // the test. Its TSAN_OPTIONS add the test programs' Paho suppressions,
 // written to a file there. A child still running when the object dies is
-// killed.
+// killed. Its standard error may instead go through a pipe that the object
+// reads slowly, as the console of a board without a system logger takes it.
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -29,6 +33,10 @@ public:
     // Starts the copy with these arguments; throws std::runtime_error when
     // it cannot be started.
     void start(const std::vector<std::string>& args);
+    // From the next start on, the child's standard error reaches the file
+    // through a pipe read at about bytesPerSecond; 0 (the default) writes
+    // it to the file directly.
+    void setErrRate(size_t bytesPerSecond) { mErrRate = bytesPerSecond; }
     // Sends a signal to the running child.
     void signal(int number) const;
     // Waits up to timeoutMs for the child to end; returns its wait status,
@@ -45,9 +53,18 @@ public:
     std::string shutdownLog() const;
 
 private:
+    // wait's work, before the standard error's relay is ended.
+    int reap(int timeoutMs);
+    // Copies the pipe's octets to the standard error file at mErrRate
+    // until its end, at once after the child ended.
+    void relayErr(int pipe);
+
     TempDir mDir;
     std::string mExecutable;
     pid_t mPid = -1;
+    size_t mErrRate = 0;
+    std::thread mErrRelay;
+    std::atomic<bool> mChildEnded{false};
 };
 
 // Number of times text occurs in haystack.

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -221,3 +222,126 @@ TEST_P(DaemonStopStormSlow, TermEndsSoonAndNoSetRewritesTheFileAfterTheMqttStop)
 
 // Milliseconds from the retained status to the signal.
 INSTANTIATE_TEST_SUITE_P(Moments, DaemonStopStormSlow, ::testing::Range(500, 2301, 200));
+
+namespace {
+
+// What holds a stop up: the board, the log, or both at once.
+struct StopFault {
+    const char* name;
+    int runs;
+    bool storm;       // sets every 10 ms, else one set
+    bool silence;     // the board falls silent 0.5 s before the signal
+    size_t errRate;   // octets a second the test takes of the daemon's standard error; 0: all
+    size_t wideRows;  // members of an extra section of the file, each a row of the settings table
+};
+
+void PrintTo(const StopFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+// A set that makes several board requests: pin modes and a brightness.
+json boardSet(int n)
+{
+    const json pin = {{"mode", n % 2 ? "digitalIn" : "digitalOut"}};
+    return {{"device", {{"display", {{"brightness", n % 90}}}, {"gpio", {{"0", pin}, {"1", pin}}}}}};
+}
+
+// Waits until the daemon's standard error grows by less than 4 KB a second:
+// what it logged at start-up has come through.
+void waitLogCaughtUp(const DaemonProcess& daemon)
+{
+    size_t before = daemon.err().size();
+    for (int waited = 0; waited < kReactMs; waited += 1000) {
+        usleep(1000000);
+        const size_t now = daemon.err().size();
+        if (now - before < 4096)
+            return;
+        before = now;
+    }
+}
+
+// Rows of the settings table as wide as its widest key and value, about
+// 500 characters.
+json wideSection(size_t rows)
+{
+    json section = {{std::string(250, 'k'), std::string(250, 'w')}};
+    for (size_t row = 1; row < rows; ++row)
+        section[std::to_string(1000 + row)] = "w";
+    return {{"mqtt", {{"extra", section}}}};
+}
+
+// The deadline's warning, naming a step of the stop.
+const std::regex kBoundWarning("Stop took longer than 4 s while (waiting for the start-up step under way|stopping the "
+                               "(MQTT client|TCP service|board manager)|writing the last log lines); ending now\n");
+
+class DaemonStopBoundSlow : public ::testing::TestWithParam<StopFault> {};
+
+} // namespace
+
+// Whatever holds it up, the stop ends with status 0 within 6 s of the signal
+// (its bound is 4 s), the file whole and no temporary file left; when the
+// bound ended it, the warning names the step then under way.
+TEST_P(DaemonStopBoundSlow, TheStopEndsWithinItsBound)
+{
+    const StopFault& fault = GetParam();
+    for (int run = 0; run < fault.runs; ++run) {
+        SCOPED_TRACE(run);
+        ServiceDaemon service;
+        service.daemon.setErrRate(fault.errRate);
+        ASSERT_TRUE(service.run(fault.wideRows ? wideSection(fault.wideRows) : json::object()));
+        waitLogCaughtUp(service.daemon);
+        MqttPeer peer(service.broker.url(), "storm-peer");
+        std::atomic<bool> storming{true};
+        std::thread sets([&] {
+            for (int n = 1; storming && (n == 1 || fault.storm); ++n, usleep(10000))
+                peer.publish("tavo/lumacore/config/set", boardSet(n).dump());
+        });
+        if (fault.silence) {
+            usleep(1000000);
+            service.board.setSilent(true);
+        }
+        usleep(500000);
+        const std::string temporary =
+            service.daemon.dir().file("lumacore-" + std::to_string(service.daemon.pid()) + "-temp-config");
+        service.daemon.signal(SIGTERM);
+        const int status = service.daemon.wait(6000);
+        storming = false;
+        sets.join();
+
+        const std::string log = service.daemon.err();
+        const size_t caught = log.find("Signal caught");
+        ASSERT_NE(caught, std::string::npos) << log;
+        EXPECT_EQ(exitCode(status), 0) << log.substr(caught);
+        EXPECT_NE(access(temporary.c_str(), F_OK), 0);
+        EXPECT_FALSE(service.configFile().is_discarded()) << readFile(service.configPath());
+        if (log.find("Stop took longer") != std::string::npos) {
+            EXPECT_TRUE(std::regex_search(log, kBoundWarning)) << log.substr(caught);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DaemonStopBoundSlow,
+    ::testing::Values(StopFault{"SilentBoardUnderSets", 5, true, true, 0, 0},
+                      StopFault{"SlowLogWideFile", 1, false, false, 54000, 780}),
+    [](const ::testing::TestParamInfo<StopFault>& info) { return std::string(info.param.name); });
+
+// A set of the MQTT settings restarts the client; with the board silent its
+// "status" takes long, and the signal comes meanwhile: the restart ends as
+// the stop, and the client never starts again.
+TEST(DaemonStartStopSlow, NoRestartOfTheClientFollowsTheSignal)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.board.setSilent(true);
+    service.publish("config/set", {{"mqtt", {{"keepAliveSec", 30}}}});
+    ASSERT_TRUE(service.daemon.waitForErr("[MQTT::Client] Stopping...", kReactMs)) << service.daemon.err();
+    service.daemon.signal(SIGTERM);
+    EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+
+    const std::string log = service.daemon.err();
+    const size_t caught = log.find("Signal caught");
+    ASSERT_NE(caught, std::string::npos) << log;
+    EXPECT_EQ(log.find("[MQTT::Client] Starting...", caught), std::string::npos) << log.substr(caught);
+}

@@ -124,6 +124,29 @@ TEST_F(ClientLifecycle, StopAndRestartWhileStoppedDoNothing)
     EXPECT_EQ(0, stops.load());
 }
 
+// The process stop marks the client while a restart's `stopping` runs: the
+// restart ends as a stop, and the stop still ends the handlers' time.
+TEST_F(ClientLifecycle, ARestartUnderWayWhenTheProcessStopBeginsStartsNothing)
+{
+    startConnected();
+    std::atomic<bool> inStopping{false};
+    std::atomic<int> handlersEnded{0};
+    client->stopping.connect([&] {
+        inStopping = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+    client->handlersEnded.connect([&] { ++handlersEnded; });
+    std::thread restart([this] { client->restart(); });
+    while (!inStopping)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    client->markProcessStop();
+    client->stop();
+    restart.join();
+    EXPECT_FALSE(client->isRunning());
+    EXPECT_EQ(1, starts.load());
+    EXPECT_EQ(1, handlersEnded.load());
+}
+
 TEST_F(ClientLifecycle, EmptyClientIdConnectsAsTheProcessId)
 {
     client->setConfig(clientConfig(broker.url(), ""));
