@@ -251,4 +251,41 @@ ErrorCode Manager::gpioPinSet(unsigned long pin, const GPIO& gpio)
     return gpioValueSet(number, gpio.value);
 }
 
+nlohmann::json Manager::configPreview(const nlohmann::json& j) const
+{
+    Config preview = [this] {
+        std::lock_guard<std::mutex> lock(configMutex);
+        return config;
+    }();
+    if (j.empty()) {
+        return preview.toJson();
+    }
+    // As setConfig: each pin it names ends as its record, and where anything
+    // throws, that pin and the ones after it keep their previous entries.
+    const Config before = preview;
+    unsigned long applied = 0;
+    try {
+        preview.fromJson(j);
+        const auto entries = j.find("gpio");
+        for (unsigned long pin = 0; entries != j.end() && entries->is_object() && pin < gpios.size(); ++pin) {
+            const auto entry = entries->find(std::to_string(pin));
+            if (entry == entries->end()) {
+                continue;
+            }
+            GPIO record = [this, pin] {
+                std::lock_guard<std::mutex> lock(gpioMutex);
+                return gpios[pin];
+            }();
+            record.updateFromJson(*entry);
+            preview.pinSet(pin, record.toJson());
+            applied = pin + 1;
+        }
+    } catch (const std::exception&) {
+        for (unsigned long pin = applied; pin < gpios.size(); ++pin) {
+            preview.pinSet(pin, before.pin(pin));
+        }
+    }
+    return preview.toJson();
+}
+
 } // namespace tavo::Board
