@@ -19,8 +19,8 @@
 //   get or set runs at a time.
 // - `mRewriteMutex` is taken under `mMutex` for a set's rewrite, and alone
 //   by stopRewrites, which so never waits for the observers.
-// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
-//   and setter run under the tree lock). No observer takes the tree lock
+// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter,
+//   setter and bound, admitsRemoteSet, run under the tree lock). No observer takes the tree lock
 //   under `mutex`: the board's MQTT adaptor hands its refresh to the
 //   client's worker.
 #pragma once

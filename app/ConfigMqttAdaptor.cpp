@@ -38,6 +38,10 @@ std::optional<MQTT::Config> MqttAdaptor::settingsAfter(const nlohmann::json& con
 void MqttAdaptor::onConfigSet(const nlohmann::json& config)
 {
     log(Log::Debug, "Notified of config set");
+    if (!config.is_object() || !config.contains("mqtt")) {
+        log(Log::Debug, "No `mqtt` field found. Ignoring.");
+        return;
+    }
     if (const std::optional<MQTT::Config> settings = settingsAfter(config)) {
         log(Log::Debug, "Difference in mqtt config detected");
         mClient->setConfig(*settings);

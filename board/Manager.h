@@ -114,7 +114,8 @@ public:
     // The stored configuration in the same layout.
     nlohmann::json getConfig();
     // getConfig as it would be after setConfig(j), with the records the pins
-    // it names would take; applies nothing. Any thread.
+    // it names would take (the widest a refusing device may leave); applies
+    // nothing. Any thread.
     nlohmann::json configPreview(const nlohmann::json& j) const;
     // Drives a pin to the record: InvalidArgument for a pin out of range or
     // an analog output, else the mode's result, then the resistor's (input)

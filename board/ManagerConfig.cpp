@@ -272,12 +272,24 @@ nlohmann::json Manager::configPreview(const nlohmann::json& j) const
             if (entry == entries->end()) {
                 continue;
             }
-            GPIO record = [this, pin] {
+            const GPIO cached = [this, pin] {
                 std::lock_guard<std::mutex> lock(gpioMutex);
                 return gpios[pin];
             }();
+            GPIO record = cached;
             record.updateFromJson(*entry);
-            preview.pinSet(pin, record.toJson());
+            // The device may refuse the pin: its record then keeps the new
+            // mode only, or nothing new at all. The widest of the three.
+            GPIO modeOnly = cached;
+            modeOnly.mode = record.mode;
+            modeOnly.encoding = record.encoding;
+            nlohmann::json widest = record.toJson();
+            for (const GPIO& left : {modeOnly, cached}) {
+                if (left.toJson().dump().size() > widest.dump().size()) {
+                    widest = left.toJson();
+                }
+            }
+            preview.pinSet(pin, widest);
             applied = pin + 1;
         }
     } catch (const std::exception&) {

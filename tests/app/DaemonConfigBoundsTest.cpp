@@ -59,8 +59,9 @@ void setTcp(ServiceDaemon& service, bool rpc, const json& tcp, bool accepted)
     service.publish("config/tcp/set/request/" + id, tcp);
     const json reply = service.next("config/tcp/set/response/" + id);
     EXPECT_EQ(reply["completed"], accepted) << reply.dump().substr(0, 200);
-    if (!accepted)
+    if (!accepted) {
         EXPECT_EQ(reply["error"], json({{"description", "Value too wide"}}));
+    }
 }
 
 } // namespace
@@ -89,7 +90,7 @@ TEST(DaemonConfigBounds, TypeChangesGrowNeitherTheFileNorTheNodesOverTheirBounds
             EXPECT_LE(file.size(), tavo::Config::Config::kMaxRemoteFile);
             EXPECT_LE(LambdaTree::countNodes(json::parse(file)), LambdaTree::kMaxMirrorNodes);
             if (!accepted) {
-                EXPECT_EQ(file, before) << tcp.dump().substr(0, 80);
+                EXPECT_TRUE(file == before) << tcp.dump().substr(0, 80);
                 for (const char* line : {" holds ", "Configuration changed", "Setting config"})
                     EXPECT_EQ(service.daemon.err().find(line, logged), std::string::npos) << line;
             }
