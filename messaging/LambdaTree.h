@@ -193,7 +193,8 @@ public:
     // already). That value is estimated from the cached one with the set's
     // value folded in at the member the set names, so that the estimate
     // holds whether the setter replaces or merges: objects keep the members
-    // the set does not name, arrays the elements beyond its length.
+    // the set does not name, arrays the elements beyond its length. A setter
+    // that keeps more (what a change of type replaces) needs a bound.
     bool setFits(const std::string& path, const nlohmann::json& value) const;
 
     // The most nodes that one value may put below a node: each node costs six
