@@ -23,4 +23,10 @@ nlohmann::json ConfigAdaptor::onConfigGet() const
     return nlohmann::json{{"device", mManager->getConfig()}};
 }
 
+nlohmann::json ConfigAdaptor::onConfigPreview(const nlohmann::json& config) const
+{
+    const bool named = config.is_object() && config.contains("device");
+    return nlohmann::json{{"device", mManager->configPreview(named ? config["device"] : nlohmann::json())}};
+}
+
 } // namespace tavo::Board

@@ -29,6 +29,7 @@ public:
     void onConfigSet(const nlohmann::json& config) override;
     // {"device": the manager's board configuration}.
     nlohmann::json onConfigGet() const override;
+    nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
 
     using tavo::Board::Observer::onConfigSet;
 

@@ -122,30 +122,12 @@ Outcome keepAsBad(const std::string& path, const std::string& bad, bool& kept)
     return Outcome{};
 }
 
-// True when a text or a member name in value is longer than limit.
-bool holdsLongText(const json& value, size_t limit)
-{
-    if (value.is_string()) {
-        return value.get_ref<const std::string&>().size() > limit;
-    }
-    if (!value.is_structured()) {
-        return false;
-    }
-    for (auto member = value.begin(); member != value.end(); ++member) {
-        if ((value.is_object() && member.key().size() > limit) || holdsLongText(*member, limit)) {
-            return true;
-        }
-    }
-    return false;
-}
+} // namespace
 
-// The configuration as the file holds it.
 std::string fileText(const json& config)
 {
     return config.dump(4, ' ', false, json::error_handler_t::replace);
 }
-
-} // namespace
 
 std::string dumpForLog(const json& config)
 {
@@ -171,21 +153,26 @@ void Config::observerAttach(std::shared_ptr<Observer> observer)
     mObservers.insert(std::move(observer));
 }
 
-json Config::configGet()
+json Config::combined(const std::function<json(const Observer&)>& report) const
 {
-    std::lock_guard<std::recursive_mutex> lock(mMutex);
-    log(Log::Debug, "Getting config...");
     json result;
     for (const auto& observer : mObservers) {
-        json value = observer->onConfigGet();
+        json value = report(*observer);
         if (result.is_null()) {
             result = std::move(value);
         } else {
             result.insert(value.cbegin(), value.cend());
         }
     }
-    mStored = result;
     return result;
+}
+
+json Config::configGet()
+{
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    log(Log::Debug, "Getting config...");
+    mStored = merge();
+    return mStored;
 }
 
 void Config::configSet(const json& config)
@@ -330,15 +317,6 @@ void Config::save(bool keepUnusable)
     if (writeFile(keepUnusable)) {
         mFileContent = mStored;
     }
-}
-
-bool Config::admitsRemoteSet(const json& value, const json& current, const json& result)
-{
-    if (holdsLongText(value, kMaxRemoteText)) {
-        return false;
-    }
-    const size_t size = fileText(result).size();
-    return size <= kMaxRemoteFile || size <= fileText(current).size();
 }
 
 void Config::printSettings() const

@@ -25,16 +25,18 @@
 //   an unusable file as ".bad" to the new file's rename), never over a log
 //   line. The process stop takes it last, so the process never ends in the
 //   middle of a write and never waits for a log that blocks.
-// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter
-//   and setter run under the tree lock). No observer takes the tree lock
-//   under `mutex`: the board's MQTT adaptor hands its refresh to the
-//   client's worker.
+// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter,
+//   setter and bound, admitsRemoteSet, run under the tree lock). No observer
+//   takes the tree lock under `mutex`: the board's MQTT adaptor hands its
+//   refresh to the client's worker.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -93,15 +95,37 @@ public:
     // 2.5 KB, and a long token as the MQTT password fits in a text.
     static constexpr size_t kMaxRemoteText = 4 * 1024;
     static constexpr size_t kMaxRemoteFile = 256 * 1024;
-    // False when a remote set of value would store a text or a member name
-    // longer than kMaxRemoteText, or would turn the configuration current
-    // into result and so its file larger than kMaxRemoteFile. A file that
-    // holds more already is the user's: it stays, and sets that do not grow
-    // it pass.
-    static bool admitsRemoteSet(const nlohmann::json& value, const nlohmann::json& current,
-                                const nlohmann::json& result);
+
+    // A configuration's file octets and the nodes of its "config" node.
+    struct Size {
+        size_t octets;
+        size_t nodes;
+    };
+    // The size of the configuration now, and the most that configSet(value)
+    // would leave: each observer's preview combined as configGet combines,
+    // section by section the larger of it and the section now, since an
+    // observer's throw leaves the sections of the ones after it as they are.
+    // Applies nothing. Throws what an observer's preview or get throws.
+    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value) const;
+    // Whether a remote set of value (as the "config" node's setter gets it)
+    // may be applied. False when it would store a text or a member name
+    // longer than kMaxRemoteText where the configuration holds none at least
+    // as long (a text at the same key path, a member name in the object
+    // there), or would make the file larger than kMaxRemoteFile or "config"
+    // wider than LambdaTree::kMaxMirrorNodes nodes. A configuration over
+    // these bounds already is the user's: it stays, and sets that do not
+    // grow it pass. False, too, when an observer throws. Runs under the MQTT
+    // tree lock, then takes `mutex`.
+    bool admitsRemoteSet(const nlohmann::json& value) const;
 
 private:
+    // The observers' reports combined as configGet combines them: the first
+    // whole, then the members of each later one that are still missing.
+    nlohmann::json combined(const std::function<nlohmann::json(const Observer&)>& report) const;
+    // The observers' current settings combined; stores nothing.
+    nlohmann::json merge() const;
+    // remoteSetSizes against the configuration current.
+    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value, const nlohmann::json& current) const;
     // fileWrite (after keeping an unusable file when keepUnusable),
     // remembering what the file then holds.
     void save(bool keepUnusable = false);
@@ -124,6 +148,9 @@ private:
     std::mutex mRewriteMutex;
     bool mRewritesStopped = false;
 };
+
+// The configuration as the file holds it; invalid UTF-8 is replaced.
+std::string fileText(const nlohmann::json& config);
 
 // Compact text of the masked configuration for a log line, texts, member
 // names and wide members cut by JsonText::forLog; invalid UTF-8 is

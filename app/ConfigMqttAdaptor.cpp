@@ -1,5 +1,6 @@
 #include "app/ConfigMqttAdaptor.h"
 
+#include <optional>
 #include <utility>
 
 namespace tavo::Config {
@@ -13,7 +14,7 @@ MqttAdaptor::MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::C
 {
     LambdaTree node(LambdaTree::bindGetter(&MqttAdaptor::lambdaTreeUpdate, this),
                     LambdaTree::bindSetter(&MqttAdaptor::lambdaTreeSet, this));
-    node.setBound(&Config::admitsRemoteSet);
+    node.setBound([this](const nlohmann::json& value) { return mConfig->admitsRemoteSet(value); });
     mClient->subscribeLambdaTree(LambdaTree(LambdaTree::Children{{kNode, node}}), "");
     mConnectedSlot = mClient->connected.connect_member(this, &MqttAdaptor::onConnected);
 }
@@ -24,6 +25,16 @@ MqttAdaptor::~MqttAdaptor()
     mClient->unsubscribeLambdaTree(kNode);
 }
 
+std::optional<MQTT::Config> MqttAdaptor::settingsAfter(const nlohmann::json& config) const
+{
+    if (!config.is_object() || !config.contains("mqtt") || config["mqtt"] == mClient->getConfig().toJson()) {
+        return std::nullopt;
+    }
+    MQTT::Config settings("", "MQTT");
+    settings.fromJson(config["mqtt"]);
+    return settings;
+}
+
 void MqttAdaptor::onConfigSet(const nlohmann::json& config)
 {
     log(Log::Debug, "Notified of config set");
@@ -31,19 +42,22 @@ void MqttAdaptor::onConfigSet(const nlohmann::json& config)
         log(Log::Debug, "No `mqtt` field found. Ignoring.");
         return;
     }
-    if (config["mqtt"] == mClient->getConfig().toJson()) {
-        return;
+    if (const std::optional<MQTT::Config> settings = settingsAfter(config)) {
+        log(Log::Debug, "Difference in mqtt config detected");
+        mClient->setConfig(*settings);
     }
-    log(Log::Debug, "Difference in mqtt config detected");
-    MQTT::Config settings("", "MQTT");
-    settings.fromJson(config["mqtt"]);
-    mClient->setConfig(settings);
 }
 
 nlohmann::json MqttAdaptor::onConfigGet() const
 {
     log(Log::Debug, "Notified of config get");
     return nlohmann::json{{"mqtt", mClient->getConfig().toJson()}};
+}
+
+nlohmann::json MqttAdaptor::onConfigPreview(const nlohmann::json& config) const
+{
+    const std::optional<MQTT::Config> settings = settingsAfter(config);
+    return nlohmann::json{{"mqtt", (settings ? *settings : mClient->getConfig()).toJson()}};
 }
 
 LambdaTree::Result MqttAdaptor::lambdaTreeUpdate()

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -50,6 +51,7 @@ public:
     void onConfigSet(const nlohmann::json& config) override;
     // {"mqtt": the client's settings}.
     nlohmann::json onConfigGet() const override;
+    nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
 
     // The node's getter: the merged configuration.
     LambdaTree::Result lambdaTreeUpdate();
@@ -60,6 +62,10 @@ public:
     void onConnected();
 
 private:
+    // The settings onConfigSet hands to the client: the "mqtt" section over
+    // the defaults; none when it leaves the client's as they are.
+    std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config) const;
+
     std::shared_ptr<Config> mConfig;
     std::shared_ptr<MQTT::Client> mClient;
     int mConnectedSlot;

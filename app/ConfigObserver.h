@@ -1,6 +1,8 @@
 // What the configuration file asks of each component that has settings:
-// take the whole configuration and apply the own section, and report the
-// own settings as a one-member object keyed by the section's name.
+// take the whole configuration and apply the own section, report the own
+// settings as a one-member object keyed by the section's name, and tell
+// beforehand what a configuration would leave, so that remote sets are
+// judged by what they really store.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -15,6 +17,10 @@ public:
     virtual void onConfigSet(const nlohmann::json& config) = 0;
     // The own settings as {section: settings}.
     virtual nlohmann::json onConfigGet() const = 0;
+    // What onConfigGet would report after onConfigSet(config), computed by
+    // the same code on a copy, without applying, logging or warning
+    // anything. Where onConfigSet would throw, what it leaves by then.
+    virtual nlohmann::json onConfigPreview(const nlohmann::json& config) const = 0;
 };
 
 } // namespace tavo::Config

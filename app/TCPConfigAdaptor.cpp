@@ -4,6 +4,19 @@
 
 namespace tavo::Board::TCP {
 
+namespace {
+
+// The "tcp" member that onConfigSet merges; null when there is none. Merged
+// as it stands, a number or a text would become a setting without a name,
+// and an array settings named by index.
+const nlohmann::json* mergedSection(const nlohmann::json& config)
+{
+    const auto tcp = config.find("tcp");
+    return tcp != config.end() && tcp->is_object() ? &*tcp : nullptr;
+}
+
+} // namespace
+
 ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration, std::shared_ptr<Service> service)
     : Logger("TCP::ConfigAdaptor"), mConfiguration(std::move(configuration)), mService(std::move(service))
 {
@@ -12,23 +25,24 @@ ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration
 void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
 {
     log(Log::Debug, "Setting config to %s...", tavo::Config::dumpForLog(config).c_str());
-    if (!config.is_object() || !config.contains("tcp")) {
-        return;
+    if (const nlohmann::json* tcp = mergedSection(config)) {
+        mService->configSet(*tcp);
+    } else if (config.contains("tcp")) {
+        log(Log::Warning, "Ignoring the tcp section: not an object: %s",
+            tavo::Config::dumpForLog(config["tcp"]).c_str());
     }
-    const nlohmann::json& tcp = config["tcp"];
-    // Merged as it stands, a number or a text would become a setting without
-    // a name, and an array settings named by index.
-    if (!tcp.is_object()) {
-        log(Log::Warning, "Ignoring the tcp section: not an object: %s", tavo::Config::dumpForLog(tcp).c_str());
-        return;
-    }
-    mService->configSet(tcp);
 }
 
 nlohmann::json ConfigAdaptor::onConfigGet() const
 {
     log(Log::Debug, "Getting config...");
     return nlohmann::json{{"tcp", mService->configGet()}};
+}
+
+nlohmann::json ConfigAdaptor::onConfigPreview(const nlohmann::json& config) const
+{
+    const nlohmann::json* tcp = mergedSection(config);
+    return nlohmann::json{{"tcp", mService->configPreview(tcp ? *tcp : nlohmann::json())}};
 }
 
 } // namespace tavo::Board::TCP

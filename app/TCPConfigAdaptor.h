@@ -30,6 +30,7 @@ public:
     void onConfigSet(const nlohmann::json& config) override;
     // {"tcp": the service's settings}.
     nlohmann::json onConfigGet() const override;
+    nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
 
 private:
     std::shared_ptr<tavo::Config::Config> mConfiguration;

@@ -51,6 +51,13 @@ nlohmann::json Service::configGet() const
     return j;
 }
 
+nlohmann::json Service::configPreview(const nlohmann::json& j) const
+{
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    Config merged = config;
+    return merged.fromJson(j).toJson();
+}
+
 void Service::startLocked()
 {
     if (running)

@@ -21,10 +21,10 @@
 // twice SEND_BUFFER and twice RECEIVE_BUFFER for it.
 //
 // Threading:
-// - start, stop, reset, configSet and configGet may come from any thread
-//   (main, configuration, stop); lifecycleMutex serialises them and guards
-//   `config`. stop holds it while it joins the loop and writer threads,
-//   which never take it.
+// - start, stop, reset, configSet, configGet and configPreview may come from
+//   any thread (main, configuration, stop); lifecycleMutex serialises them
+//   and guards `config`. stop holds it while it joins the loop and writer
+//   threads, which never take it.
 // - The loop thread accepts clients, reads requests and runs every handler,
 //   so requests reach the manager one at a time. It alone owns the
 //   connection (`connection`): it alone replaces and closes it, and reads
@@ -135,6 +135,8 @@ public:
     void configSet(const nlohmann::json& j);
     // The settings as a JSON object.
     nlohmann::json configGet() const;
+    // configGet as it would be after configSet(j), merged into a copy.
+    nlohmann::json configPreview(const nlohmann::json& j) const;
 
     // Queues the event's line for the client; lost when no client is there.
     void onEvent(const LPCEvent& event) override;

@@ -118,6 +118,10 @@ public:
     void setConfig(const nlohmann::json& j);
     // The stored configuration in the same layout.
     nlohmann::json getConfig();
+    // getConfig as it would be after setConfig(j), with the records the pins
+    // it names would take (the widest a refusing device may leave); applies
+    // nothing. Any thread.
+    nlohmann::json configPreview(const nlohmann::json& j) const;
     // Drives a pin to the record: InvalidArgument for a pin out of range or
     // an analog output, else the mode's result, then the resistor's (input)
     // or the value's (output). The cache takes the mode even when refused.

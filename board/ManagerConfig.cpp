@@ -252,4 +252,53 @@ ErrorCode Manager::gpioPinSet(unsigned long pin, const GPIO& gpio)
     return gpioValueSet(number, gpio.value);
 }
 
+nlohmann::json Manager::configPreview(const nlohmann::json& j) const
+{
+    Config preview = [this] {
+        std::lock_guard<std::mutex> lock(configMutex);
+        return config;
+    }();
+    if (j.empty()) {
+        return preview.toJson();
+    }
+    // As setConfig: each pin it names ends as its record, and where anything
+    // throws, that pin and the ones after it keep their previous entries.
+    const Config before = preview;
+    unsigned long applied = 0;
+    try {
+        preview.fromJson(j);
+        const auto entries = j.find("gpio");
+        for (unsigned long pin = 0; entries != j.end() && entries->is_object() && pin < gpios.size(); ++pin) {
+            const auto entry = entries->find(std::to_string(pin));
+            if (entry == entries->end()) {
+                continue;
+            }
+            const GPIO cached = [this, pin] {
+                std::lock_guard<std::mutex> lock(gpioMutex);
+                return gpios[pin];
+            }();
+            GPIO record = cached;
+            record.updateFromJson(*entry);
+            // The device may refuse the pin: its record then keeps the new
+            // mode only, or nothing new at all. The widest of the three.
+            GPIO modeOnly = cached;
+            modeOnly.mode = record.mode;
+            modeOnly.encoding = record.encoding;
+            nlohmann::json widest = record.toJson();
+            for (const GPIO& left : {modeOnly, cached}) {
+                if (left.toJson().dump().size() > widest.dump().size()) {
+                    widest = left.toJson();
+                }
+            }
+            preview.pinSet(pin, widest);
+            applied = pin + 1;
+        }
+    } catch (const std::exception&) {
+        for (unsigned long pin = applied; pin < gpios.size(); ++pin) {
+            preview.pinSet(pin, before.pin(pin));
+        }
+    }
+    return preview.toJson();
+}
+
 } // namespace tavo::Board

@@ -181,21 +181,21 @@ public:
     // The members of value at all depths, counted until more than limit.
     static size_t countNodes(const nlohmann::json& value, size_t limit = SIZE_MAX);
 
-    // Judges a set before any setter runs, on the caller's thread: from the
-    // part of the set's value that reaches the lambda node (not wrapped in
-    // the path below it), the node's cached value and its estimated value
-    // after the set. False refuses the set.
-    using Bound = std::function<bool(const nlohmann::json& value, const nlohmann::json& current,
-                                     const nlohmann::json& result)>;
-    // Gives this lambda node a bound of its own, on top of kMaxMirrorNodes.
+    // Judges a set of this lambda node before any setter runs, on the
+    // caller's thread, for a setter whose result the estimate below cannot
+    // bound: gets the value as the setter would get it (wrapped in the path
+    // below the node) and returns false to refuse the set. It then stands in
+    // for the estimate, and must apply kMaxMirrorNodes to the node itself.
+    using Bound = std::function<bool(const nlohmann::json& argument)>;
     void setBound(const Bound& check) { bound = check; }
-    // False when value is too wide, when a set of it at the path would bring
-    // a lambda node it reaches over kMaxMirrorNodes (and above the nodes it
-    // holds already), or when that node's bound refuses it. A node's value
-    // after the set is estimated from its cached value with the set's value
-    // folded in at the member the set names, so that the estimate holds
-    // whether the setter replaces or merges: objects keep the members the
-    // set does not name, arrays the elements beyond its length.
+    // False when value is too wide, or when a lambda node that a set of it
+    // at the path reaches refuses it: by its bound, or else when its value
+    // after the set would pass kMaxMirrorNodes (and the nodes it holds
+    // already). That value is estimated from the cached one with the set's
+    // value folded in at the member the set names, so that the estimate
+    // holds whether the setter replaces or merges: objects keep the members
+    // the set does not name, arrays the elements beyond its length. A setter
+    // that keeps more (what a change of type replaces) needs a bound.
     bool setFits(const std::string& path, const nlohmann::json& value) const;
 
     // The most nodes that one value may put below a node: each node costs six

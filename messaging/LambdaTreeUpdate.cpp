@@ -179,11 +179,11 @@ bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest) c
     if (kind == Lambda) {
         if (!setter)
             return true;
+        if (bound)
+            return bound(wrap(rest, newValue));
         nlohmann::json result = value;
         fold(memberAt(result, rest), newValue);
-        if (tooWide(result) && countNodes(result) > countNodes(value))
-            return false;
-        return !bound || bound(newValue, value, result);
+        return !tooWide(result) || countNodes(result) <= countNodes(value);
     }
     if (kind != Group)
         return true;

@@ -41,15 +41,26 @@ public:
     void onConfigSet(const json& config) override
     {
         received.push_back(config);
-        const json mine = config.is_object() ? config.value(section, json::object()) : json::object();
-        if (mine.contains("name")) {
-            settings["name"] = mine["name"].get<std::string>();
-        }
-        if (mine.contains("level")) {
-            settings["level"] = mine["level"].get<int>();
-        }
+        apply(config, settings);
     }
     json onConfigGet() const override { return {{section, settings}}; }
+    json onConfigPreview(const json& config) const override
+    {
+        json preview = settings;
+        apply(config, preview);
+        return {{section, preview}};
+    }
+
+    void apply(const json& config, json& to) const
+    {
+        const json mine = config.is_object() ? config.value(section, json::object()) : json::object();
+        if (mine.contains("name")) {
+            to["name"] = mine["name"].get<std::string>();
+        }
+        if (mine.contains("level")) {
+            to["level"] = mine["level"].get<int>();
+        }
+    }
 
     std::string section;
     json settings;
@@ -359,18 +370,4 @@ TEST_F(ConfigTest, TheSettingsTableCutsLongTexts)
     }
     // The debug line of every configuration set is cut the same way.
     EXPECT_LT(tavo::Config::dumpForLog(fileJson()).size(), 4096u);
-}
-
-TEST(ConfigRemoteSet, TextsAndTheFileAreBounded)
-{
-    const json small = {{"tcp", {{"port", 1414}}}};
-    const json large = {{"tcp", {{"text", std::string(Config::kMaxRemoteFile, 't')}}}};
-    const std::string longest(Config::kMaxRemoteText, 'v');
-    const std::string over(Config::kMaxRemoteText + 1, 'v');
-    EXPECT_TRUE(Config::admitsRemoteSet({{"text", longest}, {longest, 1}}, small, small));
-    EXPECT_TRUE(Config::admitsRemoteSet({{"port", 1}}, large, large));
-    for (const json& value : {json{{"text", over}}, json{{over, 1}}, json{{"list", {1, {{"deep", over}}}}}}) {
-        EXPECT_FALSE(Config::admitsRemoteSet(value, small, small)) << value.dump().substr(0, 40);
-    }
-    EXPECT_FALSE(Config::admitsRemoteSet({{"port", 1}}, small, large));
 }

@@ -6,6 +6,7 @@
 
 #include "ServiceDaemon.h"
 #include "app/Config.h"
+#include "messaging/LambdaTree.h"
 
 namespace {
 
@@ -34,7 +35,83 @@ std::string fourOctets(size_t count, char first)
     return text;
 }
 
+json membersOf(const json& element, size_t count)
+{
+    json members;
+    for (size_t i = 0; i < count; ++i)
+        members["a" + std::to_string(i)] = element;
+    return members;
+}
+
+// Sets "config/tcp" in the plain or the RPC form and checks the answer: the
+// node, or "Value too wide".
+void setTcp(ServiceDaemon& service, bool rpc, const json& tcp, bool accepted)
+{
+    static int request = 0;
+    const std::string id = std::to_string(++request);
+    service.publish(rpc ? "config/tcp/set/request/" + id : "config/tcp/set", tcp);
+    if (rpc) {
+        const json reply = service.next("config/tcp/set/response/" + id);
+        EXPECT_EQ(reply.value("error", json()), accepted ? json() : json({{"description", "Value too wide"}}));
+    } else if (accepted) {
+        EXPECT_FALSE(service.next("config/tcp").is_null());
+    } else {
+        EXPECT_EQ(service.next("error"), refused("config/tcp"));
+    }
+}
+
 } // namespace
+
+// The tcp section keeps what a type change replaces (an array's elements
+// become members "0".."N" beside the new ones), so these sets would grow
+// the file and "config" without end; they are judged by what they leave.
+TEST(DaemonConfigBounds, TypeChangesGrowNeitherTheFileNorTheNodesOverTheirBounds)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    for (const char* topic : {"error", "config/tcp", "config/tcp/set/response/+", "config/tcp/get/response/+"})
+        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    const std::string page(4096, 'p');
+    const std::pair<json, bool> sequence[] = {
+        {{{"big", std::vector<std::string>(60, page)}}, true}, {{{"big", membersOf(page, 60)}}, false},
+        {{{"big", std::vector<std::string>(59, page)}}, true}, {{{"big", 1}}, true},
+        {{{"arr", std::vector<int>(390)}}, true},               {{{"arr", membersOf(0, 390)}}, false},
+        {{{"arr", std::vector<int>(780)}}, false},              {{{"arr", 1}}, true}};
+    for (bool rpc : {false, true}) {
+        for (const auto& [tcp, accepted] : sequence) {
+            const std::string before = readFile(service.configPath());
+            const size_t logged = service.daemon.err().size();
+            setTcp(service, rpc, tcp, accepted);
+            const std::string file = readFile(service.configPath());
+            EXPECT_LE(file.size(), tavo::Config::Config::kMaxRemoteFile);
+            EXPECT_LE(LambdaTree::countNodes(json::parse(file)), LambdaTree::kMaxMirrorNodes);
+            if (!accepted) {
+                EXPECT_TRUE(file == before) << tcp.dump().substr(0, 80);
+                for (const char* line : {" holds ", "Configuration changed", "Setting config"})
+                    EXPECT_EQ(service.daemon.err().find(line, logged), std::string::npos) << line;
+            }
+        }
+    }
+    service.publish("config/tcp/get/request/last", nullptr);
+    EXPECT_EQ(service.next("config/tcp/get/response/last")["data"], service.configFile()["tcp"]);
+}
+
+// Texts and member names over 4 KiB that the file holds already pass again.
+TEST(DaemonConfigBounds, TheValueAGetReturnedCanBeSetBack)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"tcp", {{"text", std::string(5000, 't')}, {std::string(5000, 'n'), 1}}}}));
+    for (const char* topic : {"error", "config/get/response/+", "config/set/response/+"})
+        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.publish("config/get/request/1", nullptr);
+    const json value = service.next("config/get/response/1")["data"];
+    ASSERT_EQ(value, service.configFile());
+    service.publish("config/set", value);
+    EXPECT_TRUE(service.next("error", 3000).is_null());
+    service.publish("config/set/request/2", value);
+    EXPECT_EQ(service.next("config/set/response/2")["completed"], true);
+    EXPECT_EQ(service.configFile(), value);
+}
 
 // "config" holds about 80 nodes of its own: 780 more, or two members of 390,
 // would take it over the mirror bound.

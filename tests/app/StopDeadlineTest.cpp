@@ -36,6 +36,7 @@ struct HoldingObserver : tavo::Config::Observer {
         value = config.value("alpha", 0);
     }
     json onConfigGet() const override { return {{"alpha", value}}; }
+    json onConfigPreview(const json& config) const override { return {{"alpha", config.value("alpha", 0)}}; }
 
     std::atomic<bool> holding{false};
     std::atomic<bool> entered{false};

@@ -1,0 +1,146 @@
+// Remote sets of "config" judged by what they would really leave, through
+// the real components (board on the simulated board, TCP service, MQTT
+// client, none of them started): random sets against the bound they were
+// judged by, and the rules for long texts, the file and the nodes.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/BoardConfigAdaptor.h"
+#include "app/Config.h"
+#include "app/ConfigMqttAdaptor.h"
+#include "app/TCPConfigAdaptor.h"
+#include "app/TCPService.h"
+#include "app/version/Version.h"
+#include "board/ManagerFixture.h"
+#include "messaging/LambdaTree.h"
+#include "support/Unowned.h"
+
+namespace {
+
+using nlohmann::json;
+
+class ConfigRemoteSetTest : public ManagerTest {
+protected:
+    ConfigRemoteSetTest() { open(); }
+
+    // A fresh configuration over the components, holding start.
+    void begin(const json& start)
+    {
+        config.reset();
+        config = std::make_unique<tavo::Config::Config>(dir.file("lumacore.json"));
+        service = std::make_shared<tavo::Board::TCP::Service>(manager, getDefaultPort(), false);
+        config->observerAttach(std::make_shared<tavo::Config::MqttAdaptor>(unowned(*config), client));
+        config->observerAttach(std::make_shared<tavo::Board::ConfigAdaptor>(unowned(*config), manager));
+        config->observerAttach(std::make_shared<tavo::Board::TCP::ConfigAdaptor>(unowned(*config), service));
+        config->configSet(start);
+    }
+
+    size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
+
+    std::string randomKey()
+    {
+        static const char* const keys[] = {"0", "1", "2", "a", "b", "mode", "value", "resistor", "log", "x/y", ""};
+        return pick(8) == 0 ? "k" + std::to_string(pick(1000)) : keys[pick(std::size(keys))];
+    }
+
+    json randomValue(int depth)
+    {
+        static const char* const texts[] = {"", "digitalOut", "digitalIn", "analogIn", "pullUp", "rs485", "manual"};
+        const size_t kind = pick(depth > 0 ? 6 : 4);
+        if (kind < 4) {
+            const json text = pick(3) == 0 ? json(std::string(pick(3000), 't')) : json(texts[pick(std::size(texts))]);
+            return std::vector<json>{nullptr, pick(20) * 1000, pick(2) == 0, text}[kind];
+        }
+        json value = kind == 4 ? json::array() : json::object();
+        for (size_t members = pick(6); members > 0; --members) {
+            if (kind == 4)
+                value.push_back(randomValue(depth - 1));
+            else
+                value[randomKey()] = randomValue(depth - 1);
+        }
+        return value;
+    }
+
+    // A value at a random place of the configuration, or a new one, wrapped
+    // in its path as the node's setter gets it.
+    json randomSet(const json& current)
+    {
+        std::string path;
+        for (const json* at = &current; at->is_structured() && !at->empty() && pick(3) != 0;) {
+            auto member = at->begin();
+            std::advance(member, pick(at->size()));
+            path += "/" + (at->is_object() ? member.key() : std::to_string(member - at->begin()));
+            at = &*member;
+        }
+        if (pick(3) == 0)
+            path += "/" + randomKey();
+        return LambdaTree::wrap(path, randomValue(3));
+    }
+
+    TempDir dir;
+    std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
+    std::shared_ptr<tavo::Board::TCP::Service> service;
+    std::unique_ptr<tavo::Config::Config> config;
+    std::mt19937 random{52};
+};
+
+// Whatever a set does (merges, type changes at any depth, a component that
+// throws half-way), it leaves at most the file and the nodes it was judged
+// by, and the configuration's size now is exact.
+TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
+{
+    Log::setLevel(Log::Error);
+    for (int round = 0; round < 25; ++round) {
+        begin(json::object());
+        for (int set = 0; set < 100; ++set) {
+            const json current = config->configGet();
+            json value = randomSet(current);
+            // Sets of several sections, where one may throw before the others.
+            if (const json more = randomSet(current); value.is_object() && more.is_object() && pick(2) == 0)
+                value.insert(more.begin(), more.end());
+            const auto [now, judged] = config->remoteSetSizes(value);
+            EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
+            try {
+                config->configSet(value);
+            } catch (const std::exception&) {
+            }
+            const json after = config->configGet();
+            ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
+            ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
+        }
+    }
+}
+
+// A long text or member name passes where the file holds one at least as
+// long; "config" may not grow over its nodes.
+TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
+{
+    const std::string text(5000, 'l');
+    const std::string name(5000, 'n');
+    begin({{"tcp", {{"long", text}, {name, 1}}}});
+    const json current = config->configGet();
+    // A member of `slack` elements brings "config" to the bound exactly.
+    const size_t slack = LambdaTree::kMaxMirrorNodes - 1 - LambdaTree::countNodes(current);
+    const std::pair<json, bool> cases[] = {
+        {current, true},
+        {{{"tcp", {{"long", std::string(5000, 'm')}}}}, true},
+        {{{"tcp", {{std::string(5000, 'm'), 1}}}}, true},
+        {{{"tcp", {{"page", std::string(4096, 'p')}}}}, true},
+        {{{"tcp", {{"long", text + "l"}}}}, false},
+        {{{"tcp", {{"other", text}}}}, false},
+        {{{"mqtt", {{name, 1}}}}, false},
+        {{{"tcp", {{"list", {1, {{"deep", std::string(4097, 'p')}}}}}}}, false},
+        {{{"tcp", {{"more", std::vector<int>(slack)}}}}, true},
+        {{{"tcp", {{"more", std::vector<int>(slack + 1)}}}}, false},
+    };
+    for (const auto& [value, admitted] : cases)
+        EXPECT_EQ(config->admitsRemoteSet(value), admitted) << value.dump().substr(0, 80);
+}
+
+} // namespace
