@@ -25,12 +25,12 @@ MqttAdaptor::~MqttAdaptor()
     mClient->unsubscribeLambdaTree(kNode);
 }
 
-std::optional<MQTT::Config> MqttAdaptor::settingsAfter(const nlohmann::json& config) const
+std::optional<MQTT::Config> MqttAdaptor::settingsAfter(const nlohmann::json& config, bool preview) const
 {
     if (!config.is_object() || !config.contains("mqtt") || config["mqtt"] == mClient->getConfig().toJson()) {
         return std::nullopt;
     }
-    MQTT::Config settings("", "MQTT");
+    MQTT::Config settings = preview ? MQTT::Config::quietDefaults("", "MQTT") : MQTT::Config("", "MQTT");
     settings.fromJson(config["mqtt"]);
     return settings;
 }
@@ -42,7 +42,7 @@ void MqttAdaptor::onConfigSet(const nlohmann::json& config)
         log(Log::Debug, "No `mqtt` field found. Ignoring.");
         return;
     }
-    if (const std::optional<MQTT::Config> settings = settingsAfter(config)) {
+    if (const std::optional<MQTT::Config> settings = settingsAfter(config, false)) {
         log(Log::Debug, "Difference in mqtt config detected");
         mClient->setConfig(*settings);
     }
@@ -56,7 +56,7 @@ nlohmann::json MqttAdaptor::onConfigGet() const
 
 nlohmann::json MqttAdaptor::onConfigPreview(const nlohmann::json& config) const
 {
-    const std::optional<MQTT::Config> settings = settingsAfter(config);
+    const std::optional<MQTT::Config> settings = settingsAfter(config, true);
     return nlohmann::json{{"mqtt", (settings ? *settings : mClient->getConfig()).toJson()}};
 }
 

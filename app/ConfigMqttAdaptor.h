@@ -63,8 +63,9 @@ public:
 
 private:
     // The settings onConfigSet hands to the client: the "mqtt" section over
-    // the defaults; none when it leaves the client's as they are.
-    std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config) const;
+    // the defaults; none when it leaves the client's as they are. A preview
+    // starts from the defaults without their log line.
+    std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config, bool preview) const;
 
     std::shared_ptr<Config> mConfig;
     std::shared_ptr<MQTT::Client> mClient;

@@ -19,14 +19,29 @@ const char* const kLogPublished = "log/published";
 const char* const kLogReceived = "log/received";
 } // namespace
 
-Config::Config(const std::string& base, const std::string& name) : mBase(base), mName(name)
+Config::Config(const std::string& base, const std::string& name) : Config(base, name, true) {}
+
+Config::Config(const std::string& base, const std::string& name, bool announce) : mBase(base), mName(name)
 {
-    loadDefaults();
+    if (announce)
+        loadDefaults();
+    else
+        storeDefaults();
+}
+
+Config Config::quietDefaults(const std::string& base, const std::string& name)
+{
+    return Config(base, name, false);
 }
 
 void Config::loadDefaults()
 {
     log(Log::Info, "Loading default configuration.");
+    storeDefaults();
+}
+
+void Config::storeDefaults()
+{
     set(kUrl, Variant("127.0.0.1:1883"));
     set(kUsername, Variant(""));
     set(kPassword, Variant(""));

@@ -26,6 +26,9 @@ public:
     // Stores base (the default of "base") and name (the log prefix), then
     // loads the defaults.
     Config(const std::string& base, const std::string& name);
+    // The same settings without the log line: a preview of what a set would
+    // leave must not show in the log.
+    static Config quietDefaults(const std::string& base, const std::string& name);
 
     // Logs "Loading default configuration." and stores the ten keys with
     // their defaults, overwriting those keys and leaving any other alone.
@@ -64,6 +67,9 @@ public:
     void log(Log::Level level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
 private:
+    Config(const std::string& base, const std::string& name, bool announce);
+    void storeDefaults();
+
     std::string mBase;
     std::string mName;
 };

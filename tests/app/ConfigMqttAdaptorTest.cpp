@@ -22,6 +22,7 @@
 #include "app/TCPConfigAdaptor.h"
 #include "app/version/Version.h"
 #include "messaging/MqttPeer.h"
+#include "support/LogCapture.h"
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
 #include "support/Unowned.h"
@@ -135,6 +136,21 @@ TEST_F(ConfigMqttAdaptorTest, NewKeepAliveReconnectsTheClient)
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(client->getConfig().getKeepAlive(), 30u);
     EXPECT_EQ(fileJson()["mqtt"]["keepAliveSec"], 30);
+}
+
+// A set refused for its size is judged by a preview of the client's new
+// settings: that preview logs nothing and restarts nothing.
+TEST_F(ConfigMqttAdaptorTest, ARefusedSetLeavesNoLogLineAndNoRestart)
+{
+    LogCapture capture;
+    json section = mqttSection("keepAliveSec", 30);
+    for (int key = 0; key < 70; ++key)
+        section["k" + std::to_string(key)] = std::string(4000, 'k');
+    peer.subscribe("tavo/lumacore/error");
+    peer.publish(kTopic + "/set", json{{"mqtt", section}}.dump());
+    EXPECT_TRUE(peer.next("tavo/lumacore/error", 10000));
+    EXPECT_FALSE(capture.contains("[MQTT::Config] Loading default configuration."));
+    EXPECT_EQ(stops, 0);
 }
 
 TEST_F(ConfigMqttAdaptorTest, EqualSectionAsJsonValuesKeepsTheConnection)
