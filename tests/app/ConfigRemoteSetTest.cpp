@@ -87,7 +87,7 @@ protected:
     std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
     std::shared_ptr<tavo::Board::TCP::Service> service;
     std::unique_ptr<tavo::Config::Config> config;
-    std::mt19937 random{52};
+    std::mt19937 random{20261209};
 };
 
 // Whatever a set does (merges, type changes at any depth, a component that
