@@ -30,8 +30,9 @@ public:
     // The running child's process id; -1 when none runs.
     pid_t pid() const { return mPid; }
 
-    // Starts the copy with these arguments; throws std::runtime_error when
-    // it cannot be started.
+    // Starts the copy with these arguments, after killing a child of an
+    // earlier start that still runs; throws std::runtime_error when it
+    // cannot be started.
     void start(const std::vector<std::string>& args);
     // From the next start on, the child's standard error reaches the file
     // through a pipe read at about bytesPerSecond; 0 (the default) writes
