@@ -201,6 +201,7 @@ bool DaemonProcess::waitForErr(const std::string& text, int timeoutMs) const
     int fd = -1;
     std::string seen;
     char chunk[4096];
+    bool ended = false;
     for (;;) {
         if (fd < 0)
             fd = open(mDir.file("stderr").c_str(), O_RDONLY | O_CLOEXEC);
@@ -212,12 +213,19 @@ bool DaemonProcess::waitForErr(const std::string& text, int timeoutMs) const
                 break;
             continue;
         }
-        if (std::chrono::steady_clock::now() >= limit) {
+        if (ended || std::chrono::steady_clock::now() >= limit) {
             if (fd >= 0)
                 close(fd);
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // A child that has ended writes no more: what it wrote is read once
+        // more, then the wait is over. Through the relay, its lines may
+        // still be on the way.
+        siginfo_t info{};
+        ended = mErrRate == 0 && mPid > 0 && waitid(P_PID, mPid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == mPid;
+        if (!ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     close(fd);
     return true;

@@ -48,7 +48,8 @@ public:
 
     std::string out() const;
     std::string err() const;
-    // Waits up to timeoutMs until the standard error holds text.
+    // Waits up to timeoutMs until the standard error holds text; false at
+    // once when the child has ended without writing it.
     bool waitForErr(const std::string& text, int timeoutMs) const;
     // What the shutdown stub recorded, one call a line.
     std::string shutdownLog() const;

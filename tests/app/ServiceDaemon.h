@@ -45,7 +45,9 @@ public:
     void launch();
     // writeConfig and launch, then waits until the daemon blocks with its
     // services started and the peer holds the retained "status"; false
-    // (with the log) otherwise.
+    // (with the log) otherwise. A port found free may be taken before the
+    // daemon listens on it (as any connection's local port): the daemon then
+    // starts again, on another.
     ::testing::AssertionResult run(const nlohmann::json& extra = nlohmann::json::object());
 
     std::string configPath() const { return daemon.dir().file("lumacore.json"); }
@@ -63,7 +65,8 @@ public:
     SimulatedBoard board;
     MosquittoBroker broker;
     DaemonProcess daemon;
-    const unsigned short tcpPort;
+    // Free when the daemon starts; run picks another when it was taken.
+    unsigned short tcpPort;
     bool debugLog = true;
     std::unique_ptr<MqttPeer> peer;
 };
