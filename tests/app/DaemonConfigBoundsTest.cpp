@@ -69,8 +69,7 @@ TEST(DaemonConfigBounds, TypeChangesGrowNeitherTheFileNorTheNodesOverTheirBounds
 {
     ServiceDaemon service;
     ASSERT_TRUE(service.run());
-    for (const char* topic : {"error", "config/tcp", "config/tcp/set/response/+", "config/tcp/get/response/+"})
-        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.subscribe({"error", "config/tcp", "config/tcp/set/response/+", "config/tcp/get/response/+"});
     const std::string page(4096, 'p');
     const std::pair<json, bool> sequence[] = {
         {{{"big", std::vector<std::string>(60, page)}}, true}, {{{"big", membersOf(page, 60)}}, false},
@@ -101,8 +100,7 @@ TEST(DaemonConfigBounds, TheValueAGetReturnedCanBeSetBack)
 {
     ServiceDaemon service;
     ASSERT_TRUE(service.run({{"tcp", {{"text", std::string(5000, 't')}, {std::string(5000, 'n'), 1}}}}));
-    for (const char* topic : {"error", "config/get/response/+", "config/set/response/+"})
-        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.subscribe({"error", "config/get/response/+", "config/set/response/+"});
     service.publish("config/get/request/1", nullptr);
     const json value = service.next("config/get/response/1")["data"];
     ASSERT_EQ(value, service.configFile());
@@ -120,8 +118,7 @@ TEST(DaemonConfigBounds, SetsThatWouldCutTheDaemonsOwnTopicsAreRefused)
     ServiceDaemon service;
     ASSERT_TRUE(service.run());
     const json retained = retainedConfig(service);
-    for (const char* topic : {"error", "config/tcp", "config/mqtt/url"})
-        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.subscribe({"error", "config/tcp", "config/mqtt/url"});
     json file = service.configFile();
     const std::string before = readFile(service.configPath());
     file["mqtt"]["extra"] = std::vector<int>(780);
@@ -153,8 +150,7 @@ TEST(DaemonConfigBounds, LongTextsAndALargeFileAreRefusedWithoutFloodingTheLog)
     ServiceDaemon service;
     service.debugLog = false;
     ASSERT_TRUE(service.run());
-    for (const char* topic : {"error", "config/tcp", "config/tcp/set/response/+"})
-        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.subscribe({"error", "config/tcp", "config/tcp/set/response/+"});
     const size_t logged = service.daemon.err().size();
     const std::string before = readFile(service.configPath());
     service.publish("config/set", {{"tcp", {{"junk", std::string(1000000, 'j')}}}});
@@ -193,8 +189,7 @@ TEST(DaemonConfigBounds, ATextOf4096OctetsIsStoredAndOneMoreRefused)
     ServiceDaemon service;
     service.debugLog = false;
     ASSERT_TRUE(service.run());
-    for (const char* topic : {"error", "config/tcp", "config/tcp/set/response/+"})
-        service.peer->subscribe(std::string("tavo/lumacore/") + topic);
+    service.subscribe({"error", "config/tcp", "config/tcp/set/response/+"});
     const struct {
         const char* character;
         size_t count;
@@ -244,7 +239,7 @@ TEST(DaemonConfigBounds, ASmallSetLogsATableOfBoundedRows)
         ServiceDaemon service;
         service.debugLog = false;
         ASSERT_TRUE(service.run({{"tcp", tcp}}));
-        service.peer->subscribe("tavo/lumacore/config/tcp");
+        service.subscribe({"config/tcp"});
         const size_t logged = service.daemon.err().size();
         service.publish("config/tcp/set", {{"port", service.tcpPort}});
         EXPECT_FALSE(service.next("config/tcp").is_null());
@@ -276,7 +271,7 @@ TEST(DaemonConfigBounds, DebugLinesOfASetCutALongText)
 {
     ServiceDaemon service;
     ASSERT_TRUE(service.run({{"tcp", {{"text", std::string(1000000, 't')}}}}));
-    service.peer->subscribe("tavo/lumacore/config/tcp");
+    service.subscribe({"config/tcp"});
     const size_t logged = service.daemon.err().size();
     service.publish("config/tcp/set", {{"port", service.tcpPort}});
     EXPECT_FALSE(service.next("config/tcp").is_null());

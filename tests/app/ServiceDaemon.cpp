@@ -63,8 +63,7 @@ void ServiceDaemon::launch()
         tcpPort = static_cast<unsigned short>(MosquittoBroker::freePort());
     }
     peer = std::make_unique<MqttPeer>(broker.url(), "test-peer");
-    for (const char* topic : {"status", "info", "config"})
-        peer->subscribe(kBase + "/" + topic);
+    subscribe({"status", "info", "config"});
     // The status follows the subscription of every topic, which on a loaded
     // host with every log line on takes a while.
     if (next("status", kStartMs).is_null())
@@ -104,4 +103,10 @@ nlohmann::json ServiceDaemon::next(const std::string& topic, int timeoutMs)
 void ServiceDaemon::publish(const std::string& topic, const nlohmann::json& payload)
 {
     peer->publish(kBase + "/" + topic, payload.dump());
+}
+
+void ServiceDaemon::subscribe(std::initializer_list<const char*> topics)
+{
+    for (const char* topic : topics)
+        peer->subscribe(kBase + "/" + topic);
 }

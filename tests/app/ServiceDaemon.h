@@ -5,6 +5,7 @@
 // configuration file of the test's and an MQTT peer that watches and drives
 // it under the topic root.
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,8 @@ public:
     // null when none came within timeoutMs or it is no JSON.
     nlohmann::json next(const std::string& topic, int timeoutMs = kReactMs);
     void publish(const std::string& topic, const nlohmann::json& payload);
+    // Subscribes the peer to these topics under the topic root.
+    void subscribe(std::initializer_list<const char*> topics);
 
     SimulatedBoard board;
     MosquittoBroker broker;
