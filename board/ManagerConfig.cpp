@@ -280,12 +280,13 @@ nlohmann::json Manager::configPreview(const nlohmann::json& j) const
             GPIO record = cached;
             record.updateFromJson(*entry);
             // The device may refuse the pin: its record then keeps the new
-            // mode only, or nothing new at all. The widest of the three.
+            // mode only, or nothing new at all; and a step after the pins
+            // that throws gives it its previous entry back. The widest.
             GPIO modeOnly = cached;
             modeOnly.mode = record.mode;
             modeOnly.encoding = record.encoding;
-            nlohmann::json widest = record.toJson();
-            for (const GPIO& left : {modeOnly, cached}) {
+            nlohmann::json widest = before.pin(pin);
+            for (const GPIO& left : {record, modeOnly, cached}) {
                 if (left.toJson().dump().size() > widest.dump().size()) {
                     widest = left.toJson();
                 }
