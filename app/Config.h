@@ -96,10 +96,13 @@ public:
     static constexpr size_t kMaxRemoteText = 4 * 1024;
     static constexpr size_t kMaxRemoteFile = 256 * 1024;
 
-    // A configuration's file octets and the nodes of its "config" node.
+    // A configuration's file octets, the nodes of its "config" node, and
+    // the longest path and the octets of all paths of those nodes.
     struct Size {
         size_t octets;
         size_t nodes;
+        size_t longestPath;
+        size_t pathOctets;
     };
     // The size of the configuration now, and the most that configSet(value)
     // would leave: each observer's preview combined as configGet combines,
@@ -111,8 +114,10 @@ public:
     // may be applied. False when it would store a text or a member name
     // longer than kMaxRemoteText where the configuration holds none at least
     // as long (a text at the same key path, a member name in the object
-    // there), or would make the file larger than kMaxRemoteFile or "config"
-    // wider than LambdaTree::kMaxMirrorNodes nodes. A configuration over
+    // there), or would make the file larger than kMaxRemoteFile, "config"
+    // wider than LambdaTree::kMaxMirrorNodes nodes, a path of its nodes
+    // longer than LambdaTree::kMaxNodePath or their paths together longer
+    // than LambdaTree::kMaxMirrorPaths. A configuration over
     // these bounds already is the user's: it stays, and sets that do not
     // grow it pass. False, too, when an observer throws. Runs under the MQTT
     // tree lock, then takes `mutex`.

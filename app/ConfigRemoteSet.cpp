@@ -62,12 +62,17 @@ bool holdsLongText(const json& value, const json& current)
     return longer;
 }
 
-// The file's octets and the nodes of one member {key: value} of the
-// configuration, as they add up in the whole: the whole object's text is
-// "{}" plus each member's text between its braces.
+// The path of the "config" node, which every path of its mirror starts with.
+const size_t kNodePath = std::string("config").size();
+
+// The file's octets, the nodes and the paths of one member {key: value} of
+// the configuration, as they add up in the whole: the whole object's text
+// is "{}" plus each member's text between its braces.
 Config::Size memberSize(const std::string& key, const json& value)
 {
-    return Config::Size{fileText(json{{key, value}}).size() - 2, 1 + LambdaTree::countNodes(value)};
+    const LambdaTree::Paths paths = LambdaTree::measurePaths(json{{key, value}}, kNodePath);
+    return Config::Size{fileText(json{{key, value}}).size() - 2, 1 + LambdaTree::countNodes(value), paths.longest,
+                        paths.octets};
 }
 
 // The size of a configuration whose members are each either result's or
@@ -75,13 +80,18 @@ Config::Size memberSize(const std::string& key, const json& value)
 Config::Size largerOf(const json& result, const json& current)
 {
     if (!result.is_object() || !current.is_object()) {
+        const LambdaTree::Paths after = LambdaTree::measurePaths(result, kNodePath);
+        const LambdaTree::Paths now = LambdaTree::measurePaths(current, kNodePath);
         return Config::Size{std::max(fileText(result).size(), fileText(current).size()),
-                            std::max(LambdaTree::countNodes(result), LambdaTree::countNodes(current))};
+                            std::max(LambdaTree::countNodes(result), LambdaTree::countNodes(current)),
+                            std::max(after.longest, now.longest), std::max(after.octets, now.octets)};
     }
-    Config::Size size{2, 0};
+    Config::Size size{2, 0, 0, 0};
     const auto add = [&size](const Config::Size& a, const Config::Size& b) {
         size.octets += std::max(a.octets, b.octets);
         size.nodes += std::max(a.nodes, b.nodes);
+        size.longestPath = std::max({size.longestPath, a.longestPath, b.longestPath});
+        size.pathOctets += std::max(a.pathOctets, b.pathOctets);
     };
     for (auto member = result.begin(); member != result.end(); ++member) {
         const auto now = current.find(member.key());
@@ -128,7 +138,9 @@ bool Config::admitsRemoteSet(const json& value) const
         }
         const auto [now, after] = remoteSetSizes(value, current);
         return (after.octets <= kMaxRemoteFile || after.octets <= now.octets) &&
-               (after.nodes <= LambdaTree::kMaxMirrorNodes || after.nodes <= now.nodes);
+               (after.nodes <= LambdaTree::kMaxMirrorNodes || after.nodes <= now.nodes) &&
+               (after.longestPath <= LambdaTree::kMaxNodePath || after.longestPath <= now.longestPath) &&
+               (after.pathOctets <= LambdaTree::kMaxMirrorPaths || after.pathOctets <= now.pathOctets);
     } catch (const std::exception&) {
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "foundation/JsonText.h"
 #include "foundation/Utils.h"
 #include "messaging/PasswordMask.h"
 
@@ -75,7 +76,8 @@ void Client::onMessageReceived(const std::string& topic, const std::string& payl
     if (entry != Entry::Taken) {
         // Once per stop: a peer that keeps sending would flood the log.
         if (entry == Entry::FirstRefused)
-            log(Log::Debug, "Stopping: dropped the message on '%s' and drop all that follow.", topic.c_str());
+            log(Log::Debug, "Stopping: dropped the message on '%s' and drop all that follow.",
+                JsonText::cut(topic).c_str());
         return;
     }
     // Left however the handling ends.
@@ -86,8 +88,8 @@ void Client::onMessageReceived(const std::string& topic, const std::string& payl
     const Settings current = settings();
     if (current.logReceived) {
         const std::string shown = current.logPayload ? " : " + payloadForLog(topic, payload) : std::string();
-        log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos, topic.c_str(),
-            shown.c_str());
+        log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos,
+            JsonText::cut(topic).c_str(), shown.c_str());
     }
     const Message message(topic, payload, retained ? Retained::Yes : Retained::No, fromMqttQos(qos));
     try {
@@ -109,7 +111,7 @@ bool Client::handleReceivedCommandResponse(const Message& message)
         const auto entry = firstMatch(commandCalls, message.topic);
         if (entry == commandCalls.end())
             return false;
-        log(Log::Debug, "Detected command response '%s'", entry->first.c_str());
+        log(Log::Debug, "Detected command response '%s'", JsonText::cut(entry->first).c_str());
         completion = entry->second;
     }
     (*completion)(message);
@@ -122,7 +124,7 @@ Client::CommandHandler Client::findCommand(const CommandTable& table, const std:
     const auto entry = firstMatch(table, topic);
     if (entry == table.end())
         return nullptr;
-    log(Log::Debug, "Detected %s '%s'", what, entry->first.c_str());
+    log(Log::Debug, "Detected %s '%s'", what, JsonText::cut(entry->first).c_str());
     return entry->second;
 }
 
@@ -158,8 +160,8 @@ bool Client::handleReceivedRpcRequest(const Message& message)
             return false;
         handler = entry->second;
     }
-    log(Log::Debug, "Detected RPC command '%s' with id '%s' from issuer '%s'", request.name.c_str(),
-        request.id.c_str(), request.issuer.c_str());
+    log(Log::Debug, "Detected RPC command '%s' with id '%s' from issuer '%s'", JsonText::cut(request.name).c_str(),
+        JsonText::cut(request.id).c_str(), JsonText::cut(request.issuer).c_str());
     const std::string replyTopic = Utils::combinePath(request.name, "/response/") +
                                    (request.issuer.empty() ? "" : request.issuer + "/") + request.id;
     std::string reply;
@@ -190,11 +192,12 @@ bool Client::handleReceivedRpcResponse(const Message& message)
             completion = entry->second;
     }
     if (!completion) {
-        log(Log::Debug, "Detected RPC response '%s' with unexpected id '%s', ignoring...", response.name.c_str(),
-            response.id.c_str());
+        log(Log::Debug, "Detected RPC response '%s' with unexpected id '%s', ignoring...",
+            JsonText::cut(response.name).c_str(), JsonText::cut(response.id).c_str());
         return true;
     }
-    log(Log::Debug, "Detected RPC response '%s' with id '%s'", response.name.c_str(), response.id.c_str());
+    log(Log::Debug, "Detected RPC response '%s' with id '%s'", JsonText::cut(response.name).c_str(),
+        JsonText::cut(response.id).c_str());
     (*completion)(message);
     return true;
 }

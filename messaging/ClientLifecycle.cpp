@@ -1,5 +1,6 @@
 #include "messaging/Client.h"
 
+#include "foundation/JsonText.h"
 #include "foundation/Thread.h"
 #include "foundation/Utils.h"
 
@@ -287,7 +288,7 @@ void Client::onSubscribed(const std::string& topic)
     if (!scope.live())
         return;
     if (settings().logSubscriptions)
-        log(Log::Info, "Subscribed to topic '%s'.", topic.c_str());
+        log(Log::Info, "Subscribed to topic '%s'.", JsonText::cut(topic).c_str());
     subscribed.emit(topic);
 }
 
@@ -295,7 +296,7 @@ void Client::onUnsubscribed(const std::string& topic)
 {
     CallbackScope scope(*this);
     if (scope.live() && settings().logSubscriptions)
-        log(Log::Info, "Unsubscribed from topic '%s'.", topic.c_str());
+        log(Log::Info, "Unsubscribed from topic '%s'.", JsonText::cut(topic).c_str());
 }
 
 void Client::onSubscribeFailed(const std::string& topic)
@@ -303,7 +304,7 @@ void Client::onSubscribeFailed(const std::string& topic)
     CallbackScope scope(*this);
     if (!scope.live())
         return;
-    log(Log::Error, "Failed to subscribe to topic '%s'", topic.c_str());
+    log(Log::Error, "Failed to subscribe to topic '%s'", JsonText::cut(topic).c_str());
     planRetry(topic, true);
 }
 
@@ -312,7 +313,7 @@ void Client::onUnsubscribeFailed(const std::string& topic)
     CallbackScope scope(*this);
     if (!scope.live())
         return;
-    log(Log::Error, "Failed to unsubscribe from topic '%s'", topic.c_str());
+    log(Log::Error, "Failed to unsubscribe from topic '%s'", JsonText::cut(topic).c_str());
     planRetry(topic, false);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <vector>
 
+#include "foundation/JsonText.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 #include "messaging/PasswordMask.h"
@@ -39,8 +40,8 @@ bool Client::publish(const Message& message, bool prefixBase)
     connection->publish(topic, message.payload, qos, retain);
     if (current.logPublished) {
         const std::string payload = current.logPayload ? " : " + payloadForLog(topic, message.payload) : std::string();
-        log(Log::Info, "Publishing%s message (qos=%d): %s%s", retain ? " retained" : "", qos, topic.c_str(),
-            payload.c_str());
+        log(Log::Info, "Publishing%s message (qos=%d): %s%s", retain ? " retained" : "", qos,
+            JsonText::cut(topic).c_str(), payload.c_str());
     }
     return true;
 }
@@ -69,7 +70,7 @@ void Client::subscriptionFunction()
         // Gives up as soon as the client is found stopped.
         auto add = [&](const char* what, const std::string& shown, const std::string& topic) {
             if (current.logSubscriptions)
-                log(Log::Debug, "Subscribing to %s '%s'...", what, shown.c_str());
+                log(Log::Debug, "Subscribing to %s '%s'...", what, JsonText::cut(shown).c_str());
             topics.push_back(topic);
             return running.load();
         };

@@ -4,6 +4,7 @@
 
 #include <future>
 
+#include "foundation/JsonText.h"
 #include "foundation/Utils.h"
 
 namespace MQTT {
@@ -27,7 +28,7 @@ bool waitReady(std::future<Message>& future, unsigned long timeoutMs)
 bool Client::subscribeTopic(const char* what, const std::string& topic)
 {
     if (settings().logSubscriptions)
-        log(Log::Debug, "Subscribing to %s '%s'...", what, topic.c_str());
+        log(Log::Debug, "Subscribing to %s '%s'...", what, JsonText::cut(topic).c_str());
     return connection->subscribe(topic, 0);
 }
 
@@ -66,8 +67,8 @@ bool Client::subscribeRpc(const std::string& name, RpcHandler handler)
     const std::string one = Utils::combinePath(root, "request/+");
     const std::string two = Utils::combinePath(root, "request/+/+");
     if (settings().logSubscriptions) {
-        log(Log::Debug, "Subscribing to rpc '%s'...", two.c_str());
-        log(Log::Debug, "Subscribing to rpc '%s'...", one.c_str());
+        log(Log::Debug, "Subscribing to rpc '%s'...", JsonText::cut(two).c_str());
+        log(Log::Debug, "Subscribing to rpc '%s'...", JsonText::cut(one).c_str());
     }
     return connection->subscribe(one, 0) && connection->subscribe(two, 0);
 }

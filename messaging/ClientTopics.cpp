@@ -1,6 +1,7 @@
 // Topic parsing and matching, and the JSON payloads the client writes.
 #include "messaging/Client.h"
 
+#include "foundation/JsonText.h"
 #include "foundation/String.h"
 
 namespace MQTT {
@@ -112,7 +113,8 @@ std::string Client::toText(const nlohmann::json& value)
 
 Message Client::makeErrorMessage(const nlohmann::json& error, const std::string& topic) const
 {
-    log(Log::Warning, "Handling of topic '%s' failed: %s", topic.c_str(), toText(error).c_str());
+    log(Log::Warning, "Handling of topic '%s' failed: %s", JsonText::cut(topic).c_str(),
+        JsonText::forLog(error).c_str());
     const nlohmann::json payload = {{"command", topic}, {"error", error}};
     return Message("error", toText(payload), Retained::No, QoS::AtMostOnce);
 }

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "foundation/JsonText.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 
@@ -105,14 +106,14 @@ bool Client::updateLambdaTreeSubscriptions(const std::string& path, bool diff)
                 before[i] = tree.topicDump(path, kTreeForms[i].ability);
         }
         log(Log::Debug, "Collected %d topics of '%s' before the update",
-            static_cast<int>(before[0].size() + before[1].size() + before[2].size()), path.c_str());
-        log(Log::Debug, "Calling update on '%s'...", path.c_str());
+            static_cast<int>(before[0].size() + before[1].size() + before[2].size()), JsonText::cut(path).c_str());
+        log(Log::Debug, "Calling update on '%s'...", JsonText::cut(path).c_str());
         ok = tree.update(path).empty();
         std::vector<std::string> after[kForms];
         for (size_t i = 0; i < kForms; ++i) {
             after[i] = tree.topicDump(path, kTreeForms[i].ability);
             log(Log::Debug, "Collected %d %s topics of '%s' after the update", static_cast<int>(after[i].size()),
-                kTreeForms[i].kind, path.c_str());
+                kTreeForms[i].kind, JsonText::cut(path).c_str());
         }
         TreeTopicChange change;
         log(Log::Debug, "Filtering topics to unsubscribe");

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "foundation/JsonText.h"
 #include "messaging/JsonNesting.h"
 #include "messaging/PasswordMask.h"
 
@@ -61,7 +62,7 @@ void Client::handleLambdaTreeSet(const std::string& path, const Message& message
     const LambdaTree::ErrorMap errors = tree.set(path, value);
     if (!errors.empty())
         publish(makeErrorMessage(errorsObject(errors), message.topic), true);
-    log(Log::Debug, "Publishing node '%s'", path.c_str());
+    log(Log::Debug, "Publishing node '%s'", JsonText::cut(path).c_str());
     publishLambdaTreeNode(path, Retained::No, QoS::AtMostOnce);
 }
 
@@ -79,7 +80,8 @@ void Client::handleLambdaTreeMonitor(const std::string& path, const Message& mes
 std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payloadForLog(path, payload).c_str());
+    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
+        payloadForLog(path, payload).c_str());
     TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = tree.update(path);
     const nlohmann::json value = tree.get(path);
@@ -89,7 +91,8 @@ std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::s
 std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", path.c_str(), payloadForLog(path, payload).c_str());
+    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
+        payloadForLog(path, payload).c_str());
     nlohmann::json value;
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);
@@ -134,13 +137,13 @@ Client::MonitorRequest Client::parseMonitorRequest(const std::string& payload)
 void Client::applyMonitor(const std::string& path, const MonitorRequest& request, MonitorForm form)
 {
     log(Log::Info, "Requested monitor %s '%s' (skipChangesForMs=%zums)", request.active ? "enable" : "disable",
-        path.c_str(), request.skipChangesForMs);
+        JsonText::cut(path).c_str(), request.skipChangesForMs);
     TreeLock lock(*this);
     const auto existing = monitors.find(path);
     if (!request.active)
-        log(Log::Info, "Stopping monitor '%s'", path.c_str());
+        log(Log::Info, "Stopping monitor '%s'", JsonText::cut(path).c_str());
     else if (existing != monitors.end())
-        log(Log::Warning, "Monitor '%s' already enabled. Disabling", path.c_str());
+        log(Log::Warning, "Monitor '%s' already enabled. Disabling", JsonText::cut(path).c_str());
     if (existing != monitors.end()) {
         if (tree.topicExists(path))
             tree.disconnect(path, static_cast<int>(existing->second));
@@ -148,7 +151,7 @@ void Client::applyMonitor(const std::string& path, const MonitorRequest& request
     }
     if (!request.active)
         return;
-    log(Log::Info, "Activating monitor for '%s'", path.c_str());
+    log(Log::Info, "Activating monitor for '%s'", JsonText::cut(path).c_str());
     const size_t skip = request.skipChangesForMs;
     monitors[path] = tree.connect(path, [this, path, skip, form] { nodeChanged(path, skip, form); });
 }
@@ -173,7 +176,7 @@ void Client::nodeChanged(const std::string& path, size_t skipChangesForMs, Monit
         throttle.previous = now;
     }
     schedule([this, path] {
-        log(Log::Debug, "Notified of change under %s. Notifying!", path.c_str());
+        log(Log::Debug, "Notified of change under %s. Notifying!", JsonText::cut(path).c_str());
         publishLambdaTreeNode(path, Retained::No, QoS::AtMostOnce);
     });
 }

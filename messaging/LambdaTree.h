@@ -165,21 +165,36 @@ public:
     static nlohmann::json wrap(const std::string& path, const nlohmann::json& value);
     // Replaces the children by a mirror of an object's or an array's members,
     // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
-    // (empty, or holding "#", "+", "/" or NUL) stay inside the value only.
-    // While the mirror would hold more than kMaxMirrorNodes nodes, members
-    // are cut, as deep as it takes: each cut walks from this node down the
-    // widest member that has members, to the first node whose own members
-    // make up at least half of the nodes below it (or pass the bound by
-    // themselves), and cuts that one; a cut below a member that a later cut
-    // takes whole does not stand. A cut member keeps its value and gets no
-    // children; one warning names it with all the nodes it holds when it is
-    // cut, and again only once its value changed.
+    // (empty, holding "#", "+" or "/", or a code point that
+    // MQTT::carriesCodePoints refuses) stay inside the value only; so do
+    // members named "get", "set", "monitor" or "request", each named by one
+    // warning, as their topics would be another node's command topics. A
+    // node whose members' paths (from the root of the tree) would pass
+    // kMaxNodePath octets keeps its value and gets no children. While the
+    // mirror would hold more than kMaxMirrorNodes nodes, members are cut, as
+    // deep as it takes: each cut walks from this node down the widest member
+    // that has members, to the first node whose own members make up at least
+    // half of the nodes below it (or pass the bound by themselves), and cuts
+    // that one; then, while the paths of the nodes would pass kMaxMirrorPaths
+    // octets together, the same by octets of paths. A cut below a member
+    // that another cut takes whole does not stand. A cut member keeps its
+    // value and gets no children; one warning names it (and what it holds)
+    // when it is cut, and again only once its value changed.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.
     static bool tooWide(const nlohmann::json& value);
     // The members of value at all depths, counted until more than limit.
     static size_t countNodes(const nlohmann::json& value, size_t limit = SIZE_MAX);
+    // The longest path and the octets of all paths of the members of value
+    // at all depths, below a node whose path has `prefix` octets. Every
+    // member counts, a node or not, so a mirror's paths are at most these.
+    struct Paths
+    {
+        size_t longest;
+        size_t octets;
+    };
+    static Paths measurePaths(const nlohmann::json& value, size_t prefix);
 
     // Judges a set of this lambda node before any setter runs, on the
     // caller's thread, for a setter whose result the estimate below cannot
@@ -202,6 +217,12 @@ public:
     // subscriptions, so a remote value must not make thousands, wide or
     // nested. Ten times the most that one of the daemon's own nodes serves.
     static constexpr size_t kMaxMirrorNodes = 800;
+    // The most octets of one node's path, and of the paths of one mirror's
+    // nodes together: each node's six subscriptions carry its path, and
+    // MQTT carries no topic over 65,535 octets. A mirror's subscriptions so
+    // hold at most about 1.5 MB of topics.
+    static constexpr size_t kMaxNodePath = 16 * 1024;
+    static constexpr size_t kMaxMirrorPaths = 256 * 1024;
 
     // A getter that calls object->method().
     template <typename T>

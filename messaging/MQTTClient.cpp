@@ -3,9 +3,11 @@
 #include <cstdarg>
 #include <utility>
 
+#include "foundation/JsonText.h"
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/MQTTClientConnection.h"
 #include "messaging/PasswordMask.h"
+#include "messaging/TopicText.h"
 
 namespace {
 const int kDefaultKeepAliveSec = 20;
@@ -14,6 +16,17 @@ const int kConnectTimeoutSec = 5;
 const char* yesNo(bool value)
 {
     return value ? "yes" : "no";
+}
+
+// True when the topic may go to the library; otherwise logs why not. The
+// library would write a topic's length in 16 bits, wrapped, and the broker
+// drops a client whose packet it cannot read.
+bool carriable(const char* operation, const std::string& topic, bool publication)
+{
+    if (MQTT::isCarriableTopic(topic, publication))
+        return true;
+    Log::error("[MQTTClient] Not %s '%s': MQTT cannot carry this topic", operation, JsonText::cut(topic).c_str());
+    return false;
 }
 } // namespace
 
@@ -179,7 +192,9 @@ bool MQTTClient::disconnect(int timeoutMs)
 
 bool MQTTClient::subscribe(const std::string& topic, int qos)
 {
-    log(Log::Debug, "Subscribing to '%s' (qos=%d)", topic.c_str(), qos);
+    if (!carriable("subscribing to", topic, false))
+        return false;
+    log(Log::Debug, "Subscribing to '%s' (qos=%d)", JsonText::cut(topic).c_str(), qos);
     return start([&topic, qos](Connection& c) {
         return c.client->subscribe(topic, qos, nullptr, c.subscribeListener);
     });
@@ -187,7 +202,9 @@ bool MQTTClient::subscribe(const std::string& topic, int qos)
 
 bool MQTTClient::unsubscribe(const std::string& topic)
 {
-    log(Log::Debug, "Unsubscribing from '%s'", topic.c_str());
+    if (!carriable("unsubscribing from", topic, false))
+        return false;
+    log(Log::Debug, "Unsubscribing from '%s'", JsonText::cut(topic).c_str());
     return start([&topic](Connection& c) {
         return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener);
     });
@@ -195,8 +212,10 @@ bool MQTTClient::unsubscribe(const std::string& topic)
 
 bool MQTTClient::publish(const std::string& topic, const std::string& payload, int qos, bool retained)
 {
+    if (!carriable("publishing on", topic, true))
+        return false;
     log(Log::Debug, "Publishing message.");
-    log(Log::Debug, "Topic     = %s", topic.c_str());
+    log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
     log(Log::Debug, "QoS       = %d", qos);
     log(Log::Debug, "Retained  = %s", yesNo(retained));
     log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
@@ -270,7 +289,7 @@ void MQTTClient::message_arrived(mqtt::const_message_ptr message)
     const std::string topic = message->get_topic();
     const std::string payload = message->to_string();
     log(Log::Debug, "New message received.");
-    log(Log::Debug, "Topic     = %s", topic.c_str());
+    log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
     log(Log::Debug, "QoS       = %d", message->get_qos());
     log(Log::Debug, "Retained  = %s", yesNo(message->is_retained()));
     log(Log::Debug, "Duplicate = %s", yesNo(message->is_duplicate()));

@@ -89,6 +89,8 @@ public:
     bool connect();
     // timeoutMs is passed to the library.
     bool disconnect(int timeoutMs);
+    // A topic that MQTT cannot carry (MQTT::isCarriableTopic) is refused:
+    // false and one error line, the library never sees it.
     // qos is MQTT's own number (0, 1 or 2).
     bool subscribe(const std::string& topic, int qos);
     bool unsubscribe(const std::string& topic);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -24,6 +25,30 @@
 namespace {
 
 using nlohmann::json;
+
+// The longest path and the octets of all paths of the members of value,
+// below a path of prefix octets.
+std::pair<size_t, size_t> paths(const json& value, size_t prefix)
+{
+    std::pair<size_t, size_t> found{0, 0};
+    size_t index = 0;
+    for (auto member = value.begin(); value.is_structured() && member != value.end(); ++member, ++index) {
+        const size_t length = prefix + 1 + (value.is_object() ? member.key().size() : std::to_string(index).size());
+        const auto below = paths(*member, length);
+        found.first = std::max({found.first, length, below.first});
+        found.second += length + below.second;
+    }
+    return found;
+}
+
+// {"deep": ...} nested `levels` names of 4,000 octets deep, holding inner.
+json chain(size_t levels, const json& inner)
+{
+    json value = inner;
+    for (size_t level = levels; level > 0; --level)
+        value = json{{std::string(4000, static_cast<char>('a' + level)), value}};
+    return json{{"deep", value}};
+}
 
 class ConfigRemoteSetTest : public ManagerTest {
 protected:
@@ -45,7 +70,8 @@ protected:
 
     std::string randomKey()
     {
-        static const char* const keys[] = {"0", "1", "2", "a", "b", "mode", "value", "resistor", "log", "x/y", ""};
+        static const char* const keys[] = {"0",   "1",   "2",   "a",       "b",       "mode", "value", "resistor",
+                                           "log", "x/y", "",    "get",     "set",     "monitor", "request"};
         return pick(8) == 0 ? "k" + std::to_string(pick(1000)) : keys[pick(std::size(keys))];
     }
 
@@ -67,6 +93,15 @@ protected:
         return value;
     }
 
+    // Long member names nested a few levels, a random value below them.
+    json randomChain()
+    {
+        json value = randomValue(2);
+        for (size_t level = pick(5) + 1; level > 0; --level)
+            value = json{{std::string(pick(4096) + 1, static_cast<char>('a' + pick(26))), value}};
+        return value;
+    }
+
     // A value at a random place of the configuration, or a new one, wrapped
     // in its path as the node's setter gets it.
     json randomSet(const json& current)
@@ -80,7 +115,7 @@ protected:
         }
         if (pick(3) == 0)
             path += "/" + randomKey();
-        return LambdaTree::wrap(path, randomValue(3));
+        return LambdaTree::wrap(path, pick(6) == 0 ? randomChain() : randomValue(3));
     }
 
     TempDir dir;
@@ -106,6 +141,7 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
                 value.insert(more.begin(), more.end());
             const auto [now, judged] = config->remoteSetSizes(value);
             EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
+            const bool admitted = config->admitsRemoteSet(value);
             try {
                 config->configSet(value);
             } catch (const std::exception&) {
@@ -113,6 +149,13 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             const json after = config->configGet();
             ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
             ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
+            // Every path below "config" has the node's path before it.
+            const auto [longest, octets] = paths(after, 6);
+            const auto [longestBefore, octetsBefore] = paths(current, 6);
+            if (admitted) {
+                ASSERT_TRUE(longest <= LambdaTree::kMaxNodePath || longest <= longestBefore) << longest;
+                ASSERT_TRUE(octets <= LambdaTree::kMaxMirrorPaths || octets <= octetsBefore) << octets;
+            }
         }
     }
 }
@@ -138,6 +181,12 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         {{{"tcp", {{"list", {1, {{"deep", std::string(4097, 'p')}}}}}}}, false},
         {{{"tcp", {{"more", std::vector<int>(slack)}}}}, true},
         {{{"tcp", {{"more", std::vector<int>(slack + 1)}}}}, false},
+        // A path of 16,019 octets, then one of 20,020.
+        {{{"tcp", chain(4, 0)}}, true},
+        {{{"tcp", chain(5, 0)}}, false},
+        // Leaves of about 12,020 octets each, the chain above them.
+        {{{"tcp", chain(3, std::vector<int>(16))}}, true},
+        {{{"tcp", chain(3, std::vector<int>(22))}}, false},
     };
     for (const auto& [value, admitted] : cases)
         EXPECT_EQ(config->admitsRemoteSet(value), admitted) << value.dump().substr(0, 80);

@@ -179,6 +179,60 @@ TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
     }
 }
 
+// A node costs its path: the deepest node whose members' paths would pass
+// 16 KiB gets no children, and the member that brings the paths together
+// over 256 KiB is cut as the node bound cuts. Command levels and code points
+// MQTT cannot carry make no node; each command level is warned once.
+TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
+{
+    const std::string name(4000, 'n');
+    json chain = 0;
+    for (char level = 'e'; level >= 'a'; --level)
+        chain = json{{std::string(4000, level), chain}};
+    json many;
+    for (int member = 0; member < 70; ++member)
+        many[std::to_string(member) + name] = member;
+    const struct {
+        json value;
+        std::vector<std::string> nodes;
+        std::vector<std::string> none;
+        std::vector<std::string> warned;
+    } cases[] = {
+        {{{"t", {{"set", {{"port", 2}}}, {"get", 1}, {"monitor", {1}}, {"request", {{"x", 1}}}, {"ok", {1}},
+                 {"a\x01", 1}, {"\xEF\xBF\xBE", 1}, {"\xC2\x85", 1}}}},
+         {"n/t/ok/0"},
+         {"n/t/set", "n/t/get", "n/t/monitor", "n/t/request", "n/t/a\x01", "n/t/\xEF\xBF\xBE", "n/t/\xC2\x85"},
+         {"'n/t/get' gets no", "'n/t/monitor' gets no", "'n/t/request' gets no", "'n/t/set' gets no"}},
+        {chain,
+         {"n/" + std::string(4000, 'a') + "/" + std::string(4000, 'b') + "/" + std::string(4000, 'c') + "/" +
+          std::string(4000, 'd')},
+         {"n/" + std::string(4000, 'a') + "/" + std::string(4000, 'b') + "/" + std::string(4000, 'c') + "/" +
+          std::string(4000, 'd') + "/" + std::string(4000, 'e')},
+         {"The members of 'n/aaaa"}},
+        {{{"many", many}, {"few", {{name, 1}}}},
+         {"n/many", "n/few/" + name},
+         {"n/many/0" + name},
+         {"'n/many' holds paths of 280620 octets; with them the paths of 'n' would pass 262144 octets"}},
+    };
+    for (const auto& c : cases) {
+        LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, c.value}; })}});
+        LogCapture capture;
+        root.update("");
+        root.update("n");
+        EXPECT_EQ(root.get("n"), c.value);
+        for (const auto& path : c.nodes)
+            EXPECT_TRUE(root.topicExists(path)) << path.substr(0, 40);
+        for (const auto& path : c.none)
+            EXPECT_FALSE(root.topicExists(path)) << path.substr(0, 40);
+        const auto lines = capture.texts();
+        ASSERT_EQ(lines.size(), c.warned.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_NE(lines[i].find(c.warned[i]), std::string::npos) << lines[i].substr(0, 120);
+            EXPECT_LT(lines[i].size(), 600u);
+        }
+    }
+}
+
 TEST(LambdaTreeUpdate, ACutIsWarnedAgainOnlyOnceItsValueChanged)
 {
     json value = {{"url", "u"}, {"extra", zeros(LambdaTree::kMaxMirrorNodes)}};

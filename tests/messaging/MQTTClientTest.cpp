@@ -6,6 +6,7 @@
 #include <syslog.h>
 
 #include "messaging/MQTTActionListeners.h"
+#include "messaging/TopicText.h"
 #include "tests/messaging/RecordingListener.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/MosquittoBroker.h"
@@ -247,3 +248,39 @@ TEST(MQTTClientDeathTest, ALockOrderInversionOnALibraryThreadIsStillReported)
                 "ThreadSanitizer: lock-order-inversion");
 }
 #endif
+
+// A topic MQTT cannot carry never reaches the library: the broker would drop
+// the client for a wrapped length field or a forbidden code point. Each
+// refusal is one error line with the topic cut.
+TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
+{
+    MosquittoBroker broker;
+    Connected c(broker.url(), "wrapper-topics");
+    const std::string longest = "t/" + std::string(MQTT::kMaxTopicOctets - 2, 'x');
+    const struct {
+        std::string topic;
+        bool subscribe;
+        bool publish;
+    } rows[] = {
+        {longest + "x", false, false},  {"a/\x01", false, false},       {"a/\x7f", false, false},
+        {"a/\xc2\x85", false, false},   {"a/\xef\xb7\x90", false, false}, {"a/\xf0\x9f\xbf\xbf", false, false},
+        {"a/\xc0\xaf", false, false},   {"a/+", true, false},           {"a/#", true, false},
+        {"a/\xc2\xa0", true, true},
+    };
+    for (const auto& row : rows) {
+        LogCapture capture;
+        EXPECT_EQ(c.client.subscribe(row.topic, 0), row.subscribe) << row.topic.substr(0, 20);
+        EXPECT_EQ(c.client.unsubscribe(row.topic), row.subscribe) << row.topic.substr(0, 20);
+        EXPECT_EQ(c.client.publish(row.topic, "p", 0, false), row.publish) << row.topic.substr(0, 20);
+        const size_t refusals = (row.subscribe ? 0 : 2) + (row.publish ? 0 : 1);
+        EXPECT_EQ(capture.lines().size(), refusals);
+        for (const auto& line : capture.texts())
+            EXPECT_LT(line.size(), 400u) << line.substr(0, 80);
+    }
+    ASSERT_TRUE(c.client.subscribe(longest, 0));
+    ASSERT_TRUE(c.listener.waitFor("subscribed " + longest, kWaitMs));
+    ASSERT_TRUE(c.client.publish(longest, "far", 0, false));
+    EXPECT_TRUE(c.listener.waitFor("received " + longest + " far qos=0 retained=0", kWaitMs));
+    EXPECT_TRUE(c.client.isConnected());
+    EXPECT_EQ(c.listener.count("disconnected"), 0);
+}

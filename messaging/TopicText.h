@@ -1,0 +1,27 @@
+#pragma once
+// What a topic may hold so that MQTT can carry it. The length field of a
+// topic has 16 bits, the protocol asks for well-formed UTF-8, and the broker
+// drops a client whose topic holds a control character or a noncharacter:
+// such a topic must never reach the library, nor a member that would make
+// one become a tree node.
+//
+// Pure functions; any thread may call them.
+
+#include <cstddef>
+#include <string>
+
+namespace MQTT {
+
+// The most octets the length field of a topic can count.
+constexpr size_t kMaxTopicOctets = 65535;
+
+// True when text is well-formed UTF-8 without a code point a topic may not
+// hold: U+0000-001F, U+007F-009F, U+FDD0-FDEF and the last two of every
+// plane (U+xFFFE, U+xFFFF).
+bool carriesCodePoints(const std::string& text);
+
+// True when topic may go to the library: at most kMaxTopicOctets octets,
+// its code points as above and, for a publication, no wildcard "#" or "+".
+bool isCarriableTopic(const std::string& topic, bool publication);
+
+} // namespace MQTT
