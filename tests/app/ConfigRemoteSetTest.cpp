@@ -115,7 +115,7 @@ protected:
         }
         if (pick(3) == 0)
             path += "/" + randomKey();
-        return LambdaTree::wrap(path, pick(6) == 0 ? randomChain() : randomValue(3));
+        return LambdaTree::wrap(path, pick(10) == 0 ? randomChain() : randomValue(3));
     }
 
     TempDir dir;
