@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <queue>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -262,17 +263,19 @@ private:
     // Keeps the cuts that no other cut holds; the top holds every other.
     void keepOutermost(const std::vector<Cut>& all)
     {
-        std::unordered_set<std::string> paths;
+        // Views into `all`, which outlives the set: no path is copied.
+        std::unordered_set<std::string_view> paths;
         for (const Cut& cut : all) {
             if (cut.reason != Cut::CommandName)
                 paths.insert(cut.path);
         }
         cutMembers.clear();
         for (const Cut& cut : all) {
-            bool held = !cut.path.empty() && paths.count(std::string()) != 0;
-            for (size_t slash = cut.path.find('/'); !held && slash != std::string::npos;
-                 slash = cut.path.find('/', slash + 1))
-                held = paths.count(cut.path.substr(0, slash)) != 0;
+            const std::string_view path(cut.path);
+            bool held = !path.empty() && paths.count(std::string_view()) != 0;
+            for (size_t slash = path.find('/'); !held && slash != std::string_view::npos;
+                 slash = path.find('/', slash + 1))
+                held = paths.count(path.substr(0, slash)) != 0;
             if (held)
                 continue;
             if (cut.reason != Cut::CommandName)
