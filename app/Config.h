@@ -117,7 +117,8 @@ public:
     // there), or would make the file larger than kMaxRemoteFile, "config"
     // wider than LambdaTree::kMaxMirrorNodes nodes, a path of its nodes
     // longer than LambdaTree::kMaxNodePath or their paths together longer
-    // than LambdaTree::kMaxMirrorPaths. A configuration over
+    // than LambdaTree::kMaxMirrorPaths (judged on the value itself first,
+    // and then on what it would leave). A configuration over
     // these bounds already is the user's: it stays, and sets that do not
     // grow it pass. False, too, when an observer throws. Runs under the MQTT
     // tree lock, then takes `mutex`.

@@ -65,6 +65,18 @@ bool holdsLongText(const json& value, const json& current)
 // The path of the "config" node, which every path of its mirror starts with.
 const size_t kNodePath = std::string("config").size();
 
+// True when value's own paths pass a bound where the configuration's do
+// not, or pass it further. Judged before the previews: the components keep
+// each setting under its whole path, so previewing such a value would take
+// megabytes.
+bool holdsLongPaths(const json& value, const json& current)
+{
+    const LambdaTree::Paths paths = LambdaTree::measurePaths(value, kNodePath);
+    const LambdaTree::Paths now = LambdaTree::measurePaths(current, kNodePath);
+    return (paths.longest > LambdaTree::kMaxNodePath && paths.longest > now.longest) ||
+           (paths.octets > LambdaTree::kMaxMirrorPaths && paths.octets > now.octets);
+}
+
 // The file's octets, the nodes and the paths of one member {key: value} of
 // the configuration, as they add up in the whole: the whole object's text
 // is "{}" plus each member's text between its braces.
@@ -133,7 +145,8 @@ bool Config::admitsRemoteSet(const json& value) const
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     try {
         const json current = merge();
-        if (holdsLongText(value.empty() ? mStored : value, current)) {
+        const json& judged = value.empty() ? mStored : value;
+        if (holdsLongText(judged, current) || holdsLongPaths(judged, current)) {
             return false;
         }
         const auto [now, after] = remoteSetSizes(value, current);
