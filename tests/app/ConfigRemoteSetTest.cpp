@@ -160,8 +160,9 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
     }
 }
 
-// A long text or member name passes where the file holds one at least as
-// long; "config" may not grow over its nodes.
+// A long text or member name passes where the file holds one of its kind at
+// least as long at that key path; the file may not grow over its octets, nor
+// "config" over its nodes.
 TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
 {
     const std::string text(5000, 'l');
@@ -170,6 +171,16 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
     const json current = config->configGet();
     // A member of `slack` elements brings "config" to the bound exactly.
     const size_t slack = LambdaTree::kMaxMirrorNodes - 1 - LambdaTree::countNodes(current);
+    // Texts within their bound that bring the file to its bound exactly.
+    constexpr size_t kFile = tavo::Config::Config::kMaxRemoteFile;
+    json filled = current;
+    json& pad = filled["tcp"]["pad"] = json::array();
+    while (tavo::Config::fileText(filled).size() < kFile - tavo::Config::Config::kMaxRemoteText)
+        pad.push_back(std::string(2048, 'p'));
+    pad.push_back("");
+    pad.back() = std::string(kFile - tavo::Config::fileText(filled).size(), 'p');
+    json overPad = pad;
+    overPad.back().get_ref<std::string&>() += "p";
     const std::pair<json, bool> cases[] = {
         {current, true},
         {{{"tcp", {{"long", std::string(5000, 'm')}}}}, true},
@@ -187,9 +198,14 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         // Leaves of about 12,020 octets each, the chain above them.
         {{{"tcp", chain(3, std::vector<int>(16))}}, true},
         {{{"tcp", chain(3, std::vector<int>(22))}}, false},
+        {{{"tcp", {{"long", {{std::string(5000, 'm'), 1}}}}}}, false},
+        {{{"tcp", {{"pad", pad}}}}, true},
+        {{{"tcp", {{"pad", overPad}}}}, false},
     };
     for (const auto& [value, admitted] : cases)
         EXPECT_EQ(config->admitsRemoteSet(value), admitted) << value.dump().substr(0, 80);
+    config->configSet({{"tcp", {{"pad", pad}}}});
+    EXPECT_EQ(tavo::Config::fileText(config->configGet()).size(), kFile);
 }
 
 } // namespace

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -171,6 +173,41 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"EqualFileOtherLayout", true, R"({"beta":{"name":"b","level":2.0},"alpha":{"level":1,"name":"a"}})",
                   "", false, false}),
     [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+
+// Start-up keeps an unusable file as ".bad" and writes the new one within
+// one hold of the file's lock, which the process stop takes before it ends
+// the process: whenever the lock is free, the old file or the new one is
+// there. Held here from before the rewrite begins, the lock must keep the
+// rename waiting as well as the write.
+TEST_F(ConfigTest, AnUnusableFileIsReplacedWithinOneHoldOfTheFileLock)
+{
+    writeFile(path, "{ unusable");
+    std::atomic<bool> done{false};
+    size_t missing = 0;
+    {
+        std::unique_lock<std::mutex> file(Config::fileLock());
+        std::thread startUp([this, &done] {
+            config.update();
+            done = true;
+        });
+        const std::string temporary = dir.file("lumacore-" + std::to_string(getpid()) + "-temp-config");
+        EXPECT_TRUE(capture.waitFor("[Config] Saving updated config file '" + temporary + "'", 10000));
+        // Time for a rename that does not wait for the lock.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(readFile(path), "{ unusable");
+        file.unlock();
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            file.lock();
+            missing += std::filesystem::exists(path) ? 0 : 1;
+            file.unlock();
+        }
+        startUp.join();
+    }
+    EXPECT_EQ(missing, 0u);
+    EXPECT_EQ(readFile(path), kDefaultFile);
+    EXPECT_EQ(readFile(path + ".bad"), "{ unusable");
+}
 
 TEST_F(ConfigTest, EmptySetReappliesTheStoredConfiguration)
 {

@@ -104,28 +104,35 @@ protected:
         EXPECT_TRUE(boardState([](SimDeviceState& s) { return !s.bitmapUpload.active; }));
     }
 
-    // How long act takes, in milliseconds, while several thousand event
-    // lines an upload held drain to a client that takes about 64 KiB just
-    // under once a second (its receive buffer set small): no line waits for
-    // its write time-out, so a writer that held the lock through many lines
-    // would hold act for seconds.
+    // How long act takes, in milliseconds, while event lines of 8 KiB that an
+    // upload held drain to a client that reads slowly: every 400 ms, well
+    // within a line's write time-out, it takes at most what the kernel can
+    // hold between both ends (twice the service's SO_SNDBUF and twice its own
+    // SO_RCVBUF, as Linux counts them). So each line goes out in time, yet
+    // 1,024 lines take at least 20 s, however fast the host: a writer that
+    // held the lock through a batch of lines would hold act that long, one
+    // that holds it for a line at most for the line's write time-out.
     long long amidASlowDrain(const std::function<void()>& act)
     {
-        client.setReceiveBuffer(16 * 1024);
+        constexpr int kReceiveBuffer = 16 * 1024;
+        constexpr int kBurst = 2 * tavo::Board::TCP::Service::SEND_BUFFER + 2 * kReceiveBuffer;
+        client.setReceiveBuffer(kReceiveBuffer);
         startService();
         client.print("screenStoreBitmapBuffer,1,8,1,2\r\n");
         EXPECT_EQ(client.read(), '>');
-        for (int i = 0; i < 8000; ++i)
-            service->onEvent(LPCEvent(LPCEvent::PowerButtonPressed, "PowerButtonPressed", std::string(100, 'v')));
+        const std::string value(8 * 1024, 'v');
+        for (int i = 0; i < 2000; ++i)
+            service->onEvent(LPCEvent(LPCEvent::PowerButtonPressed, "PowerButtonPressed", value));
         client.print("AB");
         EXPECT_EQ(line(client), "ok");
-        client.setReadTimeout(500);
+        client.setReadTimeout(100);
         std::atomic<bool> done{false};
         std::thread reader([this, &done] {
             unsigned char chunk[16 * 1024];
             while (!done && client.connected()) {
-                std::this_thread::sleep_for(milliseconds(900));
-                for (int got = 0, n = 0; got < 64 * 1024 && (n = client.readSome(chunk, sizeof chunk)) > 0;)
+                std::this_thread::sleep_for(milliseconds(400));
+                for (int got = 0, n = 0;
+                     got < kBurst && (n = client.readSome(chunk, std::min<int>(sizeof chunk, kBurst - got))) > 0;)
                     got += n;
             }
         });

@@ -10,19 +10,27 @@
 
 namespace {
 
+class RecordingObserver;
+
+// The order in which observers heard events. The observers share it, since
+// the manager keeps them after the test's body.
+struct HeardOrder {
+    std::mutex mutex;
+    std::vector<const RecordingObserver*> observers;
+};
+
 // Records every event it hears; optionally throws after recording.
 class RecordingObserver : public tavo::Board::Observer {
 public:
-    RecordingObserver(std::vector<const RecordingObserver*>* order, std::mutex* orderMutex, bool fails = false)
-        : order(order), orderMutex(orderMutex), fails(fails)
+    explicit RecordingObserver(std::shared_ptr<HeardOrder> order, bool fails = false) : order(std::move(order)), fails(fails)
     {
     }
 
     void onEvent(const LPCEvent& event) override
     {
         {
-            std::lock_guard<std::mutex> lock(*orderMutex);
-            order->push_back(this);
+            std::lock_guard<std::mutex> lock(order->mutex);
+            order->observers.push_back(this);
             names.push_back(event.name + "=" + event.value);
         }
         heard.notify_all();
@@ -33,12 +41,11 @@ public:
 
     bool waitForEvents(size_t count)
     {
-        std::unique_lock<std::mutex> lock(*orderMutex);
+        std::unique_lock<std::mutex> lock(order->mutex);
         return heard.wait_for(lock, std::chrono::seconds(3), [&] { return names.size() >= count; });
     }
 
-    std::vector<const RecordingObserver*>* order;
-    std::mutex* orderMutex;
+    std::shared_ptr<HeardOrder> order;
     bool fails;
     std::vector<std::string> names;
     std::condition_variable heard;
@@ -49,10 +56,9 @@ public:
 TEST_F(ManagerTest, ObserversHearEventsOnceEachInAddressOrder)
 {
     open();
-    std::vector<const RecordingObserver*> order;
-    std::mutex orderMutex;
-    auto first = std::make_shared<RecordingObserver>(&order, &orderMutex, true);
-    auto second = std::make_shared<RecordingObserver>(&order, &orderMutex);
+    auto order = std::make_shared<HeardOrder>();
+    auto first = std::make_shared<RecordingObserver>(order, true);
+    auto second = std::make_shared<RecordingObserver>(order);
     manager->observerAttach(second);
     manager->observerAttach(first);
     manager->observerAttach(second);
@@ -63,12 +69,12 @@ TEST_F(ManagerTest, ObserversHearEventsOnceEachInAddressOrder)
     ASSERT_TRUE(second->waitForEvents(1));
     ASSERT_TRUE(capture.waitFor("[Manager] An observer failed in onEvent: observer broke", 3000));
 
-    std::lock_guard<std::mutex> lock(orderMutex);
+    std::lock_guard<std::mutex> lock(order->mutex);
     EXPECT_EQ(first->names, std::vector<std::string>{"PowerButtonPressed=1"});
     EXPECT_EQ(second->names, std::vector<std::string>{"PowerButtonPressed=1"});
     const RecordingObserver* low = std::min(first.get(), second.get());
     const RecordingObserver* high = std::max(first.get(), second.get());
-    EXPECT_EQ(order, (std::vector<const RecordingObserver*>{low, high}));
+    EXPECT_EQ(order->observers, (std::vector<const RecordingObserver*>{low, high}));
 }
 
 TEST_F(ManagerTest, EventsAreLoggedWithTheirStampTypeNameAndValue)

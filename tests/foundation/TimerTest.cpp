@@ -242,6 +242,7 @@ TEST(Timer, SingleShotRearmedFromOwnCallbackFiresAgain)
         Timer* timer = nullptr;
         std::atomic<int> calls{0};
     } context;
+    std::atomic<int> stops{0};
     Timer timer(
         Timer::SingleShot,
         [](void* data) {
@@ -250,7 +251,6 @@ TEST(Timer, SingleShotRearmedFromOwnCallbackFiresAgain)
                 context->timer->start(10);
         },
         &context);
-    std::atomic<int> stops{0};
     timer.stopped.connect([&] { ++stops; });
     context.timer = &timer;
     timer.start(10);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/Signal.h"
 #include "messaging/Client.h"
 #include "tests/support/MosquittoBroker.h"
 
@@ -26,6 +27,26 @@ inline MQTT::Config clientConfig(const std::string& url, const std::string& clie
     config.setClientId(clientId);
     return config;
 }
+
+// A slot connected while it is in scope. The fixture's client outlives the
+// test's body, and its destructor stops it, which emits again: a slot that
+// touches the body's locals must be declared after them, so it goes first.
+template <typename... Args>
+class ScopedSlot
+{
+public:
+    ScopedSlot(Signal<Args...>& signal, const typename Signal<Args...>::Slot& slot)
+        : signal(signal), id(signal.connect(slot))
+    {
+    }
+    ~ScopedSlot() { signal.disconnect(id); }
+    ScopedSlot(const ScopedSlot&) = delete;
+    ScopedSlot& operator=(const ScopedSlot&) = delete;
+
+private:
+    Signal<Args...>& signal;
+    const int id;
+};
 
 // How often text occurs in haystack.
 inline int occurrences(const std::string& haystack, const std::string& text)

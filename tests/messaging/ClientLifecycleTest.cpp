@@ -131,11 +131,11 @@ TEST_F(ClientLifecycle, ARestartUnderWayWhenTheProcessStopBeginsStartsNothing)
     startConnected();
     std::atomic<bool> inStopping{false};
     std::atomic<int> handlersEnded{0};
-    client->stopping.connect([&] {
+    const ScopedSlot held(client->stopping, [&] {
         inStopping = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     });
-    client->handlersEnded.connect([&] { ++handlersEnded; });
+    const ScopedSlot ended(client->handlersEnded, [&] { ++handlersEnded; });
     std::thread restart([this] { client->restart(); });
     while (!inStopping)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -158,8 +158,9 @@ TEST_F(ClientLifecycle, StoppingComesAtLeast200MsBeforeTheDisconnect)
 {
     startConnected();
     std::atomic<Clock::rep> stoppingAt{0}, disconnectedAt{0};
-    client->stopping.connect([&] { stoppingAt = Clock::now().time_since_epoch().count(); });
-    client->disconnected.connect([&] { disconnectedAt = Clock::now().time_since_epoch().count(); });
+    const ScopedSlot stopping(client->stopping, [&] { stoppingAt = Clock::now().time_since_epoch().count(); });
+    const ScopedSlot disconnected(client->disconnected,
+                                  [&] { disconnectedAt = Clock::now().time_since_epoch().count(); });
     client->stop();
     ASSERT_TRUE(broker.waitForLog("Received DISCONNECT from " + clientId, 5000));
     ASSERT_NE(0, disconnectedAt.load());

@@ -359,8 +359,8 @@ TEST_F(ClientTree, StopWaitsForASetUnderWayAndDropsOneThatComesThen)
     };
     publishFromOutside(broker.port(), "tavo/lumacore/value/set", "1");
     ASSERT_EQ(std::future_status::ready, entered.get_future().wait_for(std::chrono::seconds(10)));
-    client->handlersEnded.connect([&] { doneWhenEnded = setDone.load(); });
-    client->stopping.connect([&] {
+    const ScopedSlot ended(client->handlersEnded, [&] { doneWhenEnded = setDone.load(); });
+    const ScopedSlot stopping(client->stopping, [&] {
         peer.publish("tavo/lumacore/value/set", "2");
         dropped = capture.waitFor("[MQTT::Client] Stopping: dropped the message on 'tavo/lumacore/value/set' and "
                                   "drop all that follow.", 5000);

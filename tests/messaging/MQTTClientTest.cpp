@@ -180,9 +180,11 @@ TEST(MQTTClient, ChangedUrlIsRefusedOnALibraryThread)
 {
     MosquittoBroker first;
     MosquittoBroker second;
+    // Before the listener, whose hook the library may call until the
+    // client is gone.
+    std::promise<bool> connected;
     RecordingListener listener;
     MQTTClient client(&listener);
-    std::promise<bool> connected;
     listener.hook = [&client, &connected, &second](const std::string& event) {
         if (event.rfind("received move", 0) == 0) {
             client.setUrl(second.url());
