@@ -158,14 +158,9 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     for (const char* pin : {"0", "1", "2", "3"})
         pins[pin] = {{"mode", "digitalOut"}, {"value", 0}};
     json tcp = {{"pad", ""}};
-    begin({{"device", {{"gpio", pins}}}, {"tcp", tcp}});
-    const size_t base = octets();
-    tcp["f10"] = std::string(4000, 'f');
-    config->configSet({{"tcp", tcp}});
-    const size_t member = octets() - base;
-    for (size_t filler = 11; base + (filler - 9) * member <= tavo::Config::Config::kMaxRemoteFile; ++filler)
+    for (int filler = 10; filler < 74; ++filler)
         tcp["f" + std::to_string(filler)] = std::string(4000, 'f');
-    config->configSet({{"tcp", tcp}});
+    begin({{"device", {{"gpio", pins}}}, {"tcp", tcp}});
     tcp["pad"] = std::string(tavo::Config::Config::kMaxRemoteFile - octets(), 'p');
     config->configSet({{"tcp", tcp}});
     const json current = config->configGet();

@@ -143,16 +143,17 @@ TEST_F(ManagerTest, APreviewCountsEveryRecordASetMayLeaveAPin)
         pin.value = UINT16_MAX;
         return pin;
     };
-    const GPIO withResistor(GPIO::Mode::input, GPIO::Encoding::digital, GPIO::Resistor::pullDown, 0);
-    const GPIO without(GPIO::Mode::input, GPIO::Encoding::digital, 0);
+    using Mode = GPIO::Mode;
+    using Encoding = GPIO::Encoding;
+    using Resistor = GPIO::Resistor;
     const std::pair<const char*, GPIO> extremes[] = {
-        {"0", withResistor},
-        {"0", GPIO(GPIO::Mode::input, GPIO::Encoding::analog, GPIO::Resistor::floating, 0)},
-        {"0", GPIO(GPIO::Mode::input, GPIO::Encoding::digital, GPIO::Resistor::pullUp, 0)},
-        {"0", output(withResistor)},
-        {"1", without},
-        {"1", GPIO(GPIO::Mode::input, GPIO::Encoding::analog, 0)},
-        {"1", output(without)},
+        {"0", GPIO(Mode::input, Encoding::digital, Resistor::pullDown, 0)},
+        {"0", GPIO(Mode::input, Encoding::analog, Resistor::floating, 0)},
+        {"0", GPIO(Mode::input, Encoding::digital, Resistor::pullUp, 0)},
+        {"0", output(GPIO(Mode::input, Encoding::analog, Resistor::pullDown, 0))},
+        {"1", GPIO(Mode::input, Encoding::digital, 0)},
+        {"1", GPIO(Mode::input, Encoding::analog, 0)},
+        {"1", output(GPIO(Mode::input, Encoding::analog, 0))},
     };
     const auto octets = [](const json& device) { return json{{"device", device}}.dump(4).size(); };
     for (const auto& [pin, left] : extremes) {
@@ -173,6 +174,7 @@ TEST_F(ManagerTest, APreviewCountsEveryRecordASetMayLeaveAPin)
                 EXPECT_EQ(set, 3);
             }
             refuseModes = false;
+            // As the set leaves it, and as a change of the pin meanwhile may.
             json after = manager->getConfig();
             EXPECT_LE(octets(after), counted) << set;
             after["gpio"][pin] = left.toJson();
