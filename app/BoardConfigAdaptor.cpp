@@ -29,4 +29,10 @@ nlohmann::json ConfigAdaptor::onConfigPreview(const nlohmann::json& config) cons
     return nlohmann::json{{"device", mManager->configPreview(named ? config["device"] : nlohmann::json())}};
 }
 
+nlohmann::json ConfigAdaptor::onConfigPreviewNow(const nlohmann::json& config) const
+{
+    const bool named = config.is_object() && config.contains("device");
+    return nlohmann::json{{"device", mManager->configPreviewNow(named ? config["device"] : nlohmann::json())}};
+}
+
 } // namespace tavo::Board

@@ -30,6 +30,7 @@ public:
     // {"device": the manager's board configuration}.
     nlohmann::json onConfigGet() const override;
     nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
+    nlohmann::json onConfigPreviewNow(const nlohmann::json& config) const override;
 
     using tavo::Board::Observer::onConfigSet;
 

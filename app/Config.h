@@ -108,7 +108,9 @@ public:
     // would leave: each observer's preview combined as configGet combines,
     // section by section the larger of it and the section now, since an
     // observer's throw leaves the sections of the ones after it as they are.
-    // Applies nothing. Throws what an observer's preview or get throws.
+    // Now counts what may change before the set as the preview does
+    // (Observer::onConfigPreviewNow). Applies nothing. Throws what an
+    // observer's preview or get throws.
     std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value) const;
     // Whether a remote set of value (as the "config" node's setter gets it)
     // may be applied. False when it would store a text or a member name
@@ -130,8 +132,6 @@ private:
     nlohmann::json combined(const std::function<nlohmann::json(const Observer&)>& report) const;
     // The observers' current settings combined; stores nothing.
     nlohmann::json merge() const;
-    // remoteSetSizes against the configuration current.
-    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value, const nlohmann::json& current) const;
     // fileWrite (after keeping an unusable file when keepUnusable),
     // remembering what the file then holds.
     void save(bool keepUnusable = false);

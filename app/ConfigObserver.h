@@ -21,6 +21,14 @@ public:
     // the same code on a copy, without applying, logging or warning
     // anything. Where onConfigSet would throw, what it leaves by then.
     virtual nlohmann::json onConfigPreview(const nlohmann::json& config) const = 0;
+    // onConfigGet, with every setting that onConfigPreview(config) counts
+    // wider than it may really end (one that may change between the preview
+    // and the set) counted so here too, so that a set that changes nothing
+    // is never judged to grow the file.
+    virtual nlohmann::json onConfigPreviewNow([[maybe_unused]] const nlohmann::json& config) const
+    {
+        return onConfigGet();
+    }
 };
 
 } // namespace tavo::Config

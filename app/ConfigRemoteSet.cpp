@@ -129,15 +129,13 @@ json Config::merge() const
 std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    return remoteSetSizes(value, merge());
-}
-
-std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value, const json& current) const
-{
     // What configSet hands the observers.
     const json& applied = value.empty() ? mStored : value;
     const json result = combined([&applied](const Observer& observer) { return observer.onConfigPreview(applied); });
-    return {largerOf(current, current), largerOf(result, current)};
+    // Now as the preview counts it: what may change before the set counts
+    // alike in both.
+    const json now = combined([&applied](const Observer& observer) { return observer.onConfigPreviewNow(applied); });
+    return {largerOf(now, now), largerOf(result, now)};
 }
 
 bool Config::admitsRemoteSet(const json& value) const
@@ -149,7 +147,7 @@ bool Config::admitsRemoteSet(const json& value) const
         if (holdsLongText(judged, current) || holdsLongPaths(judged, current)) {
             return false;
         }
-        const auto [now, after] = remoteSetSizes(value, current);
+        const auto [now, after] = remoteSetSizes(value);
         return (after.octets <= kMaxRemoteFile || after.octets <= now.octets) &&
                (after.nodes <= LambdaTree::kMaxMirrorNodes || after.nodes <= now.nodes) &&
                (after.longestPath <= LambdaTree::kMaxNodePath || after.longestPath <= now.longestPath) &&

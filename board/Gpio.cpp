@@ -1,5 +1,6 @@
 #include "board/Gpio.h"
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "foundation/String.h"
@@ -93,6 +94,28 @@ nlohmann::json GPIO::toJson() const
         j["resistor"] = nullptr;
     }
     return j;
+}
+
+nlohmann::json GPIO::widestJson() const
+{
+    nlohmann::json widest;
+    GPIO record = *this;
+    // An output keeps the value an analog input last read.
+    record.value = UINT16_MAX;
+    for (const Mode mode : {Mode::input, Mode::output}) {
+        for (const Encoding encoding : {Encoding::digital, Encoding::analog}) {
+            for (const Resistor resistor : {Resistor::floating, Resistor::pullUp, Resistor::pullDown}) {
+                record.mode = mode;
+                record.encoding = encoding;
+                record.resistor = resistor;
+                const nlohmann::json candidate = record.toJson();
+                if (widest.is_null() || candidate.dump().size() > widest.dump().size()) {
+                    widest = candidate;
+                }
+            }
+        }
+    }
+    return widest;
 }
 
 void GPIO::updateFromJson(const nlohmann::json& j)

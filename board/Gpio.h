@@ -37,6 +37,9 @@ public:
     // {"mode": pin text, "value": an output's value or null, "resistor": an
     // input's resistor text when resistor-capable, else null}.
     nlohmann::json toJson() const;
+    // The widest toJson this pin can give, whatever its mode, encoding,
+    // resistor and value become: only whether it takes a resistor stays.
+    nlohmann::json widestJson() const;
     // Applies "mode" (when a string), then for an input "resistor" (when a
     // string), for an output "value" (0 unless a non-negative integer). An
     // invalid text throws as above; fields set before the throw stay set.

@@ -118,10 +118,14 @@ public:
     void setConfig(const nlohmann::json& j);
     // The stored configuration in the same layout.
     nlohmann::json getConfig();
-    // getConfig as it would be after setConfig(j), with the records the pins
-    // it names would take (the widest a refusing device may leave); applies
+    // getConfig as it would be after setConfig(j), each pin it names at the
+    // widest entry the set may leave it (see countNamedPinsAtWidest); applies
     // nothing. Any thread.
     nlohmann::json configPreview(const nlohmann::json& j) const;
+    // getConfig now, each pin that j names counted as configPreview(j)
+    // counts it, so that a set that changes nothing is no wider than now.
+    // Any thread.
+    nlohmann::json configPreviewNow(const nlohmann::json& j) const;
     // Drives a pin to the record: InvalidArgument for a pin out of range or
     // an analog output, else the mode's result, then the resistor's (input)
     // or the value's (output). The cache takes the mode even when refused.
@@ -321,6 +325,12 @@ private:
     // pin whose entry was applied and stored.
     void applyGpio(const nlohmann::json& entries, unsigned long& applied);
     void applySerial(const nlohmann::json& entries);
+    // Stores in `counted` each pin that j names at the widest record its
+    // cache may hold when a set of j reads it: a TCP client or the board may
+    // change it meanwhile. Every stored pin entry is a record of its pin (the
+    // probe's, a set's, or one a throw gave back), so this bounds what the
+    // set leaves whichever step throws.
+    void countNamedPinsAtWidest(Config& counted, const nlohmann::json& j) const;
 
     // The automatic update's steps.
     void runAutoFirmwareUpdate();

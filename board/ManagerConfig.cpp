@@ -252,6 +252,20 @@ ErrorCode Manager::gpioPinSet(unsigned long pin, const GPIO& gpio)
     return gpioValueSet(number, gpio.value);
 }
 
+void Manager::countNamedPinsAtWidest(Config& counted, const nlohmann::json& j) const
+{
+    const auto entries = j.find("gpio");
+    if (entries == j.end() || !entries->is_object()) {
+        return;
+    }
+    for (unsigned long pin = 0; pin < gpios.size(); ++pin) {
+        if (entries->find(std::to_string(pin)) != entries->end()) {
+            std::lock_guard<std::mutex> lock(gpioMutex);
+            counted.pinSet(pin, gpios[pin].widestJson());
+        }
+    }
+}
+
 nlohmann::json Manager::configPreview(const nlohmann::json& j) const
 {
     Config preview = [this] {
@@ -261,45 +275,23 @@ nlohmann::json Manager::configPreview(const nlohmann::json& j) const
     if (j.empty()) {
         return preview.toJson();
     }
-    // As setConfig: each pin it names ends as its record, and where anything
-    // throws, that pin and the ones after it keep their previous entries.
-    const Config before = preview;
-    unsigned long applied = 0;
+    // As setConfig, where a throw keeps what was taken before it.
     try {
         preview.fromJson(j);
-        const auto entries = j.find("gpio");
-        for (unsigned long pin = 0; entries != j.end() && entries->is_object() && pin < gpios.size(); ++pin) {
-            const auto entry = entries->find(std::to_string(pin));
-            if (entry == entries->end()) {
-                continue;
-            }
-            const GPIO cached = [this, pin] {
-                std::lock_guard<std::mutex> lock(gpioMutex);
-                return gpios[pin];
-            }();
-            GPIO record = cached;
-            record.updateFromJson(*entry);
-            // The device may refuse the pin: its record then keeps the new
-            // mode only, or nothing new at all; and a step after the pins
-            // that throws gives it its previous entry back. The widest.
-            GPIO modeOnly = cached;
-            modeOnly.mode = record.mode;
-            modeOnly.encoding = record.encoding;
-            nlohmann::json widest = before.pin(pin);
-            for (const GPIO& left : {record, modeOnly, cached}) {
-                if (left.toJson().dump().size() > widest.dump().size()) {
-                    widest = left.toJson();
-                }
-            }
-            preview.pinSet(pin, widest);
-            applied = pin + 1;
-        }
     } catch (const std::exception&) {
-        for (unsigned long pin = applied; pin < gpios.size(); ++pin) {
-            preview.pinSet(pin, before.pin(pin));
-        }
     }
+    countNamedPinsAtWidest(preview, j);
     return preview.toJson();
+}
+
+nlohmann::json Manager::configPreviewNow(const nlohmann::json& j) const
+{
+    Config now = [this] {
+        std::lock_guard<std::mutex> lock(configMutex);
+        return config;
+    }();
+    countNamedPinsAtWidest(now, j);
+    return now.toJson();
 }
 
 } // namespace tavo::Board

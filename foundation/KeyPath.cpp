@@ -120,15 +120,21 @@ std::set<std::string> arrayParents(const Entries& entries, const std::string& ma
 
 std::vector<std::string> table(const Entries& entries, const char* keyTitle)
 {
-    // Each key and value cut before the widths are taken, so that one long
-    // row cannot widen every other.
+    // Each key and value cut, and only the narrow cells set the widths: a
+    // wide cell widens its own row alone, so that one long row cannot pad
+    // every other.
+    const auto widen = [](int& width, const std::string& cell) {
+        if (cell.size() <= kMaxAlignedCell) {
+            width = std::max(width, static_cast<int>(cell.size()));
+        }
+    };
     std::vector<std::pair<std::string, std::string>> rows;
     int keyWidth = 10;
     int valueWidth = 10;
     for (const auto& entry : entries) {
         rows.emplace_back(JsonText::cut(entry.first), JsonText::cut(entry.second.toString()));
-        keyWidth = std::max(keyWidth, static_cast<int>(rows.back().first.size()));
-        valueWidth = std::max(valueWidth, static_cast<int>(rows.back().second.size()));
+        widen(keyWidth, rows.back().first);
+        widen(valueWidth, rows.back().second);
     }
     const std::string border = "+" + std::string(keyWidth + 2, '-') + "+" + std::string(valueWidth + 2, '-') + "+";
     std::vector<std::string> lines;

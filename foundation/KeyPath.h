@@ -45,10 +45,16 @@ std::string join(const std::string& parent, const std::string& component);
 // follows it, is no child.
 std::set<std::string> arrayParents(const Entries& entries, const std::string& marker);
 
+// The widest cell that the columns of table() align to; the daemon's own
+// keys and values are narrower.
+constexpr std::size_t kMaxAlignedCell = 64;
+
 // The two-column text table of the entries, one line per element without line
 // feeds: border, header (keyTitle, "VALUE"), border, one line per entry, border.
-// Keys and values are shown cut by JsonText::cut and the columns are as wide
-// as the widest cut text, so no line is much wider than 2 x kMaxText octets.
+// Keys and values are shown cut by JsonText::cut, so no line is much wider
+// than 2 x kMaxText octets. Each column is as wide as its widest cut text of
+// at most kMaxAlignedCell octets; a wider one widens no other row.
 std::vector<std::string> table(const Entries& entries, const char* keyTitle);
+
 
 }

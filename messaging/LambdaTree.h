@@ -200,13 +200,18 @@ public:
     // caller's thread, for a setter whose result the estimate below cannot
     // bound: gets the value as the setter would get it (wrapped in the path
     // below the node) and returns false to refuse the set. It then stands in
-    // for the estimate, and must apply kMaxMirrorNodes to the node itself.
+    // for the estimate and for the width of the set, and must apply
+    // kMaxMirrorNodes to the node itself.
     using Bound = std::function<bool(const nlohmann::json& argument)>;
     void setBound(const Bound& check) { bound = check; }
-    // False when value is too wide, or when a lambda node that a set of it
-    // at the path reaches refuses it: by its bound, or else when its value
-    // after the set would pass kMaxMirrorNodes (and the nodes it holds
-    // already). That value is estimated from the cached one with the set's
+    // False when a lambda node that a set of value at the path reaches
+    // refuses it. A node with a bound refuses a value with more members at
+    // all depths than kMaxMirrorNodes and than its cached value holds, at
+    // once, and else asks its bound; any other node refuses a value too wide
+    // as a whole, or a set after which its value would pass kMaxMirrorNodes
+    // (and the nodes it holds already); a too wide value that reaches no
+    // node, or no setter, is refused too. That value is estimated from the
+    // cached one with the set's
     // value folded in at the member the set names, so that the estimate
     // holds whether the setter replaces or merges: objects keep the members
     // the set does not name, arrays the elements beyond its length. A setter
@@ -256,8 +261,9 @@ private:
     ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
                                        const std::string& rest);
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
-    // setFits below this node, rest being the path still to walk.
-    bool fits(const nlohmann::json& newValue, const std::string& rest) const;
+    // setFits below this node, rest being the path still to walk; wide when
+    // the whole value set is too wide.
+    bool fits(const nlohmann::json& newValue, const std::string& rest, bool wide) const;
     // Mirrors at most `levels` levels of the value's members as children;
     // the members in `cut` get none.
     void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels,

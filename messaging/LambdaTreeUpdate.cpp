@@ -9,6 +9,7 @@
 #include "foundation/String.h"
 #include "foundation/Utils.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -170,34 +171,41 @@ nlohmann::json LambdaTree::wrap(const std::string& path, const nlohmann::json& v
 
 bool LambdaTree::setFits(const std::string& path, const nlohmann::json& value) const
 {
-    return !tooWide(value) && fits(value, LambdaTreePath::trim(path));
+    return fits(value, LambdaTreePath::trim(path), tooWide(value));
 }
 
-// Walks as the set does; a lambda node judges the value that reaches it.
-bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest) const
+// Walks as the set does; a lambda node judges the value that reaches it. A
+// wide value passes only where all of it reaches nodes with a bound.
+bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest, bool wide) const
 {
     if (kind == Lambda) {
         if (!setter)
-            return true;
-        if (bound)
-            return bound(wrap(rest, newValue));
+            return !wide;
+        if (bound) {
+            // Cheap before the bound: a value wider than the bound and than
+            // the node holds now cannot be a set that does not grow it.
+            const size_t limit = std::max(kMaxMirrorNodes, countNodes(value));
+            return countNodes(newValue, limit) <= limit && bound(wrap(rest, newValue));
+        }
+        if (wide)
+            return false;
         nlohmann::json result = value;
         fold(memberAt(result, rest), newValue);
         return !tooWide(result) || countNodes(result) <= countNodes(value);
     }
     if (kind != Group)
-        return true;
+        return !wide;
     std::string wanted;
     std::string childRest;
     if (LambdaTreePath::splitFirst(rest, wanted, childRest)) {
         const auto child = children.find(wanted);
-        return child == children.end() || child->second.fits(newValue, childRest);
+        return child == children.end() ? !wide : child->second.fits(newValue, childRest, wide);
     }
     if (!newValue.is_object())
-        return true;
-    for (const auto& entry : children) {
-        const auto member = newValue.find(entry.first);
-        if (member != newValue.end() && !entry.second.fits(*member, ""))
+        return !wide;
+    for (auto member = newValue.begin(); member != newValue.end(); ++member) {
+        const auto child = children.find(member.key());
+        if (child == children.end() ? wide : !child->second.fits(*member, "", wide))
             return false;
     }
     return true;

@@ -111,6 +111,35 @@ TEST(DaemonConfigBounds, TheValueAGetReturnedCanBeSetBack)
     EXPECT_EQ(service.configFile(), value);
 }
 
+// A file edited by hand over the node bound: the whole value a get
+// returned, or its "tcp" part, is set back in either form and leaves the
+// file as it was; a set that adds a member to it is still refused.
+TEST(DaemonConfigBounds, AFileOverTheNodeBoundIsSetBackButNotGrown)
+{
+    ServiceDaemon service;
+    service.debugLog = false;
+    ASSERT_TRUE(service.run({{"tcp", membersOf(0, 900)}}));
+    service.subscribe({"error", "config/tcp", "config/tcp/set/response/+", "config/get/response/+",
+                       "config/set/response/+"});
+    service.publish("config/get/request/get", nullptr);
+    json value = service.next("config/get/response/get")["data"];
+    ASSERT_EQ(value, service.configFile());
+    const std::string file = readFile(service.configPath());
+    service.publish("config/set/request/back", value);
+    EXPECT_EQ(service.next("config/set/response/back")["completed"], true);
+    setTcp(service, true, value["tcp"], true);
+    service.publish("config/set", value);
+    setTcp(service, false, value["tcp"], true);
+    EXPECT_TRUE(service.next("error", 1000).is_null());
+    EXPECT_EQ(readFile(service.configPath()), file);
+
+    value["tcp"]["more"] = 0;
+    service.publish("config/set/request/more", value);
+    EXPECT_EQ(service.next("config/set/response/more")["error"], json({{"description", "Value too wide"}}));
+    setTcp(service, false, value["tcp"], false);
+    EXPECT_EQ(readFile(service.configPath()), file);
+}
+
 // "config" holds about 80 nodes of its own: 780 more, or two members of 390,
 // would take it over the mirror bound.
 TEST(DaemonConfigBounds, SetsThatWouldCutTheDaemonsOwnTopicsAreRefused)
@@ -225,7 +254,8 @@ TEST(DaemonConfigBounds, ATextOf4096OctetsIsStoredAndOneMoreRefused)
 // At the default level each set prints the settings table once. A row is
 // cut whatever its characters or depth, so a file within the bounds keeps
 // that table to a few hundred kilobytes: with four-octet member names and
-// texts, or 650 leaves 55 levels down.
+// texts, or 650 leaves 55 levels down. One wide row among short ones pads
+// no other.
 TEST(DaemonConfigBounds, ASmallSetLogsATableOfBoundedRows)
 {
     json wide = {{fourOctets(300, '\x80'), std::vector<int>(700)}, {fourOctets(300, '\x81'), fourOctets(1000, '\x82')}};
@@ -235,7 +265,10 @@ TEST(DaemonConfigBounds, ASmallSetLogsATableOfBoundedRows)
         level = &(*level)[std::string(58, static_cast<char>('a' + name % 26)) + std::to_string(name)];
     for (size_t leaf = 0; leaf < 650; ++leaf)
         (*level)["leaf" + std::to_string(leaf)] = leaf;
-    for (const json& tcp : {wide, deep}) {
+    json oneWideRow = membersOf(0, 700);
+    oneWideRow[std::string(300, 'k')] = std::string(300, 'v');
+    const std::pair<json, size_t> cases[] = {{wide, 640}, {deep, 640}, {oneWideRow, 160}};
+    for (const auto& [tcp, kibibytes] : cases) {
         ServiceDaemon service;
         service.debugLog = false;
         ASSERT_TRUE(service.run({{"tcp", tcp}}));
@@ -245,7 +278,7 @@ TEST(DaemonConfigBounds, ASmallSetLogsATableOfBoundedRows)
         EXPECT_FALSE(service.next("config/tcp").is_null());
         const std::string log = service.daemon.err().substr(logged);
         EXPECT_GT(occurrences(log, "[Settings] | tcp/"), 600u);
-        EXPECT_LE(log.size(), 640u * 1024);
+        EXPECT_LE(log.size(), kibibytes * 1024);
     }
 }
 

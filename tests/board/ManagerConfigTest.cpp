@@ -6,6 +6,7 @@
 
 #include "board/Helpers.h"
 #include "ManagerFixture.h"
+#include "sim/SimWire.h"
 
 namespace {
 
@@ -119,4 +120,65 @@ TEST_F(ManagerTest, InvalidPinEntryIsRefusedAndLeavesThePreviousRecord)
     EXPECT_EQ(boardState([](SimDeviceState& s) { return json{s.pins[1].mode, s.pins[1].output, s.pins[3].mode}; }),
               json({0, 1, 1}));
     EXPECT_EQ(observer->sets, 0);
+}
+
+// A set that names a pin leaves it the record the set makes of the cache,
+// which a TCP client or the board may change meanwhile into any record of
+// the pin, or its previous entry where a step throws. The preview counts at
+// least each of them, and these sets, which change pins only, no more than
+// the configuration now as counted for them.
+TEST_F(ManagerTest, APreviewCountsEveryRecordASetMayLeaveAPin)
+{
+    BoardProfile profile;
+    profile.pinsWithoutResistor = {1};
+    open(profile);
+    std::atomic<bool> refuseModes{false};
+    board.refuseRequests([&refuseModes](const API_Message_t& request) {
+        const bool mode = request.ID == 7 && request.Size > 0 && request.Data[0] == 0;
+        return mode && refuseModes ? sim::kErrorInvalidCommand : 0;
+    });
+    // An output keeps the value that an analog input read last.
+    const auto output = [](GPIO pin) {
+        pin.mode = GPIO::Mode::output;
+        pin.value = UINT16_MAX;
+        return pin;
+    };
+    using Mode = GPIO::Mode;
+    using Encoding = GPIO::Encoding;
+    using Resistor = GPIO::Resistor;
+    const std::pair<const char*, GPIO> extremes[] = {
+        {"0", GPIO(Mode::input, Encoding::digital, Resistor::pullDown, 0)},
+        {"0", GPIO(Mode::input, Encoding::analog, Resistor::floating, 0)},
+        {"0", GPIO(Mode::input, Encoding::digital, Resistor::pullUp, 0)},
+        {"0", output(GPIO(Mode::input, Encoding::analog, Resistor::pullDown, 0))},
+        {"1", GPIO(Mode::input, Encoding::digital, 0)},
+        {"1", GPIO(Mode::input, Encoding::analog, 0)},
+        {"1", output(GPIO(Mode::input, Encoding::analog, 0))},
+    };
+    const auto octets = [](const json& device) { return json{{"device", device}}.dump(4).size(); };
+    for (const auto& [pin, left] : extremes) {
+        for (int set = 0; set < 4; ++set) {
+            manager->setConfig({{"gpio", {{pin, pinEntry("digitalOut", 0, nullptr)}}}});
+            const json sets[] = {
+                manager->getConfig(),
+                {{"gpio", {{pin, {{"value", 0}}}}}},
+                {{"gpio", {{pin, {{"mode", "digitalIn"}}}}}},
+                {{"gpio", {{pin, {{"mode", "digitalIn"}}}}}, {"imu", {{"highGthreshold", "x"}}}},
+            };
+            const size_t counted = octets(manager->configPreview(sets[set]));
+            EXPECT_LE(counted, octets(manager->configPreviewNow(sets[set]))) << set;
+            refuseModes = set == 2;
+            try {
+                manager->setConfig(sets[set]);
+            } catch (const std::exception&) {
+                EXPECT_EQ(set, 3);
+            }
+            refuseModes = false;
+            // As the set leaves it, and as a change of the pin meanwhile may.
+            json after = manager->getConfig();
+            EXPECT_LE(octets(after), counted) << set;
+            after["gpio"][pin] = left.toJson();
+            EXPECT_LE(octets(after), counted) << pin << " " << left.toJson().dump() << " " << set;
+        }
+    }
 }

@@ -248,7 +248,8 @@ TEST(LambdaTreeUpdate, ACutIsWarnedAgainOnlyOnceItsValueChanged)
 
 // A set is judged before any setter runs by the value it would leave: the
 // cached value with the set's value folded in where the set names it, or
-// by the node's own bound, which gets what the setter would get.
+// by the node's own bound, which gets what the setter would get and judges
+// its width too.
 TEST(LambdaTreeUpdate, ASetIsJudgedByTheValueItWouldLeave)
 {
     json stored = {{"a", zeros(500)}, {"s", "x"}, {"list", {1, 2}}};
@@ -281,7 +282,14 @@ TEST(LambdaTreeUpdate, ASetIsJudgedByTheValueItWouldLeave)
     EXPECT_TRUE(root.setFits("n/c", 1));
     EXPECT_EQ(seen, json({{"c", 1}}));
     EXPECT_FALSE(root.setFits("n/s", "refused"));
-    EXPECT_FALSE(root.setFits("n", zeros(LambdaTree::kMaxMirrorNodes + 1)));
+    // The bound judges a value as wide as the node holds now; a wider one
+    // is refused before it, and one that also reaches no node is refused.
+    const size_t now = LambdaTree::countNodes(stored);
+    EXPECT_TRUE(root.setFits("n", zeros(now)));
+    EXPECT_EQ(seen, zeros(now));
+    EXPECT_FALSE(root.setFits("n", zeros(now + 1)));
+    EXPECT_EQ(seen, zeros(now));
+    EXPECT_FALSE(root.setFits("", {{"n", 1}, {"other", zeros(LambdaTree::kMaxMirrorNodes)}}));
 }
 
 TEST(JsonNesting, DepthIsMeasuredWithoutParsing)
