@@ -340,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, DaemonStopBoundSlow,
     ::testing::Values(StopFault{"SilentBoardUnderSets", 5, true, true, 0, 0},
                       StopFault{"SlowLogWideFile", 1, false, false, 54000, 780},
-                      StopFault{"SlowerLogWideFileUnderSets", 5, true, false, 12000, 782}),
+                      StopFault{"SlowLogWideFileUnderSets", 2, true, false, 54000, 782}),
     [](const ::testing::TestParamInfo<StopFault>& info) { return std::string(info.param.name); });
 
 // A set of the MQTT settings restarts the client; with the board silent its
