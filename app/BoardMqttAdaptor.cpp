@@ -20,6 +20,29 @@ LambdaTree node(MqttAdaptor* adaptor, MqttAdaptor::Result (MqttAdaptor::*getter)
     return LambdaTree(LambdaTree::bindGetter(getter, adaptor), LambdaTree::bindSetter(setter, adaptor));
 }
 
+// The board's readings under "status/device", beside "active".
+const std::pair<const char*, MqttAdaptor::Result (MqttAdaptor::*)()> kReadings[] = {
+    {"hardwareStatus", &MqttAdaptor::hardwareStatusGet},
+    {"heater", &MqttAdaptor::heaterGet},
+    {"ignition", &MqttAdaptor::ignitionGet},
+    {"poleId", &MqttAdaptor::poleIDGet},
+    {"temperature", &MqttAdaptor::temperatureGet},
+    {"uptime", &MqttAdaptor::uptimeGet},
+    {"voltage", &MqttAdaptor::voltageGet},
+};
+
+// "status" as the broker publishes it for a process that ended without its
+// last status (killed, or ended by its stop's deadline): no service, no
+// board, no readings.
+std::string absentStatus()
+{
+    json device = {{"active", false}};
+    for (const auto& reading : kReadings) {
+        device[reading.first] = nullptr;
+    }
+    return MQTT::Client::toText({{"device", device}, {"service", false}});
+}
+
 // The board's tree: six settable nodes and the groups imu, info and status.
 LambdaTree boardTree(MqttAdaptor* a)
 {
@@ -32,16 +55,11 @@ LambdaTree boardTree(MqttAdaptor* a)
         {"device", node(a, &A::deviceInfoGet)},
         {"service", node(a, &A::serviceInfoGet)},
     });
-    const LambdaTree device(LambdaTree::Children{
-        {"active", node(a, &A::activeGet)},
-        {"hardwareStatus", node(a, &A::hardwareStatusGet)},
-        {"heater", node(a, &A::heaterGet)},
-        {"ignition", node(a, &A::ignitionGet)},
-        {"poleId", node(a, &A::poleIDGet)},
-        {"temperature", node(a, &A::temperatureGet)},
-        {"uptime", node(a, &A::uptimeGet)},
-        {"voltage", node(a, &A::voltageGet)},
-    });
+    LambdaTree::Children readings{{"active", node(a, &A::activeGet)}};
+    for (const auto& [name, getter] : kReadings) {
+        readings.emplace(name, node(a, getter));
+    }
+    const LambdaTree device(readings);
     const LambdaTree status(LambdaTree::Children{
         {"device", device},
         {"service", node(a, &A::serviceGet)},
@@ -68,6 +86,7 @@ MqttAdaptor::MqttAdaptor(std::shared_ptr<Manager> manager, std::shared_ptr<MQTT:
     connectedSlot = this->client->connected.connect_member(this, &MqttAdaptor::onConnected);
     disconnectedSlot = this->client->disconnected.connect_member(this, &MqttAdaptor::onDisconnected);
     stoppingSlot = this->client->stopping.connect_member(this, &MqttAdaptor::onStopping);
+    this->client->setWill(MQTT::Message("status", absentStatus(), MQTT::Retained::Yes, MQTT::QoS::AtMostOnce));
     this->client->subscribeLambdaTree(boardTree(this), "");
     registerRpcs();
 }
@@ -93,11 +112,13 @@ void MqttAdaptor::onConnected()
 
 void MqttAdaptor::onDisconnected() {}
 
-// At the process stop the manager already refuses board requests: the
-// readings come out null, and the publication waits for no board.
+// At the process stop the manager refuses board requests but this thread's
+// for a short while: a board that answers gives its readings, a silent one
+// is waited for once and reported inactive with null readings.
 void MqttAdaptor::onStopping()
 {
     serviceRunning = false;
+    manager->beginLastStatus();
     publishRetained("status");
 }
 

@@ -54,7 +54,8 @@ public:
     using Result = LambdaTree::Result;
 
     // Connects to the client's signals, mounts the board's tree at the
-    // client's root and registers the remote procedures.
+    // client's root, registers the remote procedures and gives the client
+    // its will: a retained "status" of no service and no board.
     MqttAdaptor(std::shared_ptr<Manager> manager, std::shared_ptr<MQTT::Client> client);
     ~MqttAdaptor() override;
     MqttAdaptor(const MqttAdaptor&) = delete;

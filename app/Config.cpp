@@ -175,7 +175,7 @@ json Config::configGet()
     return mStored;
 }
 
-void Config::configSet(const json& config)
+Config::Saving Config::configSet(const json& config)
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     if (!config.empty()) {
@@ -195,15 +195,15 @@ void Config::configSet(const json& config)
     if (merged == applied && merged == mFileContent) {
         log(Log::Info, "Configuration not changed ===> No need to update configuration file");
         printSettings();
-    } else {
-        std::lock_guard<std::mutex> rewrite(mRewriteMutex);
-        if (mRewritesStopped) {
-            log(Log::Debug, "Stopping: the file is not rewritten");
-            return;
-        }
-        log(Log::Info, "Configuration changed ===> Updating configuration file...");
-        save();
+        return Saving::Saved;
     }
+    std::lock_guard<std::mutex> rewrite(mRewriteMutex);
+    if (mRewritesStopped) {
+        log(Log::Debug, "Stopping: the file is not rewritten");
+        return Saving::RewritesStopped;
+    }
+    log(Log::Info, "Configuration changed ===> Updating configuration file...");
+    return save() ? Saving::Saved : Saving::WriteFailed;
 }
 
 void Config::stopRewrites()
@@ -312,11 +312,13 @@ bool Config::writeFile(bool keepUnusable) const
     }
 }
 
-void Config::save(bool keepUnusable)
+bool Config::save(bool keepUnusable)
 {
-    if (writeFile(keepUnusable)) {
-        mFileContent = mStored;
+    if (!writeFile(keepUnusable)) {
+        return false;
     }
+    mFileContent = mStored;
+    return true;
 }
 
 void Config::printSettings() const

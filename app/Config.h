@@ -63,15 +63,19 @@ public:
     // Null without observers. Throws the JSON library's error when an
     // observer reports something other than an object after the first.
     nlohmann::json configGet();
+    // What a set left in the file: Saved when the file holds the result
+    // (rewritten, or equal already); otherwise the components have it but
+    // the file does not, since rewrites were stopped or the write failed.
+    enum class Saving { Saved, RewritesStopped, WriteFailed };
     // Applies config (the stored configuration when config is empty) to
     // every observer, then rewrites the file when the components' merge
     // differs from what was applied or from what the file holds. An
     // observer's exception passes to the caller: the stored configuration
     // is then already replaced, the file untouched.
-    void configSet(const nlohmann::json& config);
+    Saving configSet(const nlohmann::json& config);
     // For the process stop: waits for a rewrite of the file under way, its
     // log lines included, then refuses every later one (sets still reach
-    // the components). Any thread.
+    // the components, and configSet says RewritesStopped). Any thread.
     void stopRewrites();
     // The lock over every write of a configuration file; see Threading.
     static std::mutex& fileLock();
@@ -133,8 +137,8 @@ private:
     // The observers' current settings combined; stores nothing.
     nlohmann::json merge() const;
     // fileWrite (after keeping an unusable file when keepUnusable),
-    // remembering what the file then holds.
-    void save(bool keepUnusable = false);
+    // remembering what the file then holds; false when the write failed.
+    bool save(bool keepUnusable = false);
     // fileWrite's work; with keepUnusable, an existing, non-empty file is
     // first renamed to its path plus ".bad", and nothing is written when
     // that fails.

@@ -65,11 +65,20 @@ LambdaTree::Result MqttAdaptor::lambdaTreeUpdate()
     return {true, mConfig->configGet()};
 }
 
+// A set is acknowledged only once the file holds it: a peer told of success
+// relies on it surviving a restart.
 LambdaTree::Result MqttAdaptor::lambdaTreeSet(const nlohmann::json& value)
 {
-    mConfig->configSet(value);
+    const Config::Saving saving = mConfig->configSet(value);
     mClient->updateLambdaTreeSubscriptions(kNode, true);
-    return {true, nullptr};
+    switch (saving) {
+    case Config::Saving::Saved:
+        return {true, nullptr};
+    case Config::Saving::RewritesStopped:
+        return {false, "Stopping: applied, not saved"};
+    default:
+        return {false, "Applied, not saved: the configuration file could not be written"};
+    }
 }
 
 void MqttAdaptor::onConnected()

@@ -57,6 +57,7 @@ public:
     LambdaTree::Result lambdaTreeUpdate();
     // The node's setter: applies the value through the file (the stored
     // configuration when empty) and brings the node's subscriptions in line.
+    // Fails with a text when the file does not hold the result.
     LambdaTree::Result lambdaTreeSet(const nlohmann::json& value);
     // Publishes "config" retained, at MQTT QoS 0.
     void onConnected();

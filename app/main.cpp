@@ -23,9 +23,9 @@
 // The stop is bounded as a whole: on taking the signal the stop thread arms
 // the deadline (StopDeadline.h), which ends the process with status 0
 // kStopBound later, whatever step is then under way. Before its first line
-// the stop has every board request end at once and marks the MQTT client,
-// so that neither the board nor a restart planned before the signal holds
-// it. Both ends take the configuration file's lock last, so that the
+// the stop has every board request end at once (but the last status's, for
+// a short while) and marks the MQTT client, so that neither the board nor a
+// restart planned before the signal holds it, and no set begins after it. Both ends take the configuration file's lock last, so that the
 // process never ends in the middle of a write of the file.
 
 #include <CLI/CLI.hpp>
@@ -132,7 +132,7 @@ bool claimEnd()
 }
 
 // The board and the MQTT client as the stop begins: board requests end at
-// once, and no restart of the client starts it again.
+// once, no restart of the client starts it again and sets are refused.
 void beginStop()
 {
     std::lock_guard<std::mutex> lock(handles().mutex);

@@ -4,6 +4,7 @@
 #include "board/Manager.h"
 
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
 #include <system_error>
 
@@ -93,6 +94,15 @@ void Manager::beginStop()
 {
     stopBegun = true;
     driver.refuseRequests();
+}
+
+void Manager::beginLastStatus()
+{
+    if (!stopBegun || lastStatusBegun.exchange(true)) {
+        return;
+    }
+    driver.admitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(kLastStatusMs));
+    isActive = driver.heartbeat() == LPCDriver::NoError;
 }
 
 // Logs why the last attempt failed when none succeeded.

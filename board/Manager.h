@@ -26,8 +26,8 @@
 //   request so that the cache follows the order in which requests were sent.
 //   Lock order: gpioMutex, then the driver's request mutex.
 // - The counts, the capability flags and the identity texts are written
-//   only by the constructor and read-only afterwards. isActive, ignitionOn
-//   and stopBegun are atomic flags.
+//   only by the constructor and read-only afterwards. isActive, ignitionOn,
+//   stopBegun and lastStatusBegun are atomic flags.
 // - configMutex guards `config` and `delayedShutdownSupported`, also while
 //   the constructor writes them, since the ignition handler reads both from
 //   the moment it is registered; it is never held across a device request.
@@ -108,6 +108,15 @@ public:
     // status poll reports no change, so nothing waits for the board. Any
     // thread.
     void beginStop();
+    // For the process stop's last status, on the thread that publishes it,
+    // once: lets that thread's device requests through for kLastStatusMs
+    // from now, and none after the first that gets no reply; a heartbeat
+    // goes first and its outcome becomes the answering state, so that the
+    // status it reports agrees with its readings. Does nothing before
+    // beginStop or after the first call.
+    void beginLastStatus();
+    // The longest the last status may wait for the board.
+    static constexpr int kLastStatusMs = 500;
 
     // ---- Configuration (ManagerConfig.cpp) --------------------------------
     // Stores the "device" section and pushes what it names to the device,
@@ -380,6 +389,7 @@ private:
     uint64_t serialPortCount = 0;
     std::atomic<bool> isActive{false};
     std::atomic<bool> stopBegun{false};
+    std::atomic<bool> lastStatusBegun{false};
     Config config;
     std::set<std::shared_ptr<Observer>> observers;
     bool delayedShutdownSupported = false;

@@ -116,7 +116,8 @@ void Manager::delayShutdownStopFunction(void* manager)
 }
 
 // On the status timer's thread. Observers hear only of changes; once the
-// process stop has begun a refused heartbeat is none.
+// process stop has begun a refused heartbeat is none, and the answering
+// state is the last status's to set.
 void Manager::statusFunction(void* manager)
 {
     auto* self = static_cast<Manager*>(manager);

@@ -1,5 +1,6 @@
 #include "lpc/LPCDriver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -77,6 +78,29 @@ void LPCDriver::refuseRequests()
     mRefusing = true;
 }
 
+void LPCDriver::admitUntil(TimePoint deadline)
+{
+    std::lock_guard<std::mutex> lock(mAdmitMutex);
+    mAdmitted = std::this_thread::get_id();
+    mAdmittedUntil = deadline;
+}
+
+bool LPCDriver::refused(bool& admitted, TimePoint& until)
+{
+    admitted = false;
+    until = TimePoint::max();
+    if (mLink.stopRequested.load())
+        return true;
+    if (!mRefusing.load())
+        return false;
+    std::lock_guard<std::mutex> lock(mAdmitMutex);
+    if (mAdmitted != std::this_thread::get_id())
+        return true;
+    admitted = true;
+    until = mAdmittedUntil;
+    return std::chrono::steady_clock::now() >= until;
+}
+
 void LPCDriver::registerEventHandler(EventHandler handler, void* user)
 {
     std::lock_guard<Mutex> lock(mHandlerMutex);
@@ -149,14 +173,21 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
     const int timeoutMs = mReceiveTimeout;
     const int transmissions = mTransmitRetries;
     ErrorCode result = Timeout;
+    bool admitted = false;
+    TimePoint until;
     for (int attempt = 1; attempt <= transmissions; ++attempt) {
         // Once close has stopped the reader no reply can come: every waiting
         // request would time out in turn, and hold close up for all of them.
-        if (closing())
+        if (refused(admitted, until))
             break;
+        int waitMs = timeoutMs;
+        if (admitted) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(timeoutMs, left.count())));
+        }
         result = sendRequest(request);
         if (result == NoError)
-            result = waitForResponse(response, request.ID, request.SeqNo, timeoutMs);
+            result = waitForResponse(response, request.ID, request.SeqNo, waitMs);
         if (result == NoError) {
             lock.unlock();
             ++(attempt == 1 ? mSuccesses : mRetransmitted);
@@ -164,12 +195,18 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
                 return UnknownError;
             return static_cast<ErrorCode>(response.Error);
         }
-        if (closing())
+        if (refused(admitted, until))
             break;
         Log::warning("Response timeout. Re-transmitting message (attempt %d of %d)", attempt, transmissions);
         Thread::sleep(1);
     }
     lock.unlock();
+    if (admitted) {
+        // A board that did not answer is not waited for again.
+        std::lock_guard<std::mutex> admission(mAdmitMutex);
+        if (mAdmitted == std::this_thread::get_id())
+            mAdmitted = std::thread::id();
+    }
     ++mFailures;
     return result;
 }

@@ -27,9 +27,12 @@
 
 #include <atomic>
 #include <bitset>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/Mutex.h"
@@ -89,6 +92,10 @@ public:
     // once close has begun, while the link stays open and events still
     // arrive. Any thread.
     void refuseRequests();
+    // While requests are refused, the calling thread's are made all the same
+    // until deadline, each wait for a reply cut there, and none after its
+    // first that gets no reply. Replaces an earlier admission. Any thread.
+    void admitUntil(std::chrono::steady_clock::time_point deadline);
 
     // Replaces the event handler and its user pointer as one pair; a null
     // handler switches delivery off. Any thread, also while the reader runs.
@@ -124,8 +131,11 @@ private:
     // Calls the event handler, if one is registered, on the calling thread.
     void notify(const LPCEvent& event);
 
-    // True from close's first step or refuseRequests until the next open.
-    bool closing() const { return mLink.stopRequested.load() || mRefusing.load(); }
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // True when the calling thread's request must end at once: from close's
+    // first step, or from refuseRequests until the next open unless the
+    // thread is admitted (admitted is then set, and until is its deadline).
+    bool refused(bool& admitted, TimePoint& until);
     ErrorCode sendRequest(const API_Message_t& request);
     ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs);
 
@@ -140,6 +150,11 @@ private:
     std::atomic<uint16_t> mNextSeqNo;
     std::atomic<bool> mDebug{false};
     std::atomic<bool> mRefusing{false};
+    // The one thread admitted while refusing and its deadline; mAdmitMutex
+    // is a leaf.
+    std::mutex mAdmitMutex;
+    std::thread::id mAdmitted;
+    TimePoint mAdmittedUntil;
     API_Context_t mLink{};
     SerialPort mPort;
     Mutex mRequestMutex;

@@ -46,7 +46,7 @@
 //   it: the worker publishes the change.
 // - treeTopicsMutex serialises applying queued topic changes, so they are
 //   (un)subscribed in the order the tree produced them.
-// - settingsMutex guards `config` and `logName`; it is a leaf, held only to
+// - settingsMutex guards `config`, `logName` and `will`; it is a leaf, held only to
 //   copy values.
 // - handlersMutex guards the count of received messages being handled and
 //   their refusal; it is a leaf. stop() refuses messages before it takes
@@ -143,7 +143,8 @@ public:
     // called it does not begin, and one under way ends after its stop.
     void restart();
     // For the process stop, before its first line: from now on no restart
-    // starts the client again. Any thread.
+    // starts the client again, and every set of a tree node is answered
+    // "Stopping" with nothing applied. Any thread.
     void markProcessStop();
     bool isRunning() const { return running.load(); }
     bool isConnected() const;
@@ -158,6 +159,12 @@ public:
     Config getConfig() const;
     std::string getLogName() const;
     void setLogName(const std::string& name);
+
+    // The message the broker publishes when a connection ends without a
+    // disconnect (the process killed or ended by its stop's deadline):
+    // registered at every later start, its topic under the base then
+    // configured.
+    void setWill(const Message& will);
 
     // Publishes under the base when prefixBase, else on the topic as given.
     // Always true: a failed publish is only logged.
@@ -324,6 +331,7 @@ private:
         bool logReceived;
     };
     Settings settings() const;
+    std::optional<Message> lastWill() const;
 
     // Marks a library callback for its whole run: counted so the destructor
     // can wait for callbacks in progress, and noted per thread so nothing
@@ -455,6 +463,7 @@ private:
     std::atomic<bool> processStopping{false};
     std::string logName;
     Config config;
+    std::optional<Message> will;
     mutable std::mutex settingsMutex;
 
     Semaphore connectedSemaphore;

@@ -131,6 +131,9 @@ void Client::startLocked()
     connection->setUsername(current.getUsername());
     connection->setPassword(current.getPassword());
     connection->setKeepAlive(static_cast<int>(current.getKeepAlive()));
+    if (const std::optional<Message> last = lastWill())
+        connection->setWill(Utils::combinePath(current.getBase(), last->topic), last->payload, toMqttQos(last->qos),
+                            last->retained == Retained::Yes);
     beginConnect();
     log(Log::Info, "Started!");
 }
@@ -191,6 +194,18 @@ bool Client::setConfig(const Config& newConfig)
     else
         restart();
     return true;
+}
+
+void Client::setWill(const Message& message)
+{
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    will = message;
+}
+
+std::optional<Message> Client::lastWill() const
+{
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    return will;
 }
 
 Config Client::getConfig() const

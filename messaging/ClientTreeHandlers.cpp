@@ -16,6 +16,8 @@ const char* const kActiveNotBoolean = "'active' must be boolean";
 // Its members would not all become nodes, or its node's own bound refuses
 // it, so the value is not taken.
 const char* const kValueTooWide = "Value too wide";
+// The process stop has begun: a set now could be acknowledged and then lost.
+const char* const kStopping = "Stopping";
 } // namespace
 
 bool Client::parsePayload(const std::string& payload, nlohmann::json& value)
@@ -55,6 +57,10 @@ void Client::handleLambdaTreeSet(const std::string& path, const Message& message
         return;
     }
     TreeLock lock(*this);
+    if (processStopping.load()) {
+        publish(makeErrorMessage(kStopping, message.topic), true);
+        return;
+    }
     if (!tree.setFits(path, value)) {
         publish(makeErrorMessage(kValueTooWide, message.topic), true);
         return;
@@ -97,6 +103,8 @@ std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::s
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);
     TreeLock lock(*this);
+    if (processStopping.load())
+        return makeRpcFailed({{"description", kStopping}}, nullptr);
     if (!payload.empty() && !tree.setFits(path, value))
         return makeRpcFailed({{"description", kValueTooWide}}, nullptr);
     const LambdaTree::ErrorMap errors = payload.empty() ? LambdaTree::ErrorMap() : tree.set(path, value);

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -160,6 +162,33 @@ TEST_F(ConfigMqttAdaptorTest, EqualSectionAsJsonValuesKeepsTheConnection)
     std::this_thread::sleep_for(std::chrono::seconds(1)); // a restart would have begun by now
     EXPECT_EQ(stops, 0);
     EXPECT_EQ(connections, 1);
+}
+
+// A set is acknowledged only once the file holds it: not once rewrites have
+// stopped, nor when the write fails (the temporary file cannot be made).
+TEST_F(ConfigMqttAdaptorTest, ASetTheFileDoesNotHoldAnswersAnError)
+{
+    const std::string response = kTopic + "/set/response/me/";
+    peer.subscribe(response + "+");
+    const auto rpcSet = [&](int id, int port) {
+        peer.publish(kTopic + "/set/request/me/" + std::to_string(id), json{{"tcp", {{"extra", port}}}}.dump());
+        const auto reply = peer.next(response + std::to_string(id), 10000);
+        return reply ? json::parse(reply->to_string()) : json();
+    };
+    const std::string before = readFile(path);
+    const std::string temporary = dir.file("lumacore-" + std::to_string(getpid()) + "-temp-config");
+    std::filesystem::create_directory(temporary);
+    json reply = rpcSet(1, 1);
+    EXPECT_EQ(reply["completed"], false) << reply;
+    EXPECT_NE(reply.dump().find("Applied, not saved"), std::string::npos) << reply;
+    EXPECT_EQ(readFile(path), before);
+
+    std::filesystem::remove(temporary);
+    config.stopRewrites();
+    reply = rpcSet(2, 2);
+    EXPECT_EQ(reply["completed"], false) << reply;
+    EXPECT_NE(reply.dump().find("Stopping: applied, not saved"), std::string::npos) << reply;
+    EXPECT_EQ(readFile(path), before);
 }
 
 // "a#b" cannot be a topic level: it stays inside the value only, which a

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +22,9 @@
 namespace {
 
 using nlohmann::json;
+
+// The stop's bound: the deadline ends a longer stop.
+constexpr int kStopBoundMs = 4000;
 
 // Lines of start-up steps, none of which may follow the stop's first line.
 const char* const kStartLines[] = {"Saving updated config file", "[MQTT::Client] Starting...",
@@ -271,6 +275,16 @@ json wideSection(size_t rows)
     return {{"mqtt", {{"extra", section}}}};
 }
 
+// The retained "status" a new subscriber gets within timeoutMs; null when
+// none came.
+json retainedStatus(const MosquittoBroker& broker, int timeoutMs = 5000)
+{
+    MqttPeer peer(broker.url(), "status-reader");
+    peer.subscribe("tavo/lumacore/status");
+    const auto message = peer.next("tavo/lumacore/status", timeoutMs);
+    return message ? json::parse(message->to_string(), nullptr, false) : json();
+}
+
 // The deadline's warning, naming a step of the stop.
 const std::regex kBoundWarning("Stop took longer than 4 s while (waiting for the start-up step under way|stopping the "
                                "(MQTT client|TCP service|board manager)|writing the last log lines); ending now\n");
@@ -318,13 +332,15 @@ TEST_P(DaemonStopBoundSlow, TheStopEndsWithinItsBound)
         if (log.find("Stop took longer") != std::string::npos) {
             EXPECT_TRUE(std::regex_search(log, kBoundWarning)) << log.substr(caught);
         }
+        EXPECT_EQ(retainedStatus(service.broker)["service"], false) << log.substr(caught);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, DaemonStopBoundSlow,
     ::testing::Values(StopFault{"SilentBoardUnderSets", 5, true, true, 0, 0},
-                      StopFault{"SlowLogWideFile", 1, false, false, 54000, 780}),
+                      StopFault{"SlowLogWideFile", 1, false, false, 54000, 780},
+                      StopFault{"SlowLogWideFileUnderSets", 2, true, false, 54000, 782}),
     [](const ::testing::TestParamInfo<StopFault>& info) { return std::string(info.param.name); });
 
 // A set of the MQTT settings restarts the client; with the board silent its
@@ -345,3 +361,113 @@ TEST(DaemonStartStopSlow, NoRestartOfTheClientFollowsTheSignal)
     ASSERT_NE(caught, std::string::npos) << log;
     EXPECT_EQ(log.find("[MQTT::Client] Starting...", caught), std::string::npos) << log.substr(caught);
 }
+
+// RPC sets every 20 ms while standard error drains at 15 KB/s, then SIGTERM:
+// no set the daemon took after the signal is acknowledged, and every set
+// acknowledged is in the file. Each set adds a member of its own to "tcp",
+// which keeps the members a set does not name.
+TEST(DaemonStartStopSlow, NoSetIsTakenAfterTheSignalOrAcknowledgedAndLost)
+{
+    const std::string request = "tavo/lumacore/config/set/request/me/";
+    const std::regex detected("Detected RPC command 'config/set' with id '([0-9]+)'");
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ServiceDaemon service;
+        service.daemon.setErrRate(15000);
+        ASSERT_TRUE(service.run());
+        waitLogCaughtUp(service.daemon);
+        MqttPeer replies(service.broker.url(), "reply-peer");
+        replies.subscribe("tavo/lumacore/config/set/response/me/+");
+        std::atomic<bool> storming{true};
+        std::thread sets([&] {
+            MqttPeer peer(service.broker.url(), "storm-peer");
+            for (int n = 1; storming; ++n, usleep(20000))
+                peer.publish(request + std::to_string(n), json{{"tcp", {{"s" + std::to_string(n), n}}}}.dump());
+        });
+        ASSERT_TRUE(service.daemon.waitForErr("Detected RPC command 'config/set'", kReactMs));
+        usleep(1000000);
+        service.daemon.signal(SIGTERM);
+        const int status = service.daemon.wait(6000);
+        storming = false;
+        sets.join();
+        usleep(500000);
+
+        const std::string log = service.daemon.err();
+        EXPECT_EQ(exitCode(status), 0);
+        const size_t caught = log.find("Signal caught");
+        ASSERT_NE(caught, std::string::npos) << log;
+        std::set<std::string> late;
+        for (std::sregex_iterator match(log.begin() + caught, log.end(), detected), end; match != end; ++match)
+            late.insert((*match)[1]);
+        const json file = service.configFile();
+        ASSERT_TRUE(file.contains("tcp")) << readFile(service.configPath());
+        size_t acknowledged = 0;
+        for (const auto& reply : replies.takeAll()) {
+            if (json::parse(reply->to_string(), nullptr, false)["completed"] != true)
+                continue;
+            const std::string id = reply->get_topic().substr(reply->get_topic().rfind('/') + 1);
+            ++acknowledged;
+            EXPECT_EQ(late.count(id), 0u) << "acknowledged after the signal: " << id;
+            EXPECT_TRUE(file["tcp"].contains("s" + id)) << "acknowledged, not saved: " << id;
+        }
+        EXPECT_GT(acknowledged, 0u) << log.substr(caught, 3000);
+    }
+}
+
+// SIGKILL leaves no time for a last status: the broker publishes the will.
+TEST(DaemonStartStopSlow, AKilledDaemonLeavesItsWillAsTheStatus)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.daemon.signal(SIGKILL);
+    service.daemon.wait(kStopMs);
+    json status;
+    for (int tried = 0; tried < 10 && !(status.is_object() && status["service"] == false); ++tried, usleep(500000))
+        status = retainedStatus(service.broker, 500);
+    EXPECT_EQ(status["service"], false) << status;
+    EXPECT_EQ(status["device"]["active"], false) << status;
+}
+
+namespace {
+
+// Whether the board falls silent just before the signal.
+class DaemonLastStatusSlow : public ::testing::TestWithParam<bool> {};
+
+} // namespace
+
+// The last "status" of an orderly stop agrees with the board: one that
+// answers gives its readings, one fallen silent is reported inactive with
+// null readings, and the stop ends well within its bound either way. The
+// board is polled every 50 ms, so a poll that changed the answering state
+// during the stop would publish over the last status.
+TEST_P(DaemonLastStatusSlow, TheLastStatusAgreesWithTheBoard)
+{
+    const bool silent = GetParam();
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run({{"device", {{"statusPeriod", 50}}}}));
+    if (silent)
+        service.board.setSilent(true);
+    const auto signalled = std::chrono::steady_clock::now();
+    service.daemon.signal(SIGTERM);
+    const int status = service.daemon.wait(kStopMs);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+
+    const std::string log = service.daemon.err();
+    EXPECT_EQ(exitCode(status), 0) << log;
+    EXPECT_EQ(log.find("Stop took longer"), std::string::npos) << log;
+    EXPECT_LT(took, std::chrono::milliseconds(kStopBoundMs));
+    const json last = retainedStatus(service.broker);
+    ASSERT_TRUE(last.contains("device")) << last;
+    EXPECT_EQ(last["service"], false) << last;
+    EXPECT_EQ(last["device"]["active"], !silent) << last;
+    for (const auto& [name, reading] : last["device"].items()) {
+        if (name != "active") {
+            EXPECT_EQ(reading.is_null(), silent) << name << " in " << last;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, DaemonLastStatusSlow, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Silent" : "Answering");
+                         });

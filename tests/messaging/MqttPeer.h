@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include <mqtt/async_client.h>
 
@@ -46,6 +47,13 @@ public:
                 return message;
         }
         return nullptr;
+    }
+
+    // Every message received and not yet taken, in arrival order.
+    std::deque<mqtt::const_message_ptr> takeAll()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(messages, {});
     }
 
 private:
