@@ -131,7 +131,7 @@ protected:
 TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
 {
     Log::setLevel(Log::Error);
-    for (int round = 0; round < 25; ++round) {
+    for (int round = 0; round < 12; ++round) {
         begin(json::object());
         for (int set = 0; set < 100; ++set) {
             const json current = config->configGet();
