@@ -95,9 +95,11 @@ LambdaTree::Result MqttAdaptor::lambdaTreeSet(const nlohmann::json& value)
     const nlohmann::json before = mConfig->configGet();
     const Config::Saving saving = mConfig->configSet(value);
     mClient->updateLambdaTreeSubscriptions(kNode, true);
-    // A peer that subscribes later must get what the daemon now runs with.
-    if (mConfig->configGet() != before)
-        mClient->publishLambdaTreeNode(kNode, MQTT::Retained::Yes, MQTT::QoS::AtMostOnce);
+    // A peer that subscribes later must get what the daemon now runs with;
+    // the getter's value as it is, since the tree reads the node back anyway.
+    if (const nlohmann::json after = mConfig->configGet(); after != before)
+        mClient->publish(MQTT::Message(kNode, MQTT::Client::toText(after), MQTT::Retained::Yes, MQTT::QoS::AtMostOnce),
+                         true);
     switch (saving) {
     case Config::Saving::Saved:
         return {true, nullptr};
