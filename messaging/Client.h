@@ -4,7 +4,9 @@
 // subtrees. It keeps the connection up while it runs: a lost connection or a
 // failed attempt is retried every 2000 ms without limit, and after every
 // connection a short-lived thread subscribes every registered topic and then
-// emits `connected`.
+// emits `connected`. Each start fixes the root for the connection it makes:
+// the configured base, or the root it was built with when MQTT cannot carry
+// that base, so a moved base takes effect at the next start.
 //
 // The code is split by concern: ClientLifecycle.cpp (construction, start,
 // stop, settings, the connection callbacks), ClientWorker.cpp (the worker
@@ -170,7 +172,8 @@ public:
     // root.
     void setWill(const Message& will);
 
-    // Publishes under the base when prefixBase, else on the topic as given.
+    // Publishes under the connection's root (<base> in the comments here)
+    // when prefixBase, else on the topic as given.
     // Always true: a failed publish is only logged.
     bool publish(const Message& message, bool prefixBase);
 
