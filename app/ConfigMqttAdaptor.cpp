@@ -3,10 +3,16 @@
 #include <optional>
 #include <utility>
 
+#include "foundation/JsonText.h"
+#include "messaging/TopicText.h"
+
 namespace tavo::Config {
 
 namespace {
 const char* const kNode = "config";
+const char* const kStoppingNotSaved = "Stopping: applied, not saved";
+const char* const kWriteFailedNotSaved = "Applied, not saved: the configuration file could not be written";
+const char* const kInvalidTopicRoot = "Invalid topic root: ";
 } // namespace
 
 MqttAdaptor::MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::Client> client)
@@ -65,19 +71,42 @@ LambdaTree::Result MqttAdaptor::lambdaTreeUpdate()
     return {true, mConfig->configGet()};
 }
 
+std::optional<std::string> MqttAdaptor::refusedBase(const nlohmann::json& value) const
+{
+    const std::optional<MQTT::Config> settings = settingsAfter(value, true);
+    if (!settings)
+        return std::nullopt;
+    const std::string base = settings->getBase();
+    // A base the daemon holds already passes: what a get returned sets back.
+    if (base == mClient->getConfig().getBase())
+        return std::nullopt;
+    // MQTT leaves topics beginning with "$" to the broker.
+    if (!MQTT::isCarriableBase(base) || (!base.empty() && base[0] == '$'))
+        return base;
+    return std::nullopt;
+}
+
 // A set is acknowledged only once the file holds it: a peer told of success
 // relies on it surviving a restart.
 LambdaTree::Result MqttAdaptor::lambdaTreeSet(const nlohmann::json& value)
 {
+    if (const std::optional<std::string> base = refusedBase(value))
+        return {false, kInvalidTopicRoot + JsonText::cut(*base)};
+    const nlohmann::json before = mConfig->configGet();
     const Config::Saving saving = mConfig->configSet(value);
     mClient->updateLambdaTreeSubscriptions(kNode, true);
+    // A peer that subscribes later must get what the daemon now runs with;
+    // the getter's value as it is, since the tree reads the node back anyway.
+    if (const nlohmann::json after = mConfig->configGet(); after != before)
+        mClient->publish(MQTT::Message(kNode, MQTT::Client::toText(after), MQTT::Retained::Yes, MQTT::QoS::AtMostOnce),
+                         true);
     switch (saving) {
     case Config::Saving::Saved:
         return {true, nullptr};
     case Config::Saving::RewritesStopped:
-        return {false, "Stopping: applied, not saved"};
+        return {false, kStoppingNotSaved};
     default:
-        return {false, "Applied, not saved: the configuration file could not be written"};
+        return {false, kWriteFailedNotSaved};
     }
 }
 

@@ -4,7 +4,7 @@
 // serves the whole configuration as the node "config" at the root of the
 // client's tree (read: the merge of every component; set: a new
 // configuration through the file), and publishes that node retained after
-// every connection.
+// every connection and after every set that changes the configuration.
 //
 // Threading:
 // - onConfigSet and onConfigGet run on the thread that called the
@@ -13,10 +13,11 @@
 //   thread refreshes or publishes the client's tree.
 // - The node's getter and setter run under the client's tree lock and then
 //   take the file's lock (the order the file's lock documents); the setter's
-//   refresh of "config" leaves the (un)subscriptions to the client's worker. A set that
-//   changes the "mqtt" section restarts the client; the client hands that
-//   restart to its worker, so the set's own reply may be lost with the old
-//   connection.
+//   refresh of "config" leaves the (un)subscriptions to the client's worker,
+//   and its retained publication runs under the tree lock it holds (never
+//   from onConfigSet, under the file's lock). A set that changes the "mqtt"
+//   section restarts the client; the client's connector does that once the
+//   set's handler returned, so its reply leaves under the old root.
 // - onConnected runs on the client's subscriptions thread.
 // - The adaptor takes no lock of its own. Its destructor removes the node
 //   and its slot from the client, so the client never calls into it once
@@ -56,8 +57,11 @@ public:
     // The node's getter: the merged configuration.
     LambdaTree::Result lambdaTreeUpdate();
     // The node's setter: applies the value through the file (the stored
-    // configuration when empty) and brings the node's subscriptions in line.
-    // Fails with a text when the file does not hold the result.
+    // configuration when empty), brings the node's subscriptions in line and,
+    // when the configuration changed, publishes "config" retained. Fails with
+    // a text when the file does not hold the result, or, with nothing
+    // applied, "Invalid topic root: <base>" when it would move the base to
+    // one MQTT cannot carry or one beginning with "$".
     LambdaTree::Result lambdaTreeSet(const nlohmann::json& value);
     // Publishes "config" retained, at MQTT QoS 0.
     void onConnected();
@@ -67,6 +71,8 @@ private:
     // the defaults; none when it leaves the client's as they are. A preview
     // starts from the defaults without their log line.
     std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config, bool preview) const;
+    // The base a set of value would move to, when a remote set may not.
+    std::optional<std::string> refusedBase(const nlohmann::json& value) const;
 
     std::shared_ptr<Config> mConfig;
     std::shared_ptr<MQTT::Client> mClient;

@@ -4,7 +4,9 @@
 // subtrees. It keeps the connection up while it runs: a lost connection or a
 // failed attempt is retried every 2000 ms without limit, and after every
 // connection a short-lived thread subscribes every registered topic and then
-// emits `connected`.
+// emits `connected`. Each start fixes the root for the connection it makes:
+// the configured base, or the root it was built with when MQTT cannot carry
+// that base, so a moved base takes effect at the next start.
 //
 // The code is split by concern: ClientLifecycle.cpp (construction, start,
 // stop, settings, the connection callbacks), ClientWorker.cpp (the worker
@@ -35,7 +37,9 @@
 //   set that no bound refuses; only queued jobs are bounded.
 // - A setConfig that must restart the client while on a library thread or
 //   under the tree lock hands the restart to the connector, so the library
-//   client is never waited for or released on one of its own threads.
+//   client is never waited for or released on one of its own threads. The
+//   connector first waits (kHandlerWaitMs at most) for the handlers under
+//   way, so their replies leave under the root their requests came in on.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
 //   run under it. Nothing calls the library while holding it (the library's
@@ -46,8 +50,8 @@
 //   it: the worker publishes the change.
 // - treeTopicsMutex serialises applying queued topic changes, so they are
 //   (un)subscribed in the order the tree produced them.
-// - settingsMutex guards `config`, `logName` and `will`; it is a leaf, held only to
-//   copy values.
+// - settingsMutex guards `config`, `root`, `logName` and `will`; it is a
+//   leaf, held only to copy values.
 // - handlersMutex guards the count of received messages being handled and
 //   their refusal; it is a leaf. stop() refuses messages before it takes
 //   lifecycleMutex, and waits (bounded) for the handlers under way while it
@@ -152,9 +156,11 @@ public:
     // tests, > 0 waits at most ms. Each connection releases one waiter.
     bool waitConnected(int ms);
 
-    // Takes the settings; a different configuration restarts a running
-    // client (on the worker thread when called on a library thread or from a
-    // getter or setter). Always true.
+    // Takes the settings; getConfig returns them at once. A different
+    // configuration restarts a running client; when called on a library
+    // thread or from a getter or setter, the connector restarts it once the
+    // handlers under way returned (kHandlerWaitMs at most), so their replies
+    // leave under the root their requests came in on. Always true.
     bool setConfig(const Config& newConfig);
     Config getConfig() const;
     std::string getLogName() const;
@@ -162,11 +168,12 @@ public:
 
     // The message the broker publishes when a connection ends without a
     // disconnect (the process killed or ended by its stop's deadline):
-    // registered at every later start, its topic under the base then
-    // configured.
+    // registered at every later start, its topic under that connection's
+    // root.
     void setWill(const Message& will);
 
-    // Publishes under the base when prefixBase, else on the topic as given.
+    // Publishes under the connection's root (<base> in the comments here)
+    // when prefixBase, else on the topic as given.
     // Always true: a failed publish is only logged.
     bool publish(const Message& message, bool prefixBase);
 
@@ -320,11 +327,12 @@ public:
     static constexpr size_t kMaxWorkerJobs = 256;
 
 private:
-    // The switches and the base, read together under settingsMutex.
+    // The switches and the connection's root, read together under
+    // settingsMutex.
     struct Settings
     {
         std::string url;
-        std::string base;
+        std::string root;
         bool logPayload;
         bool logSubscriptions;
         bool logPublished;
@@ -401,6 +409,9 @@ private:
     static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
 
     void startLocked();
+    // The root of the connection about to start: base when MQTT can carry
+    // it, else constructedRoot with one error line. Stores it as `root`.
+    std::string chooseRoot(const std::string& base);
     // With handlersDeadline (stop() alone), waits until then for the
     // handlers under way and emits `handlersEnded` before `stopping`, also
     // when not running.
@@ -463,6 +474,11 @@ private:
     std::atomic<bool> processStopping{false};
     std::string logName;
     Config config;
+    // The root of every topic while a connection lives: the configured base
+    // as the last start found it, or constructedRoot when that base cannot
+    // be carried. A moved base so takes effect at the next start only.
+    const std::string constructedRoot;
+    std::string root;
     std::optional<Message> will;
     mutable std::mutex settingsMutex;
 

@@ -130,7 +130,7 @@ Client::CommandHandler Client::findCommand(const CommandTable& table, const std:
 
 bool Client::handleReceivedCommandInternal(const Message& message)
 {
-    const std::string relative = removeTopicPart(message.topic, settings().base);
+    const std::string relative = removeTopicPart(message.topic, settings().root);
     const CommandHandler handler = findCommand(internalCommands, relative, "internal command");
     if (!handler)
         return false;

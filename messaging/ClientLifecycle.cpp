@@ -3,6 +3,7 @@
 #include "foundation/JsonText.h"
 #include "foundation/Thread.h"
 #include "foundation/Utils.h"
+#include "messaging/TopicText.h"
 
 namespace MQTT {
 
@@ -52,7 +53,7 @@ bool Client::mustDefer()
 }
 
 Client::Client(const std::string& base, const std::string& name)
-    : logName(name), config(base, name), connectedSemaphore("", 0, 1),
+    : logName(name), config(base, name), constructedRoot(base), root(base), connectedSemaphore("", 0, 1),
       connection(std::make_unique<MQTTClient>(this))
 {
     const auto nanoseconds =
@@ -121,6 +122,7 @@ void Client::startLocked()
     running.store(true);
 
     const Config current = getConfig();
+    const std::string connectionRoot = chooseRoot(current.getBase());
     std::string clientId = current.getClientId();
     if (clientId.empty())
         clientId = Utils::getProcessId();
@@ -132,10 +134,26 @@ void Client::startLocked()
     connection->setPassword(current.getPassword());
     connection->setKeepAlive(static_cast<int>(current.getKeepAlive()));
     if (const std::optional<Message> last = lastWill())
-        connection->setWill(Utils::combinePath(current.getBase(), last->topic), last->payload, toMqttQos(last->qos),
+        connection->setWill(Utils::combinePath(connectionRoot, last->topic), last->payload, toMqttQos(last->qos),
                             last->retained == Retained::Yes);
     beginConnect();
     log(Log::Info, "Started!");
+}
+
+std::string Client::chooseRoot(const std::string& base)
+{
+    std::string chosen = base;
+    // The broker would refuse every connection, or drop the client, over a
+    // topic built on such a base: the daemon must stay reachable to be put
+    // right.
+    if (!isCarriableBase(base)) {
+        log(Log::Error, "MQTT cannot carry the topic root '%s'; serving '%s' instead.", JsonText::cut(base).c_str(),
+            constructedRoot.c_str());
+        chosen = constructedRoot;
+    }
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    root = chosen;
+    return chosen;
 }
 
 void Client::stopLocked(std::optional<std::chrono::steady_clock::time_point> handlersDeadline)
@@ -229,8 +247,8 @@ void Client::setLogName(const std::string& name)
 Client::Settings Client::settings() const
 {
     std::lock_guard<std::mutex> lock(settingsMutex);
-    return Settings{config.getUrl(),           config.getBase(),          config.getLogPayload(),
-                    config.getLogSubscriptions(), config.getLogPublished(), config.getLogReceived()};
+    return Settings{config.getUrl(), root, config.getLogPayload(), config.getLogSubscriptions(),
+                    config.getLogPublished(), config.getLogReceived()};
 }
 
 void Client::onConnected()

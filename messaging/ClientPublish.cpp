@@ -34,7 +34,7 @@ QoS Client::fromMqttQos(int qos)
 bool Client::publish(const Message& message, bool prefixBase)
 {
     const Settings current = settings();
-    const std::string topic = prefixBase ? Utils::combinePath(current.base, message.topic) : message.topic;
+    const std::string topic = prefixBase ? Utils::combinePath(current.root, message.topic) : message.topic;
     const int qos = toMqttQos(message.qos);
     const bool retain = message.retained == Retained::Yes;
     connection->publish(topic, message.payload, qos, retain);
@@ -81,12 +81,12 @@ void Client::subscriptionFunction()
                 return;
         }
         for (const auto& entry : internalCommands) {
-            const std::string full = Utils::combinePath(current.base, entry.first);
+            const std::string full = Utils::combinePath(current.root, entry.first);
             if (!add("command", full, full))
                 return;
         }
         for (const auto& entry : rpcHandlers) {
-            const std::string root = Utils::combinePath(current.base, entry.first);
+            const std::string root = Utils::combinePath(current.root, entry.first);
             for (const char* form : {"request/+", "request/+/+"}) {
                 const std::string full = Utils::combinePath(root, form);
                 if (!add("rpc", full, full))

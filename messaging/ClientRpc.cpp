@@ -40,7 +40,7 @@ bool Client::subscribeCommand(const std::string& topic, CommandHandler handler, 
     }
     if (!running.load())
         return true;
-    return subscribeTopic("command", internal ? Utils::combinePath(settings().base, topic) : topic);
+    return subscribeTopic("command", internal ? Utils::combinePath(settings().root, topic) : topic);
 }
 
 bool Client::unsubscribeCommand(const std::string& topic, bool internal)
@@ -52,7 +52,7 @@ bool Client::unsubscribeCommand(const std::string& topic, bool internal)
     }
     if (!running.load())
         return true;
-    return connection->unsubscribe(internal ? Utils::combinePath(settings().base, topic) : topic);
+    return connection->unsubscribe(internal ? Utils::combinePath(settings().root, topic) : topic);
 }
 
 bool Client::subscribeRpc(const std::string& name, RpcHandler handler)
@@ -63,7 +63,7 @@ bool Client::subscribeRpc(const std::string& name, RpcHandler handler)
     }
     if (!running.load())
         return true;
-    const std::string root = Utils::combinePath(settings().base, name);
+    const std::string root = Utils::combinePath(settings().root, name);
     const std::string one = Utils::combinePath(root, "request/+");
     const std::string two = Utils::combinePath(root, "request/+/+");
     if (settings().logSubscriptions) {
@@ -82,7 +82,7 @@ bool Client::unsubscribeRpc(const std::string& name)
     }
     if (!running.load())
         return true;
-    const std::string root = Utils::combinePath(settings().base, name);
+    const std::string root = Utils::combinePath(settings().root, name);
     return connection->unsubscribe(Utils::combinePath(root, "request/+")) &&
            connection->unsubscribe(Utils::combinePath(root, "request/+/+"));
 }

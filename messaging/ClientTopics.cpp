@@ -19,7 +19,7 @@ bool carriesSomething(const nlohmann::json& value)
 
 Client::RpcData Client::parseRpcTopicRequest(const std::string& topic) const
 {
-    const std::string base = settings().base;
+    const std::string base = settings().root;
     if (topic.compare(0, base.size(), base) != 0)
         return {};
     // With an empty root the name starts at once; otherwise a separator must

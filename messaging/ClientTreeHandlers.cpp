@@ -103,7 +103,8 @@ std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::s
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);
     TreeLock lock(*this);
-    if (processStopping.load())
+    // An empty payload asks for the value, as the plain form does.
+    if (!payload.empty() && processStopping.load())
         return makeRpcFailed({{"description", kStopping}}, nullptr);
     if (!payload.empty() && !tree.setFits(path, value))
         return makeRpcFailed({{"description", kValueTooWide}}, nullptr);

@@ -67,6 +67,9 @@ void Client::connectorLoop()
         if (restartPlanned) {
             restartPlanned = false;
             lock.unlock();
+            // A handler planned it: its reply must leave on the connection,
+            // and under the root, that its request came in on.
+            awaitHandlers(now + std::chrono::milliseconds(kHandlerWaitMs));
             restart();
         } else if (strayDisconnectPlanned) {
             strayDisconnectPlanned = false;

@@ -114,14 +114,19 @@ std::string MQTTClient::password() const
     return mPassword;
 }
 
-void MQTTClient::setWill(const std::string& topic, const std::string& payload, int qos, bool retained)
+bool MQTTClient::setWill(const std::string& topic, const std::string& payload, int qos, bool retained)
 {
+    // The broker refuses every CONNECT whose will it cannot take.
+    const bool valid = carriable("registering the will on", topic, true);
     std::lock_guard<std::mutex> lock(mMutex);
-    mWillOptions.set_topic(topic);
-    mWillOptions.set_payload(payload);
-    mWillOptions.set_retained(retained);
-    mWillOptions.set_qos(qos);
-    mConnectOptions.set_will(mWillOptions);
+    mWillSet = valid;
+    if (valid) {
+        mWillOptions.set_topic(topic);
+        mWillOptions.set_payload(payload);
+        mWillOptions.set_retained(retained);
+        mWillOptions.set_qos(qos);
+    }
+    return valid;
 }
 
 void MQTTClient::setTrustStore(const std::string& path)
@@ -393,6 +398,8 @@ mqtt::connect_options MQTTClient::optionsForConnect()
 {
     std::unique_lock<std::mutex> lock(mMutex);
     mqtt::connect_options options = mConnectOptions;
+    if (mWillSet)
+        options.set_will(mWillOptions);
     if (!mUsername.empty()) {
         options.set_user_name(mUsername);
         if (!mPassword.empty()) {

@@ -73,8 +73,10 @@ public:
     void setPassword(const std::string& password);
     std::string username() const;
     std::string password() const;
-    // qos is MQTT's own number.
-    void setWill(const std::string& topic, const std::string& payload, int qos, bool retained);
+    // The will of every later connection; qos is MQTT's own number. A topic
+    // that publish() would refuse clears any earlier will instead: false and
+    // one error line, and later connections go without a will.
+    bool setWill(const std::string& topic, const std::string& payload, int qos, bool retained);
     void setTrustStore(const std::string& path);
     void setKeyStore(const std::string& path);
     void setPrivateKey(const std::string& path);
@@ -154,7 +156,9 @@ private:
     mqtt::token_ptr mLastToken;
     mqtt::connect_options mConnectOptions;
     mqtt::ssl_options mSslOptions;
+    // Sent with the connect options only while mWillSet.
     mqtt::will_options mWillOptions;
+    bool mWillSet = false;
     std::vector<std::shared_ptr<Connection>> mRetired;
     std::shared_ptr<Connection> mConnection;
 };

@@ -71,4 +71,9 @@ bool isCarriableTopic(const std::string& topic, bool publication)
     return carriesCodePoints(topic);
 }
 
+bool isCarriableBase(const std::string& base)
+{
+    return base.size() <= kMaxBaseOctets && isCarriableTopic(base, true);
+}
+
 } // namespace MQTT

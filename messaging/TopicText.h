@@ -10,10 +10,17 @@
 #include <cstddef>
 #include <string>
 
+#include "messaging/LambdaTree.h"
+
 namespace MQTT {
 
 // The most octets the length field of a topic can count.
 constexpr size_t kMaxTopicOctets = 65535;
+
+// The longest topic root: the longest topic the client subscribes is the
+// root, a separator, a node path and "/set/request/+/+".
+constexpr size_t kMaxBaseOctets =
+    kMaxTopicOctets - 1 - LambdaTree::kMaxNodePath - (sizeof("/set/request/+/+") - 1);
 
 // True when text is well-formed UTF-8 without a code point a topic may not
 // hold: U+0000-001F, U+007F-009F, U+FDD0-FDEF and the last two of every
@@ -23,5 +30,10 @@ bool carriesCodePoints(const std::string& text);
 // True when topic may go to the library: at most kMaxTopicOctets octets,
 // its code points as above and, for a publication, no wildcard "#" or "+".
 bool isCarriableTopic(const std::string& topic, bool publication);
+
+// True when every topic the client builds under base can be carried: at
+// most kMaxBaseOctets octets, its code points as above and no wildcard. The
+// empty base is carriable.
+bool isCarriableBase(const std::string& base);
 
 } // namespace MQTT

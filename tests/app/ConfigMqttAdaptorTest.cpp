@@ -130,7 +130,6 @@ TEST_F(ConfigMqttAdaptorTest, TcpPortSetOverMqttMovesTheListenerAndTheFile)
     connect(other, moved);
 }
 
-// The set's own reply may be lost with the old connection.
 TEST_F(ConfigMqttAdaptorTest, NewKeepAliveReconnectsTheClient)
 {
     set({{"mqtt", mqttSection("keepAliveSec", 30)}});

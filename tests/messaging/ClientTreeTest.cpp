@@ -171,6 +171,25 @@ TEST_F(ClientTree, RpcRequestsReplyWithTheValueOrTheErrors)
             << c[0] << " " << c[1];
 }
 
+// Once the process stop has begun a set could be acknowledged and then lost:
+// both forms refuse it before the setter; an empty RPC set is a read.
+TEST_F(ClientTree, SetsAreRefusedOnceTheProcessStopsAndReadsAreAnswered)
+{
+    stored = 4;
+    startServing();
+    client->markProcessStop();
+    const char* rows[][4] = {
+        {"value/set", "9", "error", R"({"command":"value/set","error":"Stopping"})"},
+        {"value/set/request/tool/1", "9", "value/set/response/tool/1",
+         R"({"completed":false,"error":{"description":"Stopping"}})"},
+        {"value/set/request/tool/2", "", "value/set/response/tool/2", R"({"completed":true,"data":4})"},
+        {"value/set", "", "value", "4"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row[3], exchange(row[0], row[1], row[2])) << row[0] << " " << row[1];
+    EXPECT_EQ(4, stored.load());
+}
+
 TEST_F(ClientTree, RepliesAndErrorsGoOutAtQosZeroNotRetained)
 {
     startServing();

@@ -5,6 +5,8 @@
 #include <future>
 #include <syslog.h>
 
+#include "foundation/JsonText.h"
+#include "messaging/Client.h"
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/TopicText.h"
 #include "tests/messaging/RecordingListener.h"
@@ -268,6 +270,13 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
         {"a/\xc2\x85", false, false},   {"a/\xef\xb7\x90", false, false}, {"a/\xf0\x9f\xbf\xbf", false, false},
         {"a/\xc0\xaf", false, false},   {"a/+", true, false},           {"a/#", true, false},
         {"a/\xc2\xa0", true, true},
+        // The upper edges of the refused ranges, and the first code points past them.
+        {"a/\x1f", false, false},       {"a/ ", true, true},             {"a/\xc2\x9f", false, false},
+        {"a/\xef\xb7\xaf", false, false}, {"a/\xef\xb7\xb0", true, true},
+        // Surrogates, overlong forms, a bad continuation octet, past U+10FFFF, cut short.
+        {"a/\xed\xa0\x80", false, false}, {"a/\xed\xbf\xbf", false, false}, {"a/\xe0\x80\xaf", false, false},
+        {"a/\xf0\x80\x80\xaf", false, false}, {"a/\xc3\x28", false, false}, {"a/\xf4\x90\x80\x80", false, false},
+        {"a/\xe2\x82", false, false},   {"a/\xf4\x8f\xbf\xbd", true, true},
     };
     for (const auto& row : rows) {
         LogCapture capture;
@@ -285,4 +294,80 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
     EXPECT_TRUE(c.listener.waitFor("received " + longest + " far qos=0 retained=0", kWaitMs));
     EXPECT_TRUE(c.client.isConnected());
     EXPECT_EQ(c.listener.count("disconnected"), 0);
+}
+
+// The root of every topic the client builds: its longest tree topic, the
+// RPC set of a node whose path has 16 KiB, must still fit in 65,535 octets.
+TEST(TopicText, ABaseIsCarriableWhenEveryTopicBuiltOnItIs)
+{
+    EXPECT_EQ(MQTT::kMaxBaseOctets, 65535u - 1 - 16384 - 16);
+    const std::string longest(MQTT::kMaxBaseOctets, 'b');
+    const struct {
+        std::string base;
+        bool carriable;
+    } rows[] = {
+        {"", true},          {"tavo/lumacore", true},       {longest, true},      {longest + "b", false},
+        {"$SYS/x", true},    {"+", false},                  {"tavo/+/lumacore", false}, {"tavo/lumacore+", false},
+        {"#", false},        {"tavo/#", false},             {"#/tavo", false},    {"tavo/lumacore\x07", false},
+        {"a\x1f", false},    {"a\x7f", false},              {"a\xc2\x9f", false}, {"a\xef\xb7\x90", false},
+        {"a\xef\xb7\xaf", false}, {"a\xef\xbf\xbe", false},   {"a\xf4\x8f\xbf\xbf", false},
+        {std::string("a\0b", 3), false}, {"a\xc3", false},  {"a\xc0\xaf", false},  {"a\xed\xa0\x80", false},
+        {"a\xc3\x28", false}, {"a\xf4\x90\x80\x80", false}, {"a\xc2\xa0", true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(MQTT::isCarriableBase(row.base), row.carriable) << row.base.substr(0, 20);
+}
+
+// The broker refuses every CONNECT whose will it cannot take: such a will is
+// dropped with the earlier one, and the client connects without any.
+TEST(MQTTClient, AWillMqttCannotCarryLeavesNoneAndTheClientConnects)
+{
+    for (const std::string& topic : {std::string("a/+/status"), "t/" + std::string(MQTT::kMaxTopicOctets - 1, 'x')}) {
+        SCOPED_TRACE(topic.size());
+        MosquittoBroker broker;
+        RecordingListener listener;
+        MQTTClient client(&listener);
+        client.setUrl(broker.url());
+        ASSERT_TRUE(client.setWill("a/status", "gone", 1, true));
+        {
+            LogCapture capture;
+            EXPECT_FALSE(client.setWill(topic, "gone", 1, true));
+            EXPECT_EQ(capture.lines().size(), 1u);
+        }
+        ASSERT_TRUE(client.connect());
+        EXPECT_TRUE(listener.waitFor("connected", kWaitMs));
+        EXPECT_TRUE(broker.waitForLog("No will message specified.", kWaitMs)) << broker.log();
+        EXPECT_EQ(broker.log().find("Will message specified"), std::string::npos);
+    }
+}
+
+// Every log switch on and a topic of 20 KB: no line shows more of it than
+// its cut, at most twice, beside the line's own prefix and words.
+TEST(MQTTClient, LogLinesShowALongTopicCut)
+{
+    MosquittoBroker broker;
+    const std::string topic = "t/" + std::string(20000, 'x');
+    const std::string cut = JsonText::cut(topic);
+    LogCapture capture;
+    {
+        Connected c(broker.url(), "long-topic");
+        c.client.setLogEnabled(true);
+        ASSERT_TRUE(c.client.subscribe(topic, 0));
+        ASSERT_TRUE(c.listener.waitFor("subscribed " + topic, kWaitMs));
+        ASSERT_TRUE(c.client.publish(topic, "p", 0, false));
+        ASSERT_TRUE(c.listener.waitFor("received " + topic + " p qos=0 retained=0", kWaitMs));
+    }
+    MQTT::Client client("tavo/lumacore", "MQTT");
+    MQTT::Config config = client.getConfig();
+    config.setLogPayload(true);
+    config.setLogPublished(true);
+    config.setLogReceived(true);
+    config.setLogSubscriptions(true);
+    client.setConfig(config);
+    client.publish(MQTT::Message(topic, "p", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce), false);
+    EXPECT_TRUE(capture.contains("[MQTTClient] Subscribing to '" + cut + "' (qos=0)"));
+    EXPECT_TRUE(capture.contains("[MQTTClient] Topic     = " + cut));
+    EXPECT_TRUE(capture.contains("[MQTT::Client] Publishing retained message (qos=0): " + cut + " : p"));
+    for (const auto& text : capture.texts())
+        EXPECT_LE(text.size(), 100 + 2 * cut.size()) << text.substr(0, 80);
 }
