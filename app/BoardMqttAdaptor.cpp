@@ -1,5 +1,6 @@
 #include "app/BoardMqttAdaptor.h"
 
+#include <thread>
 #include <utility>
 
 namespace tavo::Board {
@@ -113,13 +114,14 @@ void MqttAdaptor::onConnected()
 void MqttAdaptor::onDisconnected() {}
 
 // At the process stop the manager refuses board requests but this thread's
-// for a short while: a board that answers gives its readings, a silent one
-// is waited for once and reported inactive with null readings.
+// for a short while, from the status's first reading on (see activeGet):
+// waiting for the tree lock does not use the window up.
 void MqttAdaptor::onStopping()
 {
     serviceRunning = false;
-    manager->beginLastStatus();
+    lastStatusThread = std::this_thread::get_id();
     publishRetained("status");
+    lastStatusThread = std::thread::id();
 }
 
 void MqttAdaptor::publishRetained(const std::string& path)

@@ -16,7 +16,9 @@
 //   connection), the manager's status timer thread (onStatusChanged) and the
 //   threads that start and stop the client; several may run at once. The
 //   adaptor takes no lock of its own: the manager serialises every device
-//   request, and the only state that changes is the atomic serviceRunning.
+//   request, and the only state that changes is atomic: serviceRunning, and
+//   lastStatusThread, set by onStopping (stop and restart, one at a time)
+//   while it publishes "status".
 // - Remote procedures run on the MQTT library's thread that delivered them.
 // - onEvent runs on the serial link's reader thread: it only hands a message
 //   to the client and never makes a device request.
@@ -36,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -163,6 +166,8 @@ private:
     std::shared_ptr<Manager> manager;
     std::shared_ptr<MQTT::Client> client;
     std::atomic<bool> serviceRunning{false};
+    // The thread publishing the status of a stop, while it does.
+    std::atomic<std::thread::id> lastStatusThread{};
     // The slots on the client's signals, removed again by the destructor.
     int startingSlot = 0;
     int connectedSlot = 0;

@@ -201,6 +201,11 @@ LpcStats Manager::getStats() const
     return driver.getStats();
 }
 
+void Manager::receiveTimeoutSet(int ms)
+{
+    driver.setReceiveTimeout(ms);
+}
+
 ErrorCode Manager::debugEnabledSet(bool on)
 {
     driver.setDebugEnable(on);

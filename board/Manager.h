@@ -108,12 +108,12 @@ public:
     // status poll reports no change, so nothing waits for the board. Any
     // thread.
     void beginStop();
-    // For the process stop's last status, on the thread that publishes it,
-    // once: lets that thread's device requests through for kLastStatusMs
-    // from now, and none after the first that gets no reply; a heartbeat
-    // goes first and its outcome becomes the answering state, so that the
-    // status it reports agrees with its readings. Does nothing before
-    // beginStop or after the first call.
+    // For the process stop's last status, on the thread that reads it, as
+    // its first device request, once: lets that thread's device requests
+    // through for kLastStatusMs from now, and none after the first that gets
+    // no reply; a heartbeat goes first and its outcome becomes the answering
+    // state, so that the status it reports agrees with its readings. Does
+    // nothing before beginStop or after the first call.
     void beginLastStatus();
     // The longest the last status may wait for the board.
     static constexpr int kLastStatusMs = 500;
@@ -166,6 +166,9 @@ public:
     bool getIsActive() const;
     // A copy of the driver's link statistics.
     LpcStats getStats() const;
+    // How long the driver waits for each reply (150 ms at start), for a
+    // board that answers slower. Any thread.
+    void receiveTimeoutSet(int ms);
     // Switches the driver's message dumps and the process log level (Debug
     // or Info); always Ok.
     ErrorCode debugEnabledSet(bool on);

@@ -24,6 +24,15 @@ uint16_t firstSequenceNumber()
     return static_cast<uint16_t>(std::uniform_int_distribution<int>(0, 65535)(generator));
 }
 
+// The receive time-out, shortened to what is left until cutoff (none left: 0).
+int waitMs(int timeoutMs, std::chrono::steady_clock::time_point cutoff)
+{
+    if (cutoff == std::chrono::steady_clock::time_point::max())
+        return timeoutMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(cutoff - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, std::min<long long>(timeoutMs, left.count())));
+}
+
 } // namespace
 
 LPCDriver::LPCDriver()
@@ -180,14 +189,9 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
         // request would time out in turn, and hold close up for all of them.
         if (refused(admitted, until))
             break;
-        int waitMs = timeoutMs;
-        if (admitted) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(timeoutMs, left.count())));
-        }
         result = sendRequest(request);
         if (result == NoError)
-            result = waitForResponse(response, request.ID, request.SeqNo, waitMs);
+            result = waitForResponse(response, request.ID, request.SeqNo, timeoutMs, until);
         if (result == NoError) {
             lock.unlock();
             ++(attempt == 1 ? mSuccesses : mRetransmitted);
@@ -219,11 +223,14 @@ LPCDriver::ErrorCode LPCDriver::sendRequest(const API_Message_t& request)
 }
 
 // Takes queued responses until one carries id and seqNo; every other one is
-// a late reply to an earlier request and is discarded, and the wait restarts.
-LPCDriver::ErrorCode LPCDriver::waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs)
+// a late reply to an earlier request and is discarded, and the wait restarts,
+// each wait cut at cutoff: a late reply must not carry an admitted request
+// past its deadline.
+LPCDriver::ErrorCode LPCDriver::waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs,
+                                                TimePoint cutoff)
 {
     for (;;) {
-        if (!mResponses.semaphore.Wait(timeoutMs))
+        if (!mResponses.semaphore.Wait(waitMs(timeoutMs, cutoff)))
             return Timeout;
         {
             std::lock_guard<Mutex> lock(mResponses.mutex);

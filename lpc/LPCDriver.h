@@ -20,6 +20,12 @@
 //   its user pointer and is released before the handler runs. Lock order:
 //   mRequestMutex, then mResponses.mutex. No driver lock is held while the
 //   event handler runs.
+// - refuseRequests and admitUntil may come from any thread. mRefusing is
+//   atomic; mAdmitMutex guards the admitted thread and its deadline. It is
+//   a leaf: executeRPC takes it under mRequestMutex to judge each
+//   transmission, and after releasing that to end the admission, never
+//   across a send or a wait. An admitted wait for a reply ends at the
+//   deadline, late replies to earlier requests included.
 // - The settings, the sequence number and the counters are atomic and may be
 //   read and written from any thread.
 // - The event handler must not make requests on this driver: it runs on the
@@ -137,7 +143,9 @@ private:
     // thread is admitted (admitted is then set, and until is its deadline).
     bool refused(bool& admitted, TimePoint& until);
     ErrorCode sendRequest(const API_Message_t& request);
-    ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs);
+    // 0 on a match, 9 when none came within timeoutMs of each wait, or by
+    // cutoff (TimePoint::max(): none).
+    ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs, TimePoint cutoff);
 
     void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void log(const API_Message_t& message) const;

@@ -5,6 +5,10 @@
 
 #include "BoardMqttFixture.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 class BoardMqttTopics : public BoardMqttTest {
@@ -24,6 +28,28 @@ protected:
         late.subscribe("tavo/lumacore/" + topic);
         const auto message = late.next("tavo/lumacore/" + topic);
         return message ? json::parse(message->to_string()) : json();
+    }
+
+    // The process stop as main begins it, then the client's stop: the last
+    // "status" it publishes.
+    json lastStatus()
+    {
+        manager->beginStop();
+        client->markProcessStop();
+        client->stop();
+        return next("status");
+    }
+
+    // The board's readings in a status that have (or, false, lack) a value.
+    static std::vector<std::string> readings(const json& status, bool present)
+    {
+        std::vector<std::string> names;
+        for (const auto& [name, value] : status["device"].items()) {
+            if (name != "active" && value.is_null() != present) {
+                names.push_back(name);
+            }
+        }
+        return names;
     }
 };
 
@@ -129,3 +155,75 @@ TEST_F(BoardMqttTopics, ErrorsOtherThanTrueAreReportedTogether)
     EXPECT_EQ(MQTT::Client::toText(next("errors")),
               R"([{"description":{"exception":"x"},"topic":"display"},{"description":"Timeout","topic":"lcd"}])");
 }
+
+// The last "status" waits for the tree lock before its window opens: a
+// holder of the lock that outlasts the window leaves its readings whole.
+TEST_F(BoardMqttTopics, TheLastStatusWindowOpensUnderTheTreeLock)
+{
+    std::atomic<int> holding{0};
+    const LambdaTree slow([&holding] {
+        if (holding.exchange(2) == 1) {
+            Thread::sleep(tavo::Board::Manager::kLastStatusMs + 300);
+        }
+        return Result{true, 0};
+    });
+    client->subscribeLambdaTree(LambdaTree(LambdaTree::Children{{"slow", slow}}), "");
+    holding = 1;
+    std::thread holder([this] { client->publishLambdaTreeNode("slow", MQTT::Retained::No, MQTT::QoS::AtMostOnce); });
+    ASSERT_TRUE(waitUntil([&holding] { return holding == 2; }, 5000));
+    const json status = lastStatus();
+    holder.join();
+    EXPECT_EQ(status["service"], false) << status;
+    EXPECT_EQ(status["device"]["active"], true) << status;
+    EXPECT_EQ(readings(status, false), std::vector<std::string>{}) << status;
+}
+
+namespace {
+
+// A board as the last status finds it, and what that status reads of it.
+struct LastStatusCase {
+    const char* name;
+    int receiveTimeoutMs;
+    int replyDelayMs;
+    bool heartbeatsAnswered;
+    bool active;
+    std::vector<std::vector<uint8_t>> requests; // ID and sub-identifier
+
+    friend void PrintTo(const LastStatusCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class BoardMqttLastStatus : public BoardMqttTopics, public ::testing::WithParamInterface<LastStatusCase> {};
+
+} // namespace
+
+// The window: the status's requests go through from its heartbeat on for
+// 500 ms, each wait cut at its end, and none after the first the board does
+// not answer; every reading it did not get is null.
+TEST_P(BoardMqttLastStatus, ReadsTheBoardInItsWindowOnly)
+{
+    const LastStatusCase& c = GetParam();
+    manager->receiveTimeoutSet(c.receiveTimeoutMs);
+    board.delayReplies(c.replyDelayMs);
+    board.answerHeartbeats(c.heartbeatsAnswered);
+    settle();
+    const size_t answered = manager->getStats().successes;
+    const json status = lastStatus();
+    EXPECT_EQ(status["device"]["active"], c.active) << status;
+    EXPECT_EQ(readings(status, true), std::vector<std::string>{}) << status;
+    std::vector<std::vector<uint8_t>> requests;
+    for (const auto& request : sent()) {
+        requests.push_back({request[0], request[1]});
+    }
+    EXPECT_EQ(requests, c.requests);
+    EXPECT_EQ(manager->getStats().successes - answered, c.active ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, BoardMqttLastStatus,
+    ::testing::Values(
+        // The heartbeat answered at 300 ms; the hardware status's reply, due
+        // at 600 ms, is not waited for.
+        LastStatusCase{"Slow", 1000, 300, true, true, {{0, 0}, {0, 5}}},
+        // Both transmissions of the heartbeat lost by 300 ms, well inside.
+        LastStatusCase{"DeafToHeartbeats", 150, 0, false, false, {{0, 0}, {0, 0}}}),
+    [](const ::testing::TestParamInfo<LastStatusCase>& info) { return std::string(info.param.name); });

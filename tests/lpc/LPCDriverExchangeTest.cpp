@@ -98,25 +98,33 @@ TEST_F(DriverTest, ReplyWithWrongSeqNoOrIdIsDiscardedAndRetransmissionAnswered)
 
 // A reply to an earlier request that gave up arrives while the next request
 // waits: it is discarded and the wait starts over with the full timeout, so
-// the next reply, later than the first deadline, is still taken.
+// the next reply, later than the first deadline, is still taken; but not
+// past the deadline of an admitted request.
 TEST_F(DriverTest, LateReplyWithStaleSeqNoRestartsTheWait)
 {
     driver.setReceiveTimeout(600);
     driver.setTransmitRetries(1);
     API_Message_t response{};
+    for (const bool admitted : {false, true}) {
+        SCOPED_TRACE(admitted);
+        const LpcStats before = driver.getStats();
+        board.delayReplies(900); // the reply to A comes at about 900 ms
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::Timeout);
 
-    board.delayReplies(900); // the reply to A comes at about 900 ms
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::Timeout);
-
-    board.delayReplies(750); // B goes out at about 600 ms, its reply at 1350
-    const API_Message_t b = heartbeat();
-    EXPECT_EQ(driver.executeRPC(b, response), LPCDriver::NoError);
-    EXPECT_EQ(response.SeqNo, b.SeqNo);
-    EXPECT_GT(msSince(start), 1200.0); // past B's first deadline
-    const LpcStats stats = driver.getStats();
-    EXPECT_EQ(stats.successes, 1u);
-    EXPECT_EQ(stats.failures, 1u);
+        if (admitted) {
+            driver.refuseRequests();
+            driver.admitUntil(start + std::chrono::milliseconds(1200));
+        }
+        board.delayReplies(750); // B goes out at about 600 ms, its reply at 1350
+        const API_Message_t b = heartbeat();
+        EXPECT_EQ(driver.executeRPC(b, response), admitted ? LPCDriver::Timeout : LPCDriver::NoError);
+        EXPECT_TRUE(admitted || response.SeqNo == b.SeqNo);
+        EXPECT_GT(msSince(start), admitted ? 1150.0 : 1200.0); // past B's first deadline
+        const LpcStats stats = driver.getStats();
+        EXPECT_EQ(stats.successes - before.successes, admitted ? 0u : 1u);
+        EXPECT_EQ(stats.failures - before.failures, admitted ? 2u : 1u);
+    }
 }
 
 // Five responses that nobody claims stay queued, a sixth is dropped: the
