@@ -143,8 +143,8 @@ private:
     // thread is admitted (admitted is then set, and until is its deadline).
     bool refused(bool& admitted, TimePoint& until);
     ErrorCode sendRequest(const API_Message_t& request);
-    // 0 on a match, 9 when none came within timeoutMs of each wait, or by
-    // cutoff (TimePoint::max(): none).
+    // NoError on a match; Timeout when none came within timeoutMs of each
+    // wait, or by cutoff (TimePoint::max(): no cutoff).
     ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs, TimePoint cutoff);
 
     void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
