@@ -26,20 +26,8 @@ namespace {
 
 using nlohmann::json;
 
-// The longest path and the octets of all paths of the members of value,
-// below a path of prefix octets.
-std::pair<size_t, size_t> paths(const json& value, size_t prefix)
-{
-    std::pair<size_t, size_t> found{0, 0};
-    size_t index = 0;
-    for (auto member = value.begin(); value.is_structured() && member != value.end(); ++member, ++index) {
-        const size_t length = prefix + 1 + (value.is_object() ? member.key().size() : std::to_string(index).size());
-        const auto below = paths(*member, length);
-        found.first = std::max({found.first, length, below.first});
-        found.second += length + below.second;
-    }
-    return found;
-}
+// The node that serves the configuration, which every path starts with.
+const std::string kNode = "config";
 
 // {"deep": ...} nested `levels` names of 4,000 octets deep, holding inner.
 json chain(size_t levels, const json& inner)
@@ -139,14 +127,14 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             // Sets of several sections, where one may throw before the others.
             if (const json more = randomSet(current); value.is_object() && more.is_object() && pick(2) == 0)
                 value.insert(more.begin(), more.end());
-            const auto [now, judged] = config->remoteSetSizes(value);
+            const auto [now, judged] = config->remoteSetSizes(value, kNode);
             // The pins a set names count at their widest records, now too; an
             // empty set hands the components the whole stored configuration.
             if (value.empty() || (value.contains("device") && value["device"].contains("gpio")))
                 EXPECT_LE(tavo::Config::fileText(current).size(), now.octets);
             else
                 EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
-            const bool admitted = config->admitsRemoteSet(value);
+            const bool admitted = config->admitsRemoteSet(value, kNode);
             try {
                 config->configSet(value);
             } catch (const std::exception&) {
@@ -154,9 +142,8 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             const json after = config->configGet();
             ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
             ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
-            // Every path below "config" has the node's path before it.
-            const auto [longest, octets] = paths(after, 6);
-            const auto [longestBefore, octetsBefore] = paths(current, 6);
+            const auto [longest, octets] = LambdaTree::measurePaths(after, kNode.size());
+            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNode.size());
             if (admitted) {
                 ASSERT_TRUE(longest <= LambdaTree::kMaxNodePath || longest <= longestBefore) << longest;
                 ASSERT_TRUE(octets <= LambdaTree::kMaxMirrorPaths || octets <= octetsBefore) << octets;
@@ -208,7 +195,7 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         {{{"tcp", {{"pad", overPad}}}}, false},
     };
     for (const auto& [value, admitted] : cases)
-        EXPECT_EQ(config->admitsRemoteSet(value), admitted) << value.dump().substr(0, 80);
+        EXPECT_EQ(config->admitsRemoteSet(value, kNode), admitted) << value.dump().substr(0, 80);
     config->configSet({{"tcp", {{"pad", pad}}}});
     EXPECT_EQ(tavo::Config::fileText(config->configGet()).size(), kFile);
 }
@@ -232,10 +219,10 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     const json current = config->configGet();
     ASSERT_EQ(octets(), tavo::Config::Config::kMaxRemoteFile);
 
-    EXPECT_TRUE(config->admitsRemoteSet(current));
-    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}));
+    EXPECT_TRUE(config->admitsRemoteSet(current, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNode));
     tcp["pad"] = tcp["pad"].get<std::string>() + "p";
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNode));
 }
 
 } // namespace
