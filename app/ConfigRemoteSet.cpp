@@ -93,8 +93,8 @@ Config::Size largerOf(const json& result, const json& current, const std::string
         return larger(sizeOf(result, node), sizeOf(current, node));
     }
     Config::Size size{2, 0, 0, 0};
-    const auto add = [&size, &node](const json& member, const json& other) {
-        const Config::Size part = larger(sizeOf(member, node), sizeOf(other, node));
+    const auto add = [&size, &node](const std::string& key, const json& after, const json& now) {
+        const Config::Size part = larger(sizeOf(json{{key, after}}, node), sizeOf(json{{key, now}}, node));
         size.octets += part.octets - 2;
         size.nodes += part.nodes;
         size.longestPath = std::max(size.longestPath, part.longestPath);
@@ -102,13 +102,11 @@ Config::Size largerOf(const json& result, const json& current, const std::string
     };
     for (auto member = result.begin(); member != result.end(); ++member) {
         const auto now = current.find(member.key());
-        const json after{{member.key(), *member}};
-        add(after, now == current.end() ? after : json{{now.key(), *now}});
+        add(member.key(), *member, now == current.end() ? *member : *now);
     }
     for (auto member = current.begin(); member != current.end(); ++member) {
         if (!result.contains(member.key())) {
-            const json kept{{member.key(), *member}};
-            add(kept, kept);
+            add(member.key(), *member, *member);
         }
     }
     return size;

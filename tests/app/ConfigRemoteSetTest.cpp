@@ -38,6 +38,20 @@ json chain(size_t levels, const json& inner)
     return json{{"deep", value}};
 }
 
+// Counts the previews it is asked for; holds no section.
+class PreviewCount : public tavo::Config::Observer {
+public:
+    void onConfigSet(const json&) override {}
+    json onConfigGet() const override { return json::object(); }
+    json onConfigPreview(const json&) const override
+    {
+        ++previews;
+        return json::object();
+    }
+
+    mutable int previews = 0;
+};
+
 class ConfigRemoteSetTest : public ManagerTest {
 protected:
     ConfigRemoteSetTest() { open(); }
@@ -223,6 +237,60 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNode));
     tcp["pad"] = tcp["pad"].get<std::string>() + "p";
     EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNode));
+}
+
+
+// A file edited by hand may hold a path over 16 KiB, or a file and paths
+// over 256 KiB: the value a get returned sets back, and a small set of
+// another section passes, but a set that grows them does not. Near 256 KiB
+// of paths, a small set that takes them over is refused.
+TEST_F(ConfigRemoteSetTest, AConfigurationOverAPathBoundIsSetBackButNotGrown)
+{
+    const std::string name(4000, 'n');
+    json wide;
+    json leaves;
+    for (int member = 100; member < 170; ++member) {
+        wide[std::to_string(member) + name] = member;
+        leaves[std::to_string(member)] = member;
+    }
+    const json pin = {{"device", {{"gpio", {{"2", {{"mode", "digitalOut"}}}}}}}};
+    const std::pair<json, json> cases[] = {
+        {{{"tcp", chain(5, 0)}}, {{"tcp", chain(6, 0)}}},
+        {{{"tcp", wide}}, {{"tcp", {{"170" + name, 1}}}}},
+        {{{"tcp", {{"deep", {{name, leaves}}}}}}, {{"tcp", {{"deep", {{name, {{"170", 1}}}}}}}}},
+    };
+    for (const auto& [start, grown] : cases) {
+        begin(start);
+        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(pin, kNode)) << start.dump().substr(0, 80);
+        EXPECT_FALSE(config->admitsRemoteSet(grown, kNode)) << start.dump().substr(0, 80);
+    }
+    begin(json::object());
+    json near = config->configGet();
+    json& nearLeaves = near["tcp"]["deep"][name];
+    for (int leaf = 100; LambdaTree::measurePaths(near, kNode.size()).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
+        nearLeaves[std::to_string(leaf)] = leaf;
+    nearLeaves.erase(std::to_string(99 + nearLeaves.size()));
+    config->configSet(near);
+    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNode));
+}
+
+// A value whose own paths are refused is refused before any component
+// previews it: a preview keeps each setting under its whole path, which for
+// such a value takes megabytes.
+TEST_F(ConfigRemoteSetTest, NoPreviewRunsForAValueItsOwnPathsRefuse)
+{
+    begin(json::object());
+    const auto counted = std::make_shared<PreviewCount>();
+    config->observerAttach(counted);
+    json leaves;
+    for (int leaf = 0; leaf < 700; ++leaf)
+        leaves["leaf" + std::to_string(leaf)] = leaf;
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNode));
+    EXPECT_EQ(counted->previews, 0);
+    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNode));
+    EXPECT_GT(counted->previews, 0);
 }
 
 } // namespace
