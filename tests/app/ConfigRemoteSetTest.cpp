@@ -240,11 +240,11 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
 }
 
 
-// A file edited by hand may hold a path over 16 KiB, or a file and paths
-// over 256 KiB: the value a get returned sets back, and a small set of
+// A file edited by hand may hold a path over 16 KiB, more than 800 nodes,
+// or a file and paths over 256 KiB: the value a get returned sets back, and a small set of
 // another section passes, but a set that grows them does not. Near 256 KiB
 // of paths, a small set that takes them over is refused.
-TEST_F(ConfigRemoteSetTest, AConfigurationOverAPathBoundIsSetBackButNotGrown)
+TEST_F(ConfigRemoteSetTest, AConfigurationOverABoundIsSetBackButNotGrown)
 {
     const std::string name(4000, 'n');
     json wide;
@@ -256,6 +256,7 @@ TEST_F(ConfigRemoteSetTest, AConfigurationOverAPathBoundIsSetBackButNotGrown)
     const json pin = {{"device", {{"gpio", {{"2", {{"mode", "digitalOut"}}}}}}}};
     const std::pair<json, json> cases[] = {
         {{{"tcp", chain(5, 0)}}, {{"tcp", chain(6, 0)}}},
+        {{{"tcp", {{"list", std::vector<int>(900)}}}}, {{"tcp", {{"more", 1}}}}},
         {{{"tcp", wide}}, {{"tcp", {{"170" + name, 1}}}}},
         {{{"tcp", {{"deep", {{name, leaves}}}}}}, {{"tcp", {{"deep", {{name, {{"170", 1}}}}}}}}},
     };
