@@ -180,6 +180,8 @@ bool LambdaTree::setFits(const std::string& path, const nlohmann::json& value) c
             const size_t limit = std::max(kMaxMirrorNodes, countNodes(node->value));
             return countNodes(part, limit) <= limit && node->bound(wrap(rest, part));
         }
+        // Elsewhere no part of a value too wide as a whole passes, and a
+        // node's value must not grow past the bound.
         if (wide || node == nullptr)
             return !wide;
         nlohmann::json result = node->value;
