@@ -2,7 +2,7 @@
 // settings of its own: every component with settings registers an observer,
 // and the file is the merge of the sections the observers report. update()
 // synchronises file and components at start-up; configGet and configSet
-// serve the "config" node of the MQTT interface afterwards.
+// serve the configuration's node of the MQTT interface afterwards.
 //
 // The file is one JSON value, written with four-space indentation, keys in
 // byte order, UTF-8 unescaped and no line end after the closing brace.
@@ -25,10 +25,10 @@
 //   an unusable file as ".bad" to the new file's rename), never over a log
 //   line. The process stop takes it last, so the process never ends in the
 //   middle of a write and never waits for a log that blocks.
-// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter,
-//   setter and bound, admitsRemoteSet, run under the tree lock). No observer
-//   takes the tree lock under `mutex`: the board's MQTT adaptor hands its
-//   refresh to the client's worker.
+// - Lock order: the MQTT tree lock, then `mutex` (the getter, setter and
+//   bound of the configuration's node, admitsRemoteSet, run under the tree
+//   lock). No observer takes the tree lock under `mutex`: the board's MQTT
+//   adaptor hands its refresh to the client's worker.
 #pragma once
 
 #include <functional>
@@ -100,17 +100,14 @@ public:
     static constexpr size_t kMaxRemoteText = 4 * 1024;
     static constexpr size_t kMaxRemoteFile = 256 * 1024;
 
-    // A configuration's file octets, the nodes of the node that serves it
-    // remotely, and the longest path and the octets of all paths of those
-    // nodes.
+    // A configuration's file octets, and the nodes, the longest path and the
+    // octets of all paths of the node that serves it remotely.
     struct Size {
         size_t octets;
         size_t nodes;
         size_t longestPath;
         size_t pathOctets;
-        // True when each field is within its remote bound
-        // (kMaxRemoteFile, LambdaTree::kMaxMirrorNodes, kMaxNodePath,
-        // kMaxMirrorPaths) or no larger than now's.
+        // True when each field is within its remote bound or no larger than now's.
         bool fits(const Size& now) const;
     };
     // The size of the configuration now, and the most that configSet(value)

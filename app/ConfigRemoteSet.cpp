@@ -1,4 +1,4 @@
-// The judging of remote sets of the "config" node by what they would
+// The judging of remote sets of the configuration by what they would
 // really leave: the observers' previews, not an estimate of the setter.
 
 #include "app/Config.h"
