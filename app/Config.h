@@ -2,7 +2,7 @@
 // settings of its own: every component with settings registers an observer,
 // and the file is the merge of the sections the observers report. update()
 // synchronises file and components at start-up; configGet and configSet
-// serve the "config" node of the MQTT interface afterwards.
+// serve the configuration's node of the MQTT interface afterwards.
 //
 // The file is one JSON value, written with four-space indentation, keys in
 // byte order, UTF-8 unescaped and no line end after the closing brace.
@@ -25,10 +25,10 @@
 //   an unusable file as ".bad" to the new file's rename), never over a log
 //   line. The process stop takes it last, so the process never ends in the
 //   middle of a write and never waits for a log that blocks.
-// - Lock order: the MQTT tree lock, then `mutex` (the "config" node's getter,
-//   setter and bound, admitsRemoteSet, run under the tree lock). No observer
-//   takes the tree lock under `mutex`: the board's MQTT adaptor hands its
-//   refresh to the client's worker.
+// - Lock order: the MQTT tree lock, then `mutex` (the getter, setter and
+//   bound of the configuration's node, admitsRemoteSet, run under the tree
+//   lock). No observer takes the tree lock under `mutex`: the board's MQTT
+//   adaptor hands its refresh to the client's worker.
 #pragma once
 
 #include <functional>
@@ -100,35 +100,34 @@ public:
     static constexpr size_t kMaxRemoteText = 4 * 1024;
     static constexpr size_t kMaxRemoteFile = 256 * 1024;
 
-    // A configuration's file octets, the nodes of its "config" node, and
-    // the longest path and the octets of all paths of those nodes.
+    // A configuration's file octets, and the nodes, the longest path and the
+    // octets of all paths of the node that serves it remotely.
     struct Size {
         size_t octets;
         size_t nodes;
         size_t longestPath;
         size_t pathOctets;
+        // True when each field is within its remote bound or no larger than now's.
+        bool fits(const Size& now) const;
     };
     // The size of the configuration now, and the most that configSet(value)
-    // would leave: each observer's preview combined as configGet combines,
-    // section by section the larger of it and the section now, since an
-    // observer's throw leaves the sections of the ones after it as they are.
-    // Now counts what may change before the set as the preview does
-    // (Observer::onConfigPreviewNow). Applies nothing. Throws what an
-    // observer's preview or get throws.
-    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value) const;
-    // Whether a remote set of value (as the "config" node's setter gets it)
-    // may be applied. False when it would store a text or a member name
-    // longer than kMaxRemoteText where the configuration holds none at least
-    // as long (a text at the same key path, a member name in the object
-    // there), or would make the file larger than kMaxRemoteFile, "config"
-    // wider than LambdaTree::kMaxMirrorNodes nodes, a path of its nodes
-    // longer than LambdaTree::kMaxNodePath or their paths together longer
-    // than LambdaTree::kMaxMirrorPaths (judged on the value itself first,
-    // and then on what it would leave). A configuration over
-    // these bounds already is the user's: it stays, and sets that do not
-    // grow it pass. False, too, when an observer throws. Runs under the MQTT
-    // tree lock, then takes `mutex`.
-    bool admitsRemoteSet(const nlohmann::json& value) const;
+    // would leave, served as the node whose path is `node`: each observer's
+    // preview combined as configGet combines, section by section the larger
+    // of it and the section now, since an observer's throw leaves the
+    // sections of the ones after it as they are. Now counts what may change
+    // before the set as the preview does (Observer::onConfigPreviewNow).
+    // Applies nothing. Throws what an observer's preview or get throws.
+    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value, const std::string& node) const;
+    // Whether a remote set of value (as the setter of the node whose path is
+    // `node` gets it) may be applied. False when it would store a text or a
+    // member name longer than kMaxRemoteText where the configuration holds
+    // none at least as long (a text at the same key path, a member name in
+    // the object there), or when the value's own paths, and then the size
+    // it would leave, do not fit the size now (Size::fits): a configuration
+    // over these bounds already is the user's, it stays, and sets that do
+    // not grow it pass. False, too, when an observer throws. Runs under the
+    // MQTT tree lock, then takes `mutex`.
+    bool admitsRemoteSet(const nlohmann::json& value, const std::string& node) const;
 
 private:
     // The observers' reports combined as configGet combines them: the first

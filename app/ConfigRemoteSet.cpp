@@ -1,4 +1,4 @@
-// The judging of remote sets of the "config" node by what they would
+// The judging of remote sets of the configuration by what they would
 // really leave: the observers' previews, not an estimate of the setter.
 
 #include "app/Config.h"
@@ -62,58 +62,51 @@ bool holdsLongText(const json& value, const json& current)
     return longer;
 }
 
-// The path of the "config" node, which every path of its mirror starts with.
-const size_t kNodePath = std::string("config").size();
-
-// True when value's own paths pass a bound where the configuration's do
-// not, or pass it further. Judged before the previews: the components keep
-// each setting under its whole path, so previewing such a value would take
-// megabytes.
-bool holdsLongPaths(const json& value, const json& current)
+// The paths of value's members below the node whose path is node.
+Config::Size pathSize(const json& value, const std::string& node)
 {
-    const LambdaTree::Paths paths = LambdaTree::measurePaths(value, kNodePath);
-    const LambdaTree::Paths now = LambdaTree::measurePaths(current, kNodePath);
-    return (paths.longest > LambdaTree::kMaxNodePath && paths.longest > now.longest) ||
-           (paths.octets > LambdaTree::kMaxMirrorPaths && paths.octets > now.octets);
+    const LambdaTree::Paths paths = LambdaTree::measurePaths(value, node.size());
+    return Config::Size{0, 0, paths.longest, paths.octets};
 }
 
-// The file's octets, the nodes and the paths of one member {key: value} of
-// the configuration, as they add up in the whole: the whole object's text
-// is "{}" plus each member's text between its braces.
-Config::Size memberSize(const std::string& key, const json& value)
+// The file's octets, the nodes and the paths of value below node; a member
+// {key: value} of the configuration adds to the whole object's text its
+// text between the braces.
+Config::Size sizeOf(const json& value, const std::string& node)
 {
-    const LambdaTree::Paths paths = LambdaTree::measurePaths(json{{key, value}}, kNodePath);
-    return Config::Size{fileText(json{{key, value}}).size() - 2, 1 + LambdaTree::countNodes(value), paths.longest,
-                        paths.octets};
+    const Config::Size paths = pathSize(value, node);
+    return Config::Size{fileText(value).size(), LambdaTree::countNodes(value), paths.longestPath, paths.pathOctets};
+}
+
+// Each field of a and b, the larger.
+Config::Size larger(const Config::Size& a, const Config::Size& b)
+{
+    return Config::Size{std::max(a.octets, b.octets), std::max(a.nodes, b.nodes),
+                        std::max(a.longestPath, b.longestPath), std::max(a.pathOctets, b.pathOctets)};
 }
 
 // The size of a configuration whose members are each either result's or
 // current's: the larger of both, member by member.
-Config::Size largerOf(const json& result, const json& current)
+Config::Size largerOf(const json& result, const json& current, const std::string& node)
 {
     if (!result.is_object() || !current.is_object()) {
-        const LambdaTree::Paths after = LambdaTree::measurePaths(result, kNodePath);
-        const LambdaTree::Paths now = LambdaTree::measurePaths(current, kNodePath);
-        return Config::Size{std::max(fileText(result).size(), fileText(current).size()),
-                            std::max(LambdaTree::countNodes(result), LambdaTree::countNodes(current)),
-                            std::max(after.longest, now.longest), std::max(after.octets, now.octets)};
+        return larger(sizeOf(result, node), sizeOf(current, node));
     }
     Config::Size size{2, 0, 0, 0};
-    const auto add = [&size](const Config::Size& a, const Config::Size& b) {
-        size.octets += std::max(a.octets, b.octets);
-        size.nodes += std::max(a.nodes, b.nodes);
-        size.longestPath = std::max({size.longestPath, a.longestPath, b.longestPath});
-        size.pathOctets += std::max(a.pathOctets, b.pathOctets);
+    const auto add = [&size, &node](const std::string& key, const json& after, const json& now) {
+        const Config::Size part = larger(sizeOf(json{{key, after}}, node), sizeOf(json{{key, now}}, node));
+        size.octets += part.octets - 2;
+        size.nodes += part.nodes;
+        size.longestPath = std::max(size.longestPath, part.longestPath);
+        size.pathOctets += part.pathOctets;
     };
     for (auto member = result.begin(); member != result.end(); ++member) {
         const auto now = current.find(member.key());
-        const Config::Size after = memberSize(member.key(), *member);
-        add(after, now == current.end() ? after : memberSize(now.key(), *now));
+        add(member.key(), *member, now == current.end() ? *member : *now);
     }
     for (auto member = current.begin(); member != current.end(); ++member) {
         if (!result.contains(member.key())) {
-            const Config::Size now = memberSize(member.key(), *member);
-            add(now, now);
+            add(member.key(), *member, *member);
         }
     }
     return size;
@@ -126,7 +119,15 @@ json Config::merge() const
     return combined([](const Observer& observer) { return observer.onConfigGet(); });
 }
 
-std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value) const
+bool Config::Size::fits(const Size& now) const
+{
+    const auto within = [](size_t after, size_t before, size_t bound) { return after <= bound || after <= before; };
+    return within(octets, now.octets, kMaxRemoteFile) && within(nodes, now.nodes, LambdaTree::kMaxMirrorNodes) &&
+           within(longestPath, now.longestPath, LambdaTree::kMaxNodePath) &&
+           within(pathOctets, now.pathOctets, LambdaTree::kMaxMirrorPaths);
+}
+
+std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value, const std::string& node) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     // What configSet hands the observers.
@@ -135,23 +136,23 @@ std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value) 
     // Now as the preview counts it: what may change before the set counts
     // alike in both.
     const json now = combined([&applied](const Observer& observer) { return observer.onConfigPreviewNow(applied); });
-    return {largerOf(now, now), largerOf(result, now)};
+    return {largerOf(now, now, node), largerOf(result, now, node)};
 }
 
-bool Config::admitsRemoteSet(const json& value) const
+bool Config::admitsRemoteSet(const json& value, const std::string& node) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     try {
         const json current = merge();
         const json& judged = value.empty() ? mStored : value;
-        if (holdsLongText(judged, current) || holdsLongPaths(judged, current)) {
+        // The value's own paths are judged before the previews: the
+        // components keep each setting under its whole path, so previewing
+        // a value of long paths would take megabytes.
+        if (holdsLongText(judged, current) || !pathSize(judged, node).fits(pathSize(current, node))) {
             return false;
         }
-        const auto [now, after] = remoteSetSizes(value);
-        return (after.octets <= kMaxRemoteFile || after.octets <= now.octets) &&
-               (after.nodes <= LambdaTree::kMaxMirrorNodes || after.nodes <= now.nodes) &&
-               (after.longestPath <= LambdaTree::kMaxNodePath || after.longestPath <= now.longestPath) &&
-               (after.pathOctets <= LambdaTree::kMaxMirrorPaths || after.pathOctets <= now.pathOctets);
+        const auto [now, after] = remoteSetSizes(value, node);
+        return after.fits(now);
     } catch (const std::exception&) {
         return false;
     }

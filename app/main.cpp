@@ -25,8 +25,9 @@
 // kStopBound later, whatever step is then under way. Before its first line
 // the stop has every board request end at once (but the last status's, for
 // a short while) and marks the MQTT client, so that neither the board nor a
-// restart planned before the signal holds it, and no set begins after it. Both ends take the configuration file's lock last, so that the
-// process never ends in the middle of a write of the file.
+// restart planned before the signal holds it, and no set begins after it.
+// Both ends take the configuration file's lock last, so that the process
+// never ends in the middle of a write of the file.
 
 #include <CLI/CLI.hpp>
 

@@ -39,7 +39,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -164,22 +163,22 @@ public:
     // The value nested in one object level per path component.
     static nlohmann::json wrap(const std::string& path, const nlohmann::json& value);
     // Replaces the children by a mirror of an object's or an array's members,
-    // kMaxJsonNesting levels deep at most. Keys that cannot be topic levels
+    // kMaxJsonNesting levels deep at most. A member gets no node, and stays
+    // inside its parent's value only, when its key cannot be a topic level
     // (empty, holding "#", "+" or "/", or a code point that
-    // MQTT::carriesCodePoints refuses) stay inside the value only; so do
-    // members named "get", "set", "monitor" or "request", each named by one
-    // warning, as their topics would be another node's command topics. A
-    // node whose members' paths (from the root of the tree) would pass
-    // kMaxNodePath octets keeps its value and gets no children. While the
-    // mirror would hold more than kMaxMirrorNodes nodes, members are cut, as
-    // deep as it takes: each cut walks from this node down the widest member
-    // that has members, to the first node whose own members make up at least
-    // half of the nodes below it (or pass the bound by themselves), and cuts
-    // that one; then, while the paths of the nodes would pass kMaxMirrorPaths
-    // octets together, the same by octets of paths. A cut below a member
-    // that another cut takes whole does not stand. A cut member keeps its
-    // value and gets no children; one warning names it (and what it holds)
-    // when it is cut, and again only once its value changed.
+    // MQTT::carriesCodePoints refuses), when it is named "get", "set",
+    // "monitor" or "request" (its topics would be another node's command
+    // topics; one warning each), or when its own path from the root of the
+    // tree passes kMaxNodePath octets (one warning per parent, naming how
+    // many). While the mirror would hold more than kMaxMirrorNodes nodes,
+    // members are cut, as deep as it takes: each cut walks from this node
+    // down the widest member that has members, to the first node whose own
+    // members make up at least half of the nodes below it (or pass the bound
+    // by themselves), and cuts that one; then, while the paths of the nodes
+    // would pass kMaxMirrorPaths octets together, the same by octets of
+    // paths. A cut member keeps its value and gets no children, and nothing
+    // below it is warned of; one warning names it (and what it holds). Each
+    // warning is given again only once the value it names changed.
     void acceptJson(const nlohmann::json& json, uint8_t ability);
     // True when value holds more than kMaxMirrorNodes members at all depths.
     // Expects a value within kMaxJsonNesting.
@@ -204,18 +203,18 @@ public:
     // kMaxMirrorNodes to the node itself.
     using Bound = std::function<bool(const nlohmann::json& argument)>;
     void setBound(const Bound& check) { bound = check; }
-    // False when a lambda node that a set of value at the path reaches
-    // refuses it. A node with a bound refuses a value with more members at
+    // False when a set of value at the path is refused before any setter
+    // runs. Each lambda node with a setter that the set reaches judges the
+    // part it gets. A node with a bound refuses a part with more members at
     // all depths than kMaxMirrorNodes and than its cached value holds, at
-    // once, and else asks its bound; any other node refuses a value too wide
-    // as a whole, or a set after which its value would pass kMaxMirrorNodes
-    // (and the nodes it holds already); a too wide value that reaches no
-    // node, or no setter, is refused too. That value is estimated from the
-    // cached one with the set's
-    // value folded in at the member the set names, so that the estimate
-    // holds whether the setter replaces or merges: objects keep the members
-    // the set does not name, arrays the elements beyond its length. A setter
-    // that keeps more (what a change of type replaces) needs a bound.
+    // once, and else asks its bound. Elsewhere a value too wide as a whole
+    // is refused, and a node without a bound refuses a set after which its
+    // value would pass kMaxMirrorNodes and the nodes it holds already. That
+    // value is estimated from the cached one with the part folded in at the
+    // member the set names, so that the estimate holds whether the setter
+    // replaces or merges: objects keep the members the set does not name,
+    // arrays the elements beyond its length. A setter that keeps more (what
+    // a change of type replaces) needs a bound.
     bool setFits(const std::string& path, const nlohmann::json& value) const;
 
     // The most nodes that one value may put below a node: each node costs six
@@ -261,13 +260,17 @@ private:
     ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
                                        const std::string& rest);
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
-    // setFits below this node, rest being the path still to walk; wide when
-    // the whole value set is too wide.
-    bool fits(const nlohmann::json& newValue, const std::string& rest, bool wide) const;
-    // Mirrors at most `levels` levels of the value's members as children;
-    // the members in `cut` get none.
-    void mirror(const nlohmann::json& json, uint8_t mirrorAbility, size_t levels,
-                const std::unordered_set<const nlohmann::json*>& cut);
+    // Walks a set as set() does, rest being the path still to walk below
+    // this node, and asks judge(node, part, rest) for each part of the value
+    // that reaches a lambda node with a setter, or judge(nullptr, part, rest)
+    // where it reaches no such node; false at the first refusal.
+    using Judge = std::function<bool(const LambdaTree* node, const nlohmann::json& part, const std::string& rest)>;
+    bool reach(const nlohmann::json& part, const std::string& rest, const Judge& judge) const;
+    // acceptJson's walk: the cuts it made, the path of the node being
+    // mirrored and the warnings.
+    struct MirrorWalk;
+    // Mirrors at most `levels` levels of the value's members as children.
+    void mirror(const nlohmann::json& json, size_t levels, MirrorWalk& walk);
     // This node's path from the root of its tree, for log lines.
     std::string pathFromRoot() const;
 

@@ -171,41 +171,42 @@ nlohmann::json LambdaTree::wrap(const std::string& path, const nlohmann::json& v
 
 bool LambdaTree::setFits(const std::string& path, const nlohmann::json& value) const
 {
-    return fits(value, LambdaTreePath::trim(path), tooWide(value));
+    const bool wide = tooWide(value);
+    return reach(value, LambdaTreePath::trim(path), [wide](const LambdaTree* node, const nlohmann::json& part,
+                                                            const std::string& rest) {
+        if (node != nullptr && node->bound) {
+            // Cheap before the bound: a part wider than the bound and than
+            // the node holds now cannot be a set that does not grow it.
+            const size_t limit = std::max(kMaxMirrorNodes, countNodes(node->value));
+            return countNodes(part, limit) <= limit && node->bound(wrap(rest, part));
+        }
+        // Elsewhere no part of a value too wide as a whole passes, and a
+        // node's value must not grow past the bound.
+        if (wide || node == nullptr)
+            return !wide;
+        nlohmann::json result = node->value;
+        fold(memberAt(result, rest), part);
+        return !tooWide(result) || countNodes(result) <= countNodes(node->value);
+    });
 }
 
-// Walks as the set does; a lambda node judges the value that reaches it. A
-// wide value passes only where all of it reaches nodes with a bound.
-bool LambdaTree::fits(const nlohmann::json& newValue, const std::string& rest, bool wide) const
+bool LambdaTree::reach(const nlohmann::json& part, const std::string& rest, const Judge& judge) const
 {
-    if (kind == Lambda) {
-        if (!setter)
-            return !wide;
-        if (bound) {
-            // Cheap before the bound: a value wider than the bound and than
-            // the node holds now cannot be a set that does not grow it.
-            const size_t limit = std::max(kMaxMirrorNodes, countNodes(value));
-            return countNodes(newValue, limit) <= limit && bound(wrap(rest, newValue));
-        }
-        if (wide)
-            return false;
-        nlohmann::json result = value;
-        fold(memberAt(result, rest), newValue);
-        return !tooWide(result) || countNodes(result) <= countNodes(value);
-    }
+    if (kind == Lambda && setter)
+        return judge(this, part, rest);
     if (kind != Group)
-        return !wide;
+        return judge(nullptr, part, rest);
     std::string wanted;
     std::string childRest;
     if (LambdaTreePath::splitFirst(rest, wanted, childRest)) {
         const auto child = children.find(wanted);
-        return child == children.end() ? !wide : child->second.fits(newValue, childRest, wide);
+        return child == children.end() ? judge(nullptr, part, rest) : child->second.reach(part, childRest, judge);
     }
-    if (!newValue.is_object())
-        return !wide;
-    for (auto member = newValue.begin(); member != newValue.end(); ++member) {
+    if (!part.is_object())
+        return judge(nullptr, part, rest);
+    for (auto member = part.begin(); member != part.end(); ++member) {
         const auto child = children.find(member.key());
-        if (child == children.end() ? wide : !child->second.fits(*member, "", wide))
+        if (!(child == children.end() ? judge(nullptr, *member, "") : child->second.reach(*member, "", judge)))
             return false;
     }
     return true;

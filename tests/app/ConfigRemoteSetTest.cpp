@@ -26,20 +26,8 @@ namespace {
 
 using nlohmann::json;
 
-// The longest path and the octets of all paths of the members of value,
-// below a path of prefix octets.
-std::pair<size_t, size_t> paths(const json& value, size_t prefix)
-{
-    std::pair<size_t, size_t> found{0, 0};
-    size_t index = 0;
-    for (auto member = value.begin(); value.is_structured() && member != value.end(); ++member, ++index) {
-        const size_t length = prefix + 1 + (value.is_object() ? member.key().size() : std::to_string(index).size());
-        const auto below = paths(*member, length);
-        found.first = std::max({found.first, length, below.first});
-        found.second += length + below.second;
-    }
-    return found;
-}
+// The node that serves the configuration, which every path starts with.
+const std::string kNode = "config";
 
 // {"deep": ...} nested `levels` names of 4,000 octets deep, holding inner.
 json chain(size_t levels, const json& inner)
@@ -49,6 +37,20 @@ json chain(size_t levels, const json& inner)
         value = json{{std::string(4000, static_cast<char>('a' + level)), value}};
     return json{{"deep", value}};
 }
+
+// Counts the previews it is asked for; holds no section.
+class PreviewCount : public tavo::Config::Observer {
+public:
+    void onConfigSet(const json&) override {}
+    json onConfigGet() const override { return json::object(); }
+    json onConfigPreview(const json&) const override
+    {
+        ++previews;
+        return json::object();
+    }
+
+    mutable int previews = 0;
+};
 
 class ConfigRemoteSetTest : public ManagerTest {
 protected:
@@ -139,14 +141,14 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             // Sets of several sections, where one may throw before the others.
             if (const json more = randomSet(current); value.is_object() && more.is_object() && pick(2) == 0)
                 value.insert(more.begin(), more.end());
-            const auto [now, judged] = config->remoteSetSizes(value);
+            const auto [now, judged] = config->remoteSetSizes(value, kNode);
             // The pins a set names count at their widest records, now too; an
             // empty set hands the components the whole stored configuration.
             if (value.empty() || (value.contains("device") && value["device"].contains("gpio")))
                 EXPECT_LE(tavo::Config::fileText(current).size(), now.octets);
             else
                 EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
-            const bool admitted = config->admitsRemoteSet(value);
+            const bool admitted = config->admitsRemoteSet(value, kNode);
             try {
                 config->configSet(value);
             } catch (const std::exception&) {
@@ -154,9 +156,8 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             const json after = config->configGet();
             ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
             ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
-            // Every path below "config" has the node's path before it.
-            const auto [longest, octets] = paths(after, 6);
-            const auto [longestBefore, octetsBefore] = paths(current, 6);
+            const auto [longest, octets] = LambdaTree::measurePaths(after, kNode.size());
+            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNode.size());
             if (admitted) {
                 ASSERT_TRUE(longest <= LambdaTree::kMaxNodePath || longest <= longestBefore) << longest;
                 ASSERT_TRUE(octets <= LambdaTree::kMaxMirrorPaths || octets <= octetsBefore) << octets;
@@ -208,7 +209,7 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         {{{"tcp", {{"pad", overPad}}}}, false},
     };
     for (const auto& [value, admitted] : cases)
-        EXPECT_EQ(config->admitsRemoteSet(value), admitted) << value.dump().substr(0, 80);
+        EXPECT_EQ(config->admitsRemoteSet(value, kNode), admitted) << value.dump().substr(0, 80);
     config->configSet({{"tcp", {{"pad", pad}}}});
     EXPECT_EQ(tavo::Config::fileText(config->configGet()).size(), kFile);
 }
@@ -232,10 +233,65 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     const json current = config->configGet();
     ASSERT_EQ(octets(), tavo::Config::Config::kMaxRemoteFile);
 
-    EXPECT_TRUE(config->admitsRemoteSet(current));
-    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}));
+    EXPECT_TRUE(config->admitsRemoteSet(current, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNode));
     tcp["pad"] = tcp["pad"].get<std::string>() + "p";
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNode));
+}
+
+
+// A file edited by hand may hold a path over 16 KiB, more than 800 nodes,
+// or a file and paths over 256 KiB: the value a get returned sets back, and a small set of
+// another section passes, but a set that grows them does not. Near 256 KiB
+// of paths, a small set that takes them over is refused.
+TEST_F(ConfigRemoteSetTest, AConfigurationOverABoundIsSetBackButNotGrown)
+{
+    const std::string name(4000, 'n');
+    json wide;
+    json leaves;
+    for (int member = 100; member < 170; ++member) {
+        wide[std::to_string(member) + name] = member;
+        leaves[std::to_string(member)] = member;
+    }
+    const json pin = {{"device", {{"gpio", {{"2", {{"mode", "digitalOut"}}}}}}}};
+    const std::pair<json, json> cases[] = {
+        {{{"tcp", chain(5, 0)}}, {{"tcp", chain(6, 0)}}},
+        {{{"tcp", {{"list", std::vector<int>(900)}}}}, {{"tcp", {{"more", 1}}}}},
+        {{{"tcp", wide}}, {{"tcp", {{"170" + name, 1}}}}},
+        {{{"tcp", {{"deep", {{name, leaves}}}}}}, {{"tcp", {{"deep", {{name, {{"170", 1}}}}}}}}},
+    };
+    for (const auto& [start, grown] : cases) {
+        begin(start);
+        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(pin, kNode)) << start.dump().substr(0, 80);
+        EXPECT_FALSE(config->admitsRemoteSet(grown, kNode)) << start.dump().substr(0, 80);
+    }
+    begin(json::object());
+    json near = config->configGet();
+    json& nearLeaves = near["tcp"]["deep"][name];
+    for (int leaf = 100; LambdaTree::measurePaths(near, kNode.size()).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
+        nearLeaves[std::to_string(leaf)] = leaf;
+    nearLeaves.erase(std::to_string(99 + nearLeaves.size()));
+    config->configSet(near);
+    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNode));
+}
+
+// A value whose own paths are refused is refused before any component
+// previews it: a preview keeps each setting under its whole path, which for
+// such a value takes megabytes.
+TEST_F(ConfigRemoteSetTest, NoPreviewRunsForAValueItsOwnPathsRefuse)
+{
+    begin(json::object());
+    const auto counted = std::make_shared<PreviewCount>();
+    config->observerAttach(counted);
+    json leaves;
+    for (int leaf = 0; leaf < 700; ++leaf)
+        leaves["leaf" + std::to_string(leaf)] = leaf;
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNode));
+    EXPECT_EQ(counted->previews, 0);
+    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNode));
+    EXPECT_GT(counted->previews, 0);
 }
 
 } // namespace

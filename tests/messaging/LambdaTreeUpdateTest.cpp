@@ -143,13 +143,21 @@ json zeros(size_t count)
 // deep as it takes; the nodes around them, ancestors included, keep theirs.
 // A cut member keeps its value, and one warning names it with all its nodes;
 // a cut below a member that is then cut whole is neither kept nor warned.
+// A cut stops at the first node whose own members are half the nodes below
+// it, and no cut follows one that leaves the bound exactly.
 TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
 {
+    json pairs = std::vector<json>(200, {{0, 0}});
+    pairs.insert(pairs.end(), {0, 0});
+    json halves = std::vector<json>(160, {{"a", {0}}, {"b", {0}}});
+    halves.push_back(0);
     struct Case {
         json value;
         std::vector<std::string> cut;
         std::vector<std::string> kept;
     } const cases[] = {
+        {pairs, {"0/0"}, {"0", "1/0/1", "199/0/0"}},
+        {halves, {"0"}, {"1/a/0", "159/b/0"}},
         {{{"device", zeros(40)}, {"tcp", {{"port", 1}}}, {"mqtt", {{"url", "u"}, {"extra", zeros(780)}}}},
          {"mqtt/extra"}, {"device/39", "tcp/port", "mqtt/url"}},
         {{{"device", zeros(40)}, {"mqtt", {{"url", "u"}, {"a", zeros(390)}, {"b", zeros(390)}}}}, {"mqtt/a"},
@@ -179,12 +187,15 @@ TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
     }
 }
 
-// A node costs its path: the deepest node whose members' paths would pass
-// 16 KiB gets no children, and the member that brings the paths together
-// over 256 KiB is cut as the node bound cuts. Command levels and code points
-// MQTT cannot carry make no node; each command level is warned once.
+// A node costs its path: a member whose own path would pass 16 KiB gets no
+// node, its siblings keep theirs, and one warning names their parent; the
+// member that brings the paths together over 256 KiB is cut as the node
+// bound cuts. Command levels and code points MQTT cannot carry make no node;
+// each command level is warned once.
 TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
 {
+    // "n/k/" and a name of 16,380 octets make a path of 16,384.
+    const std::string fits(16380, 'f');
     const std::string name(4000, 'n');
     json chain = 0;
     for (char level = 'e'; level >= 'a'; --level)
@@ -209,6 +220,10 @@ TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
          {"n/" + std::string(4000, 'a') + "/" + std::string(4000, 'b') + "/" + std::string(4000, 'c') + "/" +
           std::string(4000, 'd') + "/" + std::string(4000, 'e')},
          {"The members of 'n/aaaa"}},
+        {{{"k", {{fits, 1}, {fits + "g", 2}, {fits + "gg", {3}}, {"s", {4}}}}},
+         {"n/k/" + fits, "n/k/s/0"},
+         {"n/k/" + fits + "g", "n/k/" + fits + "gg", "n/k/" + fits + "gg/0"},
+         {"The members of 'n/k' whose paths would pass 16384 octets get no topics: 2 of 4"}},
         {{{"many", many}, {"few", {{name, 1}}}},
          {"n/many", "n/few/" + name},
          {"n/many/0" + name},
