@@ -284,8 +284,13 @@ void LambdaTree::acceptJson(const json& json, uint8_t ability)
 {
     const std::string top = pathFromRoot();
     WeightCuts cuts;
-    cutByWeight(json, top.size(), Measure::Nodes, kMaxMirrorNodes, cuts);
-    cutByWeight(json, top.size(), Measure::Paths, kMaxMirrorPaths, cuts);
+    // These counts take every member, node or not, so they bound the weights
+    // from above: a value within them needs no cut, and most refreshes skip
+    // the weighing.
+    if (tooWide(json))
+        cutByWeight(json, top.size(), Measure::Nodes, kMaxMirrorNodes, cuts);
+    if (measurePaths(json, top.size()).octets > kMaxMirrorPaths)
+        cutByWeight(json, top.size(), Measure::Paths, kMaxMirrorPaths, cuts);
     MirrorWalk walk{ability, cuts, top, top, cutWarnings, {}};
     mirror(json, kMaxJsonNesting, walk);
     cutWarnings.swap(walk.warned);
