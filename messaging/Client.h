@@ -408,6 +408,8 @@ private:
     static bool parsePayload(const std::string& payload, nlohmann::json& value);
     static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
 
+    // Connects with the settings; logs one error line for a client id or
+    // user name MQTT cannot carry, and connects with it all the same.
     void startLocked();
     // The root of the connection about to start: base when MQTT can carry
     // it, else constructedRoot with one error line. Stores it as `root`.
