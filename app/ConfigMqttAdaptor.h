@@ -50,6 +50,9 @@ public:
     // JSON values) to the client, merged over the defaults with an empty
     // base: keys it does not name take their defaults.
     void onConfigSet(const nlohmann::json& config) override;
+    // Applied after every other observer, so that a set that fails leaves
+    // the connection as it was.
+    bool appliedLast() const override { return true; }
     // {"mqtt": the client's settings}.
     nlohmann::json onConfigGet() const override;
     nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
