@@ -223,7 +223,9 @@ public:
     bool handleReceivedRpcRequest(const Message& message);
     bool handleReceivedRpcResponse(const Message& message);
 
-    // <base>/<name>/request/[issuer/]id; an empty name or issuer does not parse.
+    // <base>/<name>/request/[issuer/]id, <base> and <name> joined as
+    // Utils::combinePath joins them, the name ending at the first
+    // "/request/" below <base>; an empty name or issuer does not parse.
     RpcData parseRpcTopicRequest(const std::string& topic) const;
     // <name>/response/<id>.
     RpcData parseRpcTopicResponse(const std::string& topic) const;
