@@ -42,10 +42,17 @@
 //   way, so their replies leave under the root their requests came in on.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. Nothing calls the library while holding it (the library's
-//   threads take it in their callbacks): a refresh computes the topics that
-//   changed under it, queues them, and (un)subscribes after releasing it, on
-//   the worker when the caller is a library thread or holds the tree lock.
+//   run under it. The library's threads take it in their callbacks, so the
+//   only library calls made under it are publications (the get handler,
+//   the "config" setter, publishLambdaTreeNode): the library's publish
+//   queues the message and never waits on a callback, and values so leave
+//   in the order the tree took them. Subscriptions, unsubscriptions,
+//   connects and disconnects never are: a connect may release a retired
+//   library client, which waits for the library's threads, and a wide
+//   value's (un)subscriptions come by the thousand. A refresh computes the
+//   topics that changed under it, queues them, and (un)subscribes after
+//   releasing it, on the worker when the caller is a library thread or
+//   holds the tree lock.
 //   Change callbacks run under the notifying signal's mutex and never take
 //   it: the worker publishes the change.
 // - treeTopicsMutex serialises applying queued topic changes, so they are
@@ -265,8 +272,8 @@ public:
     // updateLambdaTreeSubscriptions(path, true) on the worker; returns at
     // once. Plans for one path coalesce and are never refused.
     void updateLambdaTreeSubscriptionsLater(const std::string& path);
-    // Refreshes the node and publishes its value on <base>/<path>; false
-    // when path is not in the tree.
+    // Refreshes the node and publishes its value on <base>/<path>, under the
+    // tree lock; false when path is not in the tree.
     bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
 
     // The handlers registered for node path; library threads.
