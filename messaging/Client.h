@@ -42,10 +42,17 @@
 //   way, so their replies leave under the root their requests came in on.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. Nothing calls the library while holding it (the library's
-//   threads take it in their callbacks): a refresh computes the topics that
-//   changed under it, queues them, and (un)subscribes after releasing it, on
-//   the worker when the caller is a library thread or holds the tree lock.
+//   run under it. The library's threads take it in their callbacks, so the
+//   only library calls made under it are publications (the get handler,
+//   the "config" setter, publishLambdaTreeNode): the library's publish
+//   queues the message and never waits on a callback, and values so leave
+//   in the order the tree took them. Subscriptions, unsubscriptions,
+//   connects and disconnects never are: a connect may release a retired
+//   library client, which waits for the library's threads, and a wide
+//   value's (un)subscriptions come by the thousand. A refresh computes the
+//   topics that changed under it, queues them, and (un)subscribes after
+//   releasing it, on the worker when the caller is a library thread or
+//   holds the tree lock.
 //   Change callbacks run under the notifying signal's mutex and never take
 //   it: the worker publishes the change.
 // - treeTopicsMutex serialises applying queued topic changes, so they are
@@ -223,7 +230,9 @@ public:
     bool handleReceivedRpcRequest(const Message& message);
     bool handleReceivedRpcResponse(const Message& message);
 
-    // <base>/<name>/request/[issuer/]id; an empty name or issuer does not parse.
+    // <base>/<name>/request/[issuer/]id, <base> and <name> joined as
+    // Utils::combinePath joins them, the name ending at the first
+    // "/request/" below <base>; an empty name or issuer does not parse.
     RpcData parseRpcTopicRequest(const std::string& topic) const;
     // <name>/response/<id>.
     RpcData parseRpcTopicResponse(const std::string& topic) const;
@@ -263,8 +272,8 @@ public:
     // updateLambdaTreeSubscriptions(path, true) on the worker; returns at
     // once. Plans for one path coalesce and are never refused.
     void updateLambdaTreeSubscriptionsLater(const std::string& path);
-    // Refreshes the node and publishes its value on <base>/<path>; false
-    // when path is not in the tree.
+    // Refreshes the node and publishes its value on <base>/<path>, under the
+    // tree lock; false when path is not in the tree.
     bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
 
     // The handlers registered for node path; library threads.
@@ -408,6 +417,8 @@ private:
     static bool parsePayload(const std::string& payload, nlohmann::json& value);
     static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
 
+    // Connects with the settings; logs one error line for a client id or
+    // user name MQTT cannot carry, and connects with it all the same.
     void startLocked();
     // The root of the connection about to start: base when MQTT can carry
     // it, else constructedRoot with one error line. Stores it as `root`.

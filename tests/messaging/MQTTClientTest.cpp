@@ -298,24 +298,35 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
 
 // The root of every topic the client builds: its longest tree topic, the
 // RPC set of a node whose path has 16 KiB, must still fit in 65,535 octets.
+// A remote set may give one of at most 256 octets and 32 levels, as the
+// root stands in its topics, and none of the broker's own.
 TEST(TopicText, ABaseIsCarriableWhenEveryTopicBuiltOnItIs)
 {
     EXPECT_EQ(MQTT::kMaxBaseOctets, 65535u - 1 - 16384 - 16);
     const std::string longest(MQTT::kMaxBaseOctets, 'b');
+    std::string levels32 = "a";
+    for (int level = 2; level <= 32; ++level)
+        levels32 += "/a";
     const struct {
         std::string base;
         bool carriable;
+        bool settable = false;
     } rows[] = {
-        {"", true},          {"tavo/lumacore", true},       {longest, true},      {longest + "b", false},
+        {"", true, true},    {"tavo/lumacore", true, true}, {"tavo/x/", true, true}, {"/", true, true},
+        {levels32, true, true}, {levels32 + "/", true, true}, {levels32 + "/a", true},  {"/" + levels32, true},
+        {std::string(256, 'o'), true, true}, {std::string(257, 'o'), true}, {std::string(64, '/'), true},
+        {longest, true},      {longest + "b", false},
         {"$SYS/x", true},    {"+", false},                  {"tavo/+/lumacore", false}, {"tavo/lumacore+", false},
         {"#", false},        {"tavo/#", false},             {"#/tavo", false},    {"tavo/lumacore\x07", false},
         {"a\x1f", false},    {"a\x7f", false},              {"a\xc2\x9f", false}, {"a\xef\xb7\x90", false},
         {"a\xef\xb7\xaf", false}, {"a\xef\xbf\xbe", false},   {"a\xf4\x8f\xbf\xbf", false},
         {std::string("a\0b", 3), false}, {"a\xc3", false},  {"a\xc0\xaf", false},  {"a\xed\xa0\x80", false},
-        {"a\xc3\x28", false}, {"a\xf4\x90\x80\x80", false}, {"a\xc2\xa0", true},
+        {"a\xc3\x28", false}, {"a\xf4\x90\x80\x80", false}, {"a\xc2\xa0", true, true},
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         EXPECT_EQ(MQTT::isCarriableBase(row.base), row.carriable) << row.base.substr(0, 20);
+        EXPECT_EQ(MQTT::isSettableBase(row.base), row.settable) << row.base.substr(0, 20);
+    }
 }
 
 // The broker refuses every CONNECT whose will it cannot take: such a will is
