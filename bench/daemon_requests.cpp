@@ -7,6 +7,8 @@
 //   bare exchange (LPCDriver on the same kind of board, no daemon);
 // - an MQTT "gpio/set" from a Paho client (QoS 0) until the new value is
 //   published, 2,000 sets, p50 and p99;
+// - an MQTT set of "config/tcp" in the RPC form until its reply, 200 sets,
+//   p50 and p99: each restarts the TCP service, though it changes nothing;
 // - an indication of the board until its TCP event line and its "event"
 //   message arrive, 1,000 events, p50 and p99.
 // Each series is preceded by a few unmeasured requests to warm up.
@@ -26,6 +28,8 @@ constexpr int kReplyMs = 5000;
 constexpr int kWarmUp = 100;
 constexpr size_t kTcpRequests = 10000;
 constexpr size_t kMqttSets = 2000;
+constexpr size_t kTcpConfigSets = 200;
+constexpr size_t kTcpConfigWarmUp = 10;
 constexpr size_t kEvents = 1000;
 // A pin the simulated board has, made an output for the sets.
 constexpr int kPin = 1;
@@ -94,6 +98,26 @@ void measureMqtt(DaemonRun& run, MqttRecorder& peer)
                 " (target p50 <= 1 ms, p99 <= 5 ms)");
 }
 
+void measureTcpConfig(DaemonRun& run, MqttRecorder& peer)
+{
+    const std::string set = DaemonRun::topic("config/tcp/set/request/bench/");
+    const std::string response = DaemonRun::topic("config/tcp/set/response/bench/");
+    peer.subscribe(response + "+");
+    std::vector<double> times;
+    for (size_t i = 0; i < kTcpConfigSets + kTcpConfigWarmUp; ++i) {
+        const std::string id = std::to_string(i);
+        const auto start = BenchClock::now();
+        peer.publish(set + id, nlohmann::json{{"port", run.tcpPort}}.dump());
+        const auto reply = peer.waitFor(response + id, nullptr, kReplyMs);
+        const nlohmann::json answer = nlohmann::json::parse(reply ? reply->payload : "", nullptr, false);
+        if (!answer.is_object() || answer.value("completed", false) != true)
+            run.fail("config/tcp/set answered \"" + (reply ? reply->payload : "(nothing)") + "\"");
+        if (i >= kTcpConfigWarmUp)
+            times.push_back(msBetween(start, reply->arrived));
+    }
+    printFigure("MQTT config/tcp set until its reply, 200 sets: " + percentiles(times));
+}
+
 void measureEvents(DaemonRun& run, MqttRecorder& peer)
 {
     LineSocket tcp = run.connect(kReplyMs);
@@ -138,6 +162,7 @@ int main()
             run.fail("no retained status");
         measureTcp(run);
         measureMqtt(run, peer);
+        measureTcpConfig(run, peer);
         measureEvents(run, peer);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_daemon_requests: %s\n", error.what());
