@@ -184,7 +184,9 @@ Config::Saving Config::configSet(const json& config)
     // A copy: an observer that refreshes the MQTT tree runs configGet, which
     // replaces the stored configuration while this loop still hands it out.
     const json applied = mStored;
-    log(Log::Debug, "Setting config %s", dumpForLog(applied).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config %s", dumpForLog(applied).c_str());
+    }
     for (const bool last : {false, true}) {
         for (const auto& observer : mObservers) {
             if (observer->appliedLast() == last) {

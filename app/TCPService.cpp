@@ -38,7 +38,9 @@ void Service::reset()
 void Service::configSet(const nlohmann::json& j)
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
-    log(Log::Debug, "Setting config to: %s", tavo::Config::dumpForLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config to: %s", tavo::Config::dumpForLog(j).c_str());
+    }
     config.fromJson(j);
     resetLocked();
 }
@@ -47,7 +49,9 @@ nlohmann::json Service::configGet() const
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
     nlohmann::json j = config.toJson();
-    log(Log::Debug, "Getting config... %s", tavo::Config::dumpForLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Getting config... %s", tavo::Config::dumpForLog(j).c_str());
+    }
     return j;
 }
 

@@ -127,6 +127,10 @@ struct Message
     std::string payload;
     Retained retained;
     QoS qos;
+    // For a received message whose payload was over
+    // MQTTClient::kMaxPayloadSize: its size, the payload being left empty.
+    // No handler is given such a message: it is refused instead.
+    size_t oversize = 0;
 };
 
 class Client : public MQTTClientListener
@@ -223,7 +227,10 @@ public:
                                          const std::string& payload, unsigned long timeoutMs);
 
     // Dispatch steps of a received message, in the order they are offered
-    // it; each is true when it took the message.
+    // it; each is true when it took the message. Where a step would hand an
+    // oversize message to its handler or waiting call, it answers "Payload
+    // too large" instead: a request on its response topic, anything else
+    // on <base>/error.
     bool handleReceivedCommandResponse(const Message& message);
     bool handleReceivedCommandInternal(const Message& message);
     bool handleReceivedCommandExternal(const Message& message);
@@ -304,6 +311,7 @@ public:
     void onMessageDelivered(int id) override;
     void onMessageReceived(const std::string& topic, const std::string& payload, int qos,
                            bool retained) override;
+    void onMessageTooLarge(const std::string& topic, size_t size, int qos, bool retained) override;
     void onConnectFailed(const std::string& reason) override;
     void onSubscribeFailed(const std::string& topic) override;
     void onUnsubscribeFailed(const std::string& topic) override;
@@ -412,6 +420,13 @@ private:
     // Applies every queued change, in order; false when an (un)subscription
     // was refused. Never on a library thread or under the tree lock.
     bool applyTreeTopicChanges();
+    // Dispatches a received message: its handlers, or "Unknown topic".
+    void receive(const Message& message);
+    // True, with "Payload too large" published on <base>/error for topic,
+    // when message is oversize; false otherwise.
+    bool refusedOversize(const Message& message, const std::string& topic);
+    // The message for <base>/error, without makeErrorMessage's log line.
+    static Message errorMessage(const nlohmann::json& error, const std::string& topic);
     // Parses a peer's JSON text; false when it is malformed or nested deeper
     // than kMaxJsonNesting.
     static bool parsePayload(const std::string& payload, nlohmann::json& value);

@@ -116,6 +116,11 @@ Message Client::makeErrorMessage(const nlohmann::json& error, const std::string&
 {
     log(Log::Warning, "Handling of topic '%s' failed: %s", JsonText::cut(topic).c_str(),
         JsonText::forLog(error).c_str());
+    return errorMessage(error, topic);
+}
+
+Message Client::errorMessage(const nlohmann::json& error, const std::string& topic)
+{
     const nlohmann::json payload = {{"command", topic}, {"error", error}};
     return Message("error", toText(payload), Retained::No, QoS::AtMostOnce);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <syslog.h>
 
@@ -381,4 +382,45 @@ TEST(MQTTClient, LogLinesShowALongTopicCut)
     EXPECT_TRUE(capture.contains("[MQTT::Client] Publishing retained message (qos=0): " + cut + " : p"));
     for (const auto& text : capture.texts())
         EXPECT_LE(text.size(), 100 + 2 * cut.size()) << text.substr(0, 80);
+}
+
+// Messages at the bound and one octet past it, handed over as the library
+// delivers them, on an RPC and on a plain set. The payload names a password,
+// so a log of it would parse it. The one past reaches no handler and no
+// payload line; it is answered "Payload too large" and named by one warning.
+TEST(MQTTClient, APayloadPastTheBoundReachesNoParseLogOrHandler)
+{
+    MQTT::Client client("tavo/lumacore", "MQTT");
+    MQTT::Config config = client.getConfig();
+    config.setLogPayload(true);
+    config.setLogPublished(true);
+    client.setConfig(config);
+    int handled = 0;
+    client.subscribeRpc("led/color/set", [&](auto&&...) { return std::to_string(++handled); });
+    client.subscribeCommand("lcd/set", [&](const MQTT::Message&) { ++handled; }, true);
+    MQTTClient wrapper(&client);
+    wrapper.setLogEnabled(true);
+    const size_t bound = MQTTClient::kMaxPayloadSize;
+    const std::pair<std::string, std::string> rows[] = {
+        {"led/color/set/request/me/1",
+         R"(led/color/set/response/me/1 : {"completed":false,"error":{"description":"Payload too large"}})"},
+        {"lcd/set", R"(error : {"command":"lcd/set","error":"Payload too large"})"}};
+    for (const auto& [topic, refusal] : rows) {
+        for (const size_t size : {bound, bound + 1}) {
+            LogCapture capture;
+            const int before = handled;
+            const std::string payload = R"({"password":")" + std::string(size - 15, 's') + R"("})";
+            wrapper.message_arrived(mqtt::make_message("tavo/lumacore/" + topic, payload));
+            const bool past = size > bound;
+            EXPECT_EQ(handled - before, past ? 0 : 1) << topic;
+            EXPECT_EQ(capture.contains(R"([MQTTClient] Data      = '{"password":"********"}')"), !past) << topic;
+            EXPECT_EQ(capture.contains("[MQTT::Client] Publishing message (qos=0): tavo/lumacore/" + refusal), past);
+            const auto lines = capture.lines();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return l.priority == LOG_WARNING; }),
+                      past ? 1 : 0);
+            EXPECT_EQ(capture.contains(LOG_WARNING, "[MQTTClient] Refused a message of " + std::to_string(size) +
+                                                        " octets on 'tavo/lumacore/" + topic + "': more than 1048576"),
+                      past);
+        }
+    }
 }
