@@ -281,8 +281,10 @@ public:
     // once. Plans for one path coalesce and are never refused.
     void updateLambdaTreeSubscriptionsLater(const std::string& path);
     // Refreshes the node and publishes its value on <base>/<path>, under the
-    // tree lock; false when path is not in the tree.
-    bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
+    // tree lock; false when path is not in the tree. first, when given, runs
+    // under the lock before any getter of the node.
+    bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos,
+                               const std::function<void()>& first = nullptr);
 
     // The handlers registered for node path; library threads.
     void handleLambdaTreeGet(const std::string& path, const Message& message);
