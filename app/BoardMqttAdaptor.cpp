@@ -1,6 +1,5 @@
 #include "app/BoardMqttAdaptor.h"
 
-#include <thread>
 #include <utility>
 
 namespace tavo::Board {
@@ -102,26 +101,28 @@ MqttAdaptor::~MqttAdaptor()
 
 void MqttAdaptor::onStarting()
 {
+    std::lock_guard<std::mutex> lock(statusMutex);
     serviceRunning = true;
 }
 
 void MqttAdaptor::onConnected()
 {
-    publishRetained("status");
+    publishStatus();
     publishRetained("info");
 }
 
 void MqttAdaptor::onDisconnected() {}
 
-// At the process stop the manager refuses board requests but this thread's
-// for a short while, from the status's first reading on (see activeGet):
-// waiting for the tree lock does not use the window up.
+// At the process stop the manager refuses every board request but those of
+// the last status, for a short while from its first one, the heartbeat: the
+// window opens once the tree lock is ours, so waiting for it does not use
+// the window up, and before any reading, whichever sorts first.
 void MqttAdaptor::onStopping()
 {
+    std::lock_guard<std::mutex> lock(statusMutex);
     serviceRunning = false;
-    lastStatusThread = std::this_thread::get_id();
-    publishRetained("status");
-    lastStatusThread = std::thread::id();
+    client->publishLambdaTreeNode("status", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce,
+                                  [this] { manager->beginLastStatus(); });
 }
 
 void MqttAdaptor::publishRetained(const std::string& path)
@@ -129,9 +130,19 @@ void MqttAdaptor::publishRetained(const std::string& path)
     client->publishLambdaTreeNode(path, MQTT::Retained::Yes, MQTT::QoS::AtMostOnce);
 }
 
+// A status read as the stop begins, its readings refused, must not reach the
+// broker after the last one.
+void MqttAdaptor::publishStatus()
+{
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (serviceRunning) {
+        publishRetained("status");
+    }
+}
+
 void MqttAdaptor::onStatusChanged()
 {
-    publishRetained("status");
+    publishStatus();
 }
 
 // Runs under the configuration file's lock, which the "config" node's getter

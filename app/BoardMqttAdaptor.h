@@ -15,10 +15,12 @@
 //   requests), the client's subscriptions thread (the publication after each
 //   connection), the manager's status timer thread (onStatusChanged) and the
 //   threads that start and stop the client; several may run at once. The
-//   adaptor takes no lock of its own: the manager serialises every device
-//   request, and the only state that changes is atomic: serviceRunning, and
-//   lastStatusThread, set by onStopping (stop and restart, one at a time)
-//   while it publishes "status".
+//   manager serialises every device request.
+// - statusMutex holds each retained "status" publication together with the
+//   check of serviceRunning before it, and guards the changes of
+//   serviceRunning (atomic, as the getter reads it without the lock), so
+//   that none follows the last status of a stop. It ranks above the
+//   client's tree lock and is never taken under it.
 // - Remote procedures run on the MQTT library's thread that delivered them.
 // - onEvent runs on the serial link's reader thread: it only hands a message
 //   to the client and never makes a device request.
@@ -36,9 +38,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -151,6 +153,9 @@ private:
     void onStopping();
     // Refreshes the node and publishes it retained at QoS 0.
     void publishRetained(const std::string& path);
+    // Publishes "status" while the service runs, so that none replaces the
+    // last one of a stop.
+    void publishStatus();
 
     void registerRpcs();
     // The payload as one JSON document; nothing for text that is not one
@@ -165,9 +170,8 @@ private:
 
     std::shared_ptr<Manager> manager;
     std::shared_ptr<MQTT::Client> client;
+    std::mutex statusMutex;
     std::atomic<bool> serviceRunning{false};
-    // The thread publishing the status of a stop, while it does.
-    std::atomic<std::thread::id> lastStatusThread{};
     // The slots on the client's signals, removed again by the destructor.
     int startingSlot = 0;
     int connectedSlot = 0;

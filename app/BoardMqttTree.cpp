@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "app/version/Version.h"
 #include "board/Helpers.h"
@@ -213,13 +212,8 @@ Result MqttAdaptor::serviceInfoGet()
     return {true, {{"type", "lumacore"}, {"version", getProjectVersion()}}};
 }
 
-// "active" is the status's first reading: in the process stop's last status
-// it opens the window, under the tree lock, with the heartbeat it reports.
 Result MqttAdaptor::activeGet()
 {
-    if (lastStatusThread.load() == std::this_thread::get_id()) {
-        manager->beginLastStatus();
-    }
     return {true, manager->getIsActive()};
 }
 

@@ -151,8 +151,9 @@ public:
     // until the next start), waits up to kHandlerWaitMs for the handlers of
     // messages taken before, never for the calling thread's own, and emits
     // `handlersEnded`, also while stopped (a restart may have ended as the
-    // process stop); then, while running, emits `stopping`, waits 200 ms
-    // and disconnects. No reconnection follows.
+    // process stop); then, while running, emits `stopping`, waits 200 ms,
+    // waits up to kSettleWaitMs for the answers to the subscriptions under
+    // way, starting none, and disconnects. No reconnection follows.
     void stop();
     // stop() then start(), only while running; once markProcessStop was
     // called it does not begin, and one under way ends after its stop.
@@ -280,8 +281,10 @@ public:
     // once. Plans for one path coalesce and are never refused.
     void updateLambdaTreeSubscriptionsLater(const std::string& path);
     // Refreshes the node and publishes its value on <base>/<path>, under the
-    // tree lock; false when path is not in the tree.
-    bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
+    // tree lock; false when path is not in the tree. first, when given, runs
+    // under the lock before any getter of the node.
+    bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos,
+                               const std::function<void()>& first = nullptr);
 
     // The handlers registered for node path; library threads.
     void handleLambdaTreeGet(const std::string& path, const Message& message);
@@ -334,6 +337,9 @@ public:
 
     static constexpr int kRetryDelayMs = 2000;
     static constexpr int kStopDelayMs = 200;
+    // How long stop() waits for the broker's answers to the subscriptions
+    // under way before it disconnects.
+    static constexpr int kSettleWaitMs = 500;
     // How long stop() waits for the broker to confirm the disconnect.
     static constexpr int kDisconnectWaitMs = 2000;
     // How long stop() waits for the handlers of messages received before it.

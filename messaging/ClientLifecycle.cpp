@@ -184,6 +184,12 @@ void Client::stopLocked(std::optional<std::chrono::steady_clock::time_point> han
         disconnectSeen = false;
     }
     running.store(false);
+    // The broker must take the disconnect, or it publishes the will over the
+    // last status: the answers to the subscriptions under way (many, right
+    // after a connection) are read before the socket closes, but on a
+    // library thread, where they could not arrive while we wait.
+    if (!onLibraryThread())
+        connection->settle(kSettleWaitMs);
     // Waiting for the broker's confirmation lets a restart connect at once
     // (the library refuses a connect while a disconnect is under way); on a
     // library thread the confirmation could never arrive while we wait.

@@ -190,7 +190,8 @@ bool Client::unregisterTreeTopics(const std::vector<std::string>& nodes, size_t 
     return ok;
 }
 
-bool Client::publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos)
+bool Client::publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos,
+                                   const std::function<void()>& first)
 {
     // Published under the lock, so that values reach the broker in the order
     // the tree took them: a set's retained value is never overtaken by an
@@ -198,6 +199,8 @@ bool Client::publishLambdaTreeNode(const std::string& path, Retained retained, Q
     TreeLock lock(*this);
     if (!tree.topicExists(path))
         return false;
+    if (first)
+        first();
     tree.update(path);
     return publish(Message(path, toText(tree.get(path)), retained, qos), true);
 }

@@ -70,6 +70,7 @@ void MQTTDisconnectListener::on_success(const mqtt::token&)
 void MQTTSubscribeListener::on_failure(const mqtt::token& token)
 {
     MQTTLibraryThread::mark();
+    answered();
     if (MQTTClientListener* listener = target()) {
         listener->onSubscribeFailed(firstTopic(token));
     }
@@ -78,6 +79,7 @@ void MQTTSubscribeListener::on_failure(const mqtt::token& token)
 void MQTTSubscribeListener::on_success(const mqtt::token& token)
 {
     MQTTLibraryThread::mark();
+    answered();
     if (MQTTClientListener* listener = target()) {
         listener->onSubscribed(firstTopic(token));
     }
@@ -86,6 +88,7 @@ void MQTTSubscribeListener::on_success(const mqtt::token& token)
 void MQTTUnSubscribeListener::on_failure(const mqtt::token& token)
 {
     MQTTLibraryThread::mark();
+    answered();
     if (MQTTClientListener* listener = target()) {
         listener->onUnsubscribeFailed(firstTopic(token));
     }
@@ -94,6 +97,7 @@ void MQTTUnSubscribeListener::on_failure(const mqtt::token& token)
 void MQTTUnSubscribeListener::on_success(const mqtt::token& token)
 {
     MQTTLibraryThread::mark();
+    answered();
     if (MQTTClientListener* listener = target()) {
         listener->onUnsubscribed(firstTopic(token));
     }

@@ -2,10 +2,11 @@
 // The five action listeners through which MQTTClient learns the outcome of
 // the operations it starts, each passing it on to the MQTTClientListener.
 // A listener can be retired: from then on it passes nothing on, so the late
-// results of a library client that was replaced reach nobody.
+// results of a library client that was replaced reach nobody. The
+// subscription listeners count the operations whose outcome is still due.
 //
 // Threading: the library calls on_success and on_failure on its own threads;
-// retire() may be called from any thread (the target is atomic).
+// retire() and the count may be used from any thread (both are atomic).
 
 #include <atomic>
 #include <string>
@@ -33,6 +34,13 @@ public:
     void retire() { mRetired.store(true); }
     bool retired() const { return mRetired.load(); }
 
+    // One more operation whose outcome this listener awaits: counted before
+    // it starts, and answered() again when the library refuses it.
+    void expect() { mDue.fetch_add(1); }
+    void answered() { mDue.fetch_sub(1); }
+    // Operations expected and not answered yet.
+    int due() const { return mDue.load(); }
+
 protected:
     // The listener to call, or nullptr when there is none or it was retired.
     MQTTClientListener* target() const { return retired() ? nullptr : mListener; }
@@ -42,6 +50,7 @@ protected:
 private:
     MQTTClientListener* const mListener;
     std::atomic<bool> mRetired{false};
+    std::atomic<int> mDue{0};
 };
 
 class MQTTConnectListener : public MQTTActionListener
@@ -68,6 +77,7 @@ public:
     void on_success(const mqtt::token& token) override;
 };
 
+// Each outcome, retired or not, answers one expected operation.
 class MQTTSubscribeListener : public MQTTActionListener
 {
 public:
@@ -76,6 +86,7 @@ public:
     void on_success(const mqtt::token& token) override;
 };
 
+// Each outcome, retired or not, answers one expected operation.
 class MQTTUnSubscribeListener : public MQTTActionListener
 {
 public:

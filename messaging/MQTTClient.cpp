@@ -1,6 +1,8 @@
 #include "messaging/MQTTClient.h"
 
+#include <chrono>
 #include <cstdarg>
+#include <thread>
 #include <utility>
 
 #include "foundation/JsonText.h"
@@ -169,6 +171,7 @@ void MQTTClient::changeSsl(const std::function<void(mqtt::ssl_options&)>& change
 bool MQTTClient::connect()
 {
     log(Log::Debug, "Connecting to '%s'", copyUrl().c_str());
+    mSettling = false;
     const bool libraryThread = MQTTLibraryThread::current();
     if (!libraryThread) {
         releaseRetired();
@@ -201,8 +204,9 @@ bool MQTTClient::subscribe(const std::string& topic, int qos)
         return false;
     if (logs(Log::Debug))
         log(Log::Debug, "Subscribing to '%s' (qos=%d)", JsonText::cut(topic).c_str(), qos);
-    return start([&topic, qos](Connection& c) {
-        return c.client->subscribe(topic, qos, nullptr, c.subscribeListener);
+    return start([&](Connection& c) {
+        return counted(c.subscribeListener,
+                       [&] { return c.client->subscribe(topic, qos, nullptr, c.subscribeListener); });
     });
 }
 
@@ -212,9 +216,27 @@ bool MQTTClient::unsubscribe(const std::string& topic)
         return false;
     if (logs(Log::Debug))
         log(Log::Debug, "Unsubscribing from '%s'", JsonText::cut(topic).c_str());
-    return start([&topic](Connection& c) {
-        return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener);
+    return start([&](Connection& c) {
+        return counted(c.unsubscribeListener,
+                       [&] { return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener); });
     });
+}
+
+mqtt::token_ptr MQTTClient::counted(MQTTActionListener& listener, const std::function<mqtt::token_ptr()>& operation)
+{
+    listener.expect();
+    // Read after counting: settle() either sees the count or is seen here.
+    if (mSettling.load()) {
+        listener.answered();
+        log(Log::Debug, "Not started: disconnecting");
+        return nullptr;
+    }
+    try {
+        return operation();
+    } catch (...) {
+        listener.answered();
+        throw;
+    }
 }
 
 bool MQTTClient::publish(const std::string& topic, const std::string& payload, int qos, bool retained)
@@ -234,6 +256,23 @@ bool MQTTClient::publish(const std::string& topic, const std::string& payload, i
         log(Log::Debug, "ID        = '%d'", token->get_message_id());
         return token;
     });
+}
+
+bool MQTTClient::settle(int timeoutMs)
+{
+    mSettling = true;
+    const std::shared_ptr<Connection> connection = current();
+    if (!connection) {
+        return true;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (connection->subscribeListener.due() + connection->unsubscribeListener.due() > 0) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool MQTTClient::wait(int timeoutMs)
@@ -355,7 +394,11 @@ bool MQTTClient::start(const std::function<mqtt::token_ptr(Connection&)>& operat
         return false;
     }
     try {
-        keepToken(operation(*connection));
+        const mqtt::token_ptr token = operation(*connection);
+        if (!token) {
+            return false;
+        }
+        keepToken(token);
         return true;
     } catch (const mqtt::exception& e) {
         log(Log::Error, "[ERROR] %s", e.what());

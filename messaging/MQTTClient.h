@@ -24,7 +24,9 @@
 //   the listener runs, so the listener may start operations.
 // - The mqtt::callback overrides and the action listeners run on library
 //   threads; they take no lock of this class while calling the listener.
-// - wait() blocks on a token: never call it on a library thread.
+// - wait() blocks on a token and settle() on the broker's answers: never
+//   call them on a library thread. The subscription listeners count the
+//   answers due atomically.
 // - clientId() and url() return references: read them on the thread that
 //   sets them.
 
@@ -43,6 +45,8 @@
 
 #include "foundation/Log.h"
 #include "messaging/MQTTClientListener.h"
+
+class MQTTActionListener;
 
 class MQTTClient : public mqtt::callback
 {
@@ -105,6 +109,14 @@ public:
     bool unsubscribe(const std::string& topic);
     // qos and retained go to the library unchanged.
     bool publish(const std::string& topic, const std::string& payload, int qos, bool retained);
+    // Refuses subscriptions and unsubscriptions from now until the next
+    // connect(), and waits at most timeoutMs until the broker has answered
+    // those under way; false when some are still due. A disconnect after it
+    // leaves no answer unread: closing a socket that holds unread data
+    // resets the connection, and the broker then drops what it had not read
+    // yet, the disconnect included, and publishes the will. Never on a
+    // library thread.
+    bool settle(int timeoutMs);
 
     // Waits for the operation started last: -1 until it completes (true), 0
     // only checks, a positive time waits at most that long, another negative
@@ -137,8 +149,13 @@ private:
     std::shared_ptr<Connection> current() const;
     std::string copyUrl() const;
     // Runs operation on the current library client and keeps its token;
-    // false (logged) without a client or when the library refuses.
+    // false (logged) without a client or when the library refuses, and
+    // false when operation returns no token.
     bool start(const std::function<mqtt::token_ptr(Connection&)>& operation);
+    // Starts a subscription or unsubscription through operation, counted by
+    // listener until its outcome comes; no token (and nothing started)
+    // while settling.
+    mqtt::token_ptr counted(MQTTActionListener& listener, const std::function<mqtt::token_ptr()>& operation);
     // The library client for the current url and client id: the current
     // one when it has them, else a new one that retires the current one;
     // nullptr when a new one would be needed on a library thread. Throws the
@@ -158,6 +175,8 @@ private:
 
     std::atomic<bool> mLogEnabled{false};
     MQTTClientListener* const mListener;
+    // From settle() to the next connect().
+    std::atomic<bool> mSettling{false};
 
     mutable std::mutex mMutex;
     std::string mClientId = "tavo_mqtt_client";

@@ -440,6 +440,20 @@ namespace {
 // Whether the board falls silent just before the signal.
 class DaemonLastStatusSlow : public ::testing::TestWithParam<bool> {};
 
+// The last "status" of a stop: no service, and from a board that answers
+// "active" and every reading, from a silent one neither.
+void expectLastStatus(const json& last, bool answering)
+{
+    ASSERT_TRUE(last.contains("device")) << last;
+    EXPECT_EQ(last["service"], false) << last;
+    EXPECT_EQ(last["device"]["active"], answering) << last;
+    for (const auto& [name, reading] : last["device"].items()) {
+        if (name != "active") {
+            EXPECT_NE(reading.is_null(), answering) << name << " in " << last;
+        }
+    }
+}
+
 } // namespace
 
 // The last "status" of an orderly stop agrees with the board: one that
@@ -463,18 +477,30 @@ TEST_P(DaemonLastStatusSlow, TheLastStatusAgreesWithTheBoard)
     EXPECT_EQ(exitCode(status), 0) << log;
     EXPECT_EQ(log.find("Stop took longer"), std::string::npos) << log;
     EXPECT_LT(took, std::chrono::milliseconds(kStopBoundMs));
-    const json last = retainedStatus(service.broker);
-    ASSERT_TRUE(last.contains("device")) << last;
-    EXPECT_EQ(last["service"], false) << last;
-    EXPECT_EQ(last["device"]["active"], !silent) << last;
-    for (const auto& [name, reading] : last["device"].items()) {
-        if (name != "active") {
-            EXPECT_EQ(reading.is_null(), silent) << name << " in " << last;
-        }
-    }
+    expectLastStatus(retainedStatus(service.broker), !silent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, DaemonLastStatusSlow, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Silent" : "Answering");
                          });
+
+// The signal the moment the client first connects, while the connection's
+// first refresh reads every node of the tree and subscribes its topics: the
+// connection's own "status" must not follow the last one, nor the broker
+// take the disconnect for a lost connection and publish the will over it.
+// At the default log level, as on a board: the debug lines' pace hides both.
+TEST(DaemonLastStatusSlow, ASignalAtTheFirstConnectionLeavesTheReadings)
+{
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        ServiceDaemon service;
+        service.debugLog = false;
+        service.writeConfig();
+        service.launch();
+        ASSERT_TRUE(service.daemon.waitForErr("Connected to broker", kStartMs)) << service.daemon.err();
+        service.daemon.signal(SIGTERM);
+        EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+        expectLastStatus(retainedStatus(service.broker), true);
+    }
+}

@@ -159,13 +159,13 @@ TEST_F(ManagerTest, StatusPollFollowsTheHeartbeat)
     sleepMs(700);
     EXPECT_EQ(observer->changes, 0);
 
-    board.answerHeartbeats(false);
+    board.hearRequests(0, 0, false);
     ASSERT_TRUE(waitUntil([&] { return observer->changes == 1; }, 5000));
     EXPECT_FALSE(manager->getIsActive());
     EXPECT_TRUE(capture.contains("[Manager] Current device status: inactive"));
     sleepMs(1200);
     EXPECT_EQ(observer->changes, 1);
-    board.answerHeartbeats(true);
+    board.hearRequests(0, 0, true);
     ASSERT_TRUE(waitUntil([&] { return observer->changes == 2; }, 5000));
     EXPECT_TRUE(manager->getIsActive());
     EXPECT_TRUE(capture.contains("[Manager] Current device status: active"));

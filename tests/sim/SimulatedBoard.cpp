@@ -69,8 +69,8 @@ void SimulatedBoard::onFrame(const std::vector<uint8_t>& payload, double receive
 
 bool SimulatedBoard::misses(const API_Message_t& request, double receivedMs) const
 {
-    const bool heartbeat = request.ID == 0 && request.Size == 1 && request.Data[0] == 0;
-    return receivedMs < mRebootEndsMs || (heartbeat && !mAnswerHeartbeats);
+    const uint8_t subId = request.Size > 0 ? request.Data[0] : 0;
+    return receivedMs < mRebootEndsMs || mUnheard.count({request.ID, subId}) > 0;
 }
 
 std::vector<uint8_t> SimulatedBoard::answer(const API_Message_t& request, double receivedMs)
@@ -161,10 +161,13 @@ void SimulatedBoard::sendMessage(const API_Message_t& message)
     mLine.sendFrame(encode(message));
 }
 
-void SimulatedBoard::answerHeartbeats(bool on)
+void SimulatedBoard::hearRequests(uint8_t id, uint8_t subId, bool on)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mAnswerHeartbeats = on;
+    if (on)
+        mUnheard.erase({id, subId});
+    else
+        mUnheard.insert({id, subId});
 }
 
 void SimulatedBoard::sendHighGAlarm(uint32_t milliG)

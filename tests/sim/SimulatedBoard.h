@@ -9,8 +9,8 @@
 //
 // Threading: the board runs one thread of its own (SimLine's). Every public
 // function may be called from any thread. mMutex guards the request log and
-// its switch, the forced replies, the reply-mangling counters, the heartbeat
-// switch and the reboot window; it is never held while calling into the line
+// its switch, the forced replies, the reply-mangling counters, the requests
+// it does not hear and the reboot window; it is never held while calling into the line
 // or the device.
 
 #include <condition_variable>
@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,9 +55,10 @@ public:
     void dropEveryNthRequest(int n) { mLine.dropEveryNthRequest(n); }
     // Hears the host only at these rates; empty: at every rate.
     void hearOnlyAt(const std::vector<int>& baudRates) { mLine.hearOnlyAt(baudRates); }
-    // While off, heartbeats (0/0) are lost as if the board no longer heard
-    // them; every other request is served. On at start.
-    void answerHeartbeats(bool on);
+    // While off, requests (id, subId) are lost as if the board no longer
+    // heard them, heartbeats (0, 0) among others; every other request is
+    // served. All on at start.
+    void hearRequests(uint8_t id, uint8_t subId, bool on);
 
     // Replies from the board.
     void delayReplies(int ms) { mLine.delayReplies(ms); }
@@ -110,7 +112,7 @@ private:
     // Lets the device act on the request; returns the encoded reply, or
     // nothing when the board reboots instead of answering.
     std::vector<uint8_t> answer(const API_Message_t& request, double receivedMs);
-    // Whether the board, rebooting or deaf to heartbeats, misses this request.
+    // Whether the board, rebooting or deaf to such requests, misses this one.
     bool misses(const API_Message_t& request, double receivedMs) const;
     static std::vector<uint8_t> encode(const API_Message_t& message);
 
@@ -122,7 +124,7 @@ private:
     std::function<int(const API_Message_t&)> mRefusal;
     int mWrongSeqNo = 0;
     int mWrongId = 0;
-    bool mAnswerHeartbeats = true;
+    std::set<std::pair<uint8_t, uint8_t>> mUnheard; // (id, subId)
     double mRebootEndsMs = 0; // deaf until then (SimLine::nowMs)
 
     SimDevice mDevice;
