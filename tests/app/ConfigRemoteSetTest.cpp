@@ -26,8 +26,9 @@ namespace {
 
 using nlohmann::json;
 
-// The node that serves the configuration, which every path starts with.
-const std::string kNode = "config";
+// The octets of the path of the node that serves the configuration
+// ("config"), which every path starts with.
+const size_t kNodePath = 6;
 
 // {"deep": ...} nested `levels` names of 4,000 octets deep, holding inner.
 json chain(size_t levels, const json& inner)
@@ -141,14 +142,14 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             // Sets of several sections, where one may throw before the others.
             if (const json more = randomSet(current); value.is_object() && more.is_object() && pick(2) == 0)
                 value.insert(more.begin(), more.end());
-            const auto [now, judged] = config->remoteSetSizes(value, kNode);
+            const auto [now, judged] = config->remoteSetSizes(value, kNodePath);
             // The pins a set names count at their widest records, now too; an
             // empty set hands the components the whole stored configuration.
             if (value.empty() || (value.contains("device") && value["device"].contains("gpio")))
                 EXPECT_LE(tavo::Config::fileText(current).size(), now.octets);
             else
                 EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
-            const bool admitted = config->admitsRemoteSet(value, kNode);
+            const bool admitted = config->admitsRemoteSet(value, kNodePath);
             try {
                 config->configSet(value);
             } catch (const std::exception&) {
@@ -156,8 +157,8 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             const json after = config->configGet();
             ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
             ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
-            const auto [longest, octets] = LambdaTree::measurePaths(after, kNode.size());
-            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNode.size());
+            const auto [longest, octets] = LambdaTree::measurePaths(after, kNodePath);
+            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNodePath);
             if (admitted) {
                 ASSERT_TRUE(longest <= LambdaTree::kMaxNodePath || longest <= longestBefore) << longest;
                 ASSERT_TRUE(octets <= LambdaTree::kMaxMirrorPaths || octets <= octetsBefore) << octets;
@@ -209,7 +210,7 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         {{{"tcp", {{"pad", overPad}}}}, false},
     };
     for (const auto& [value, admitted] : cases)
-        EXPECT_EQ(config->admitsRemoteSet(value, kNode), admitted) << value.dump().substr(0, 80);
+        EXPECT_EQ(config->admitsRemoteSet(value, kNodePath), admitted) << value.dump().substr(0, 80);
     config->configSet({{"tcp", {{"pad", pad}}}});
     EXPECT_EQ(tavo::Config::fileText(config->configGet()).size(), kFile);
 }
@@ -233,10 +234,10 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     const json current = config->configGet();
     ASSERT_EQ(octets(), tavo::Config::Config::kMaxRemoteFile);
 
-    EXPECT_TRUE(config->admitsRemoteSet(current, kNode));
-    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet(current, kNodePath));
+    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNodePath));
     tcp["pad"] = tcp["pad"].get<std::string>() + "p";
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNodePath));
 }
 
 
@@ -262,19 +263,19 @@ TEST_F(ConfigRemoteSetTest, AConfigurationOverABoundIsSetBackButNotGrown)
     };
     for (const auto& [start, grown] : cases) {
         begin(start);
-        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode)) << start.dump().substr(0, 80);
-        EXPECT_TRUE(config->admitsRemoteSet(pin, kNode)) << start.dump().substr(0, 80);
-        EXPECT_FALSE(config->admitsRemoteSet(grown, kNode)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNodePath)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(pin, kNodePath)) << start.dump().substr(0, 80);
+        EXPECT_FALSE(config->admitsRemoteSet(grown, kNodePath)) << start.dump().substr(0, 80);
     }
     begin(json::object());
     json near = config->configGet();
     json& nearLeaves = near["tcp"]["deep"][name];
-    for (int leaf = 100; LambdaTree::measurePaths(near, kNode.size()).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
+    for (int leaf = 100; LambdaTree::measurePaths(near, kNodePath).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
         nearLeaves[std::to_string(leaf)] = leaf;
     nearLeaves.erase(std::to_string(99 + nearLeaves.size()));
     config->configSet(near);
-    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode));
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNodePath));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNodePath));
 }
 
 // A value whose own paths are refused is refused before any component
@@ -288,9 +289,9 @@ TEST_F(ConfigRemoteSetTest, NoPreviewRunsForAValueItsOwnPathsRefuse)
     json leaves;
     for (int leaf = 0; leaf < 700; ++leaf)
         leaves["leaf" + std::to_string(leaf)] = leaf;
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNodePath));
     EXPECT_EQ(counted->previews, 0);
-    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNodePath));
     EXPECT_GT(counted->previews, 0);
 }
 
