@@ -1,6 +1,10 @@
 #include "messaging/TopicText.h"
 
+#include "messaging/LambdaTree.h"
+
 namespace MQTT {
+
+const size_t kMaxBaseOctets = kMaxTopicOctets - 1 - LambdaTree::kMaxNodePath - (sizeof("/set/request/+/+") - 1);
 
 namespace {
 

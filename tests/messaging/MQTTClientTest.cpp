@@ -7,6 +7,7 @@
 
 #include "foundation/JsonText.h"
 #include "messaging/Client.h"
+#include "messaging/LambdaTree.h"
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/TopicText.h"
 #include "tests/messaging/RecordingListener.h"
@@ -300,8 +301,10 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
 // RPC set of a node whose path has 16 KiB, must still fit in 65,535 octets.
 TEST(TopicText, ABaseIsCarriableWhenEveryTopicBuiltOnItIs)
 {
-    EXPECT_EQ(MQTT::kMaxBaseOctets, 65535u - 1 - 16384 - 16);
     const std::string longest(MQTT::kMaxBaseOctets, 'b');
+    const std::string deepest = "/" + std::string(LambdaTree::kMaxNodePath, 'n') + "/set/request/+/+";
+    EXPECT_TRUE(MQTT::isCarriableTopic(longest + deepest, false));
+    EXPECT_FALSE(MQTT::isCarriableTopic(longest + "b" + deepest, false));
     const struct {
         std::string base;
         bool carriable;
