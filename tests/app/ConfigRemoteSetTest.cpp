@@ -121,6 +121,13 @@ protected:
         return LambdaTree::wrap(path, pick(10) == 0 ? randomChain() : randomValue(3));
     }
 
+    // The reply to an RPC set of value on "config", judged and applied as a
+    // peer's would be; the client is not started, so nothing is sent.
+    json setOnNode(const json& value)
+    {
+        return json::parse(client->handleLambdaTreeRpcSet("config", "config/set", value.dump(), "1"));
+    }
+
     TempDir dir;
     std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
     std::shared_ptr<tavo::Board::TCP::Service> service;
@@ -276,6 +283,44 @@ TEST_F(ConfigRemoteSetTest, AConfigurationOverABoundIsSetBackButNotGrown)
     config->configSet(near);
     EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNodePath));
     EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNodePath));
+}
+
+// The node counts every path from the topic root, its own "config/"
+// included: a path of 16,384 octets passes, or paths of 262,144 octets
+// together, and one octet more is refused. A file's root that a set may
+// not give is set back with the rest of its section.
+TEST_F(ConfigRemoteSetTest, TheNodeJudgesPathsFromTheTopicRoot)
+{
+    begin(json::object());
+    // Leaves below a long name: "config/tcp/deep/<name>/" has 4,017 octets,
+    // and the last leaf's name brings the paths of "config" to the bound.
+    json whole = config->configGet();
+    json& leaves = whole["tcp"]["deep"][std::string(4000, 'n')];
+    const auto paths = [&whole] { return LambdaTree::measurePaths(whole, kNodePath).octets; };
+    for (int leaf = 100; paths() + 2 * 4020 < LambdaTree::kMaxMirrorPaths; ++leaf)
+        leaves[std::to_string(leaf)] = 0;
+    const size_t fill = LambdaTree::kMaxMirrorPaths - paths() - 4017;
+    json atBound = whole["tcp"]["deep"];
+    json overBound = atBound;
+    atBound.begin()->emplace(std::string(fill, 'z'), 0);
+    overBound.begin()->emplace(std::string(fill + 1, 'z'), 0);
+    // "config/tcp/deep" and four names of 4,000 octets make 16,019.
+    const std::pair<json, bool> rows[] = {
+        {{{"tcp", chain(4, {{std::string(364, 'x'), 0}})}}, true},
+        {{{"tcp", chain(4, {{std::string(365, 'x'), 0}})}}, false},
+        {{{"tcp", {{"deep", atBound}}}}, true},
+        {{{"tcp", {{"deep", overBound}}}}, false},
+    };
+    for (size_t row = 0; row < std::size(rows); ++row) {
+        begin(json::object());
+        const json error = setOnNode(rows[row].first).value("error", json());
+        EXPECT_EQ(error, rows[row].second ? json() : json({{"description", "Value too wide"}})) << row;
+    }
+
+    begin({{"mqtt", {{"base", "$lumacore"}}}});
+    json mqtt = config->configGet()["mqtt"];
+    mqtt["keepAliveSec"] = 30;
+    EXPECT_EQ(setOnNode({{"mqtt", mqtt}}).value("error", json()), json());
 }
 
 // A value whose own paths are refused is refused before any component
