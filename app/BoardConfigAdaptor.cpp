@@ -11,7 +11,9 @@ ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration
 
 void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
 {
-    log(Log::Debug, "Setting config... %s", tavo::Config::dumpForLog(config).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config... %s", tavo::Config::dumpForLog(config).c_str());
+    }
     if (config.is_object() && config.contains("device")) {
         mManager->setConfig(config["device"]);
     }

@@ -147,7 +147,9 @@ std::string MqttAdaptor::ledPlay(const std::string&, const std::string& payload,
     }
     std::vector<LED::AnimationStep> animation;
     for (const json& step : *steps) {
-        log(Log::Debug, "Starting step %s", MQTT::Client::toText(step).c_str());
+        if (Log::enabled(Log::Debug)) {
+            log(Log::Debug, "Starting step %s", MQTT::Client::toText(step).c_str());
+        }
         log(Log::Debug, "Checking arguments");
         if (!step.is_object() || !step.contains("color") || !step.contains("duration") ||
             !step["color"].is_object() || !step["color"].contains("r") || !step["color"].contains("g") ||

@@ -184,10 +184,16 @@ Config::Saving Config::configSet(const json& config)
     // A copy: an observer that refreshes the MQTT tree runs configGet, which
     // replaces the stored configuration while this loop still hands it out.
     const json applied = mStored;
-    log(Log::Debug, "Setting config %s", dumpForLog(applied).c_str());
-    for (const auto& observer : mObservers) {
-        log(Log::Debug, "Setting config on an observer");
-        observer->onConfigSet(applied);
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config %s", dumpForLog(applied).c_str());
+    }
+    for (const bool last : {false, true}) {
+        for (const auto& observer : mObservers) {
+            if (observer->appliedLast() == last) {
+                log(Log::Debug, "Setting config on an observer");
+                observer->onConfigSet(applied);
+            }
+        }
     }
     // The file is compared too: a complete configuration that every
     // component takes equals its own merge, and must still be saved.

@@ -54,8 +54,9 @@ public:
     // std::logic_error when the executable's directory cannot be resolved.
     static std::string getDefaultConfigFilepath();
 
-    // Adds the observer once; observers run in address order. A null
-    // pointer is ignored.
+    // Adds the observer once; observers run in address order (a set applies
+    // those that are Observer::appliedLast after the others). A null pointer
+    // is ignored.
     void observerAttach(std::shared_ptr<Observer> observer);
 
     // The merge of every observer's section (a key already present keeps the
@@ -68,10 +69,12 @@ public:
     // the file does not, since rewrites were stopped or the write failed.
     enum class Saving { Saved, RewritesStopped, WriteFailed };
     // Applies config (the stored configuration when config is empty) to
-    // every observer, then rewrites the file when the components' merge
-    // differs from what was applied or from what the file holds. An
-    // observer's exception passes to the caller: the stored configuration
-    // is then already replaced, the file untouched.
+    // every observer, those applied last after the others, then rewrites the
+    // file when the components' merge differs from what was applied or from
+    // what the file holds. An observer's exception passes to the caller: the
+    // observers applied before it keep the set, those after it (every one
+    // applied last among them) never get it, the stored configuration is
+    // already replaced, the file untouched.
     Saving configSet(const nlohmann::json& config);
     // For the process stop: waits for a rewrite of the file under way, its
     // log lines included, then refuses every later one (sets still reach

@@ -13,7 +13,9 @@ namespace {
 const char* const kNode = "config";
 const char* const kStoppingNotSaved = "Stopping: applied, not saved";
 const char* const kWriteFailedNotSaved = "Applied, not saved: the configuration file could not be written";
-const char* const kInvalidTopicRoot = "Invalid topic root: ";
+const std::string kInvalidTopicRoot = "Invalid topic root: ";
+const std::string kInvalidClientId = "Invalid client id: ";
+const std::string kInvalidUserName = "Invalid user name: ";
 } // namespace
 
 MqttAdaptor::MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::Client> client)
@@ -72,18 +74,21 @@ LambdaTree::Result MqttAdaptor::lambdaTreeUpdate()
     return {true, mConfig->configGet()};
 }
 
-std::optional<std::string> MqttAdaptor::refusedBase(const nlohmann::json& value) const
+std::optional<std::string> MqttAdaptor::refusedSettings(const nlohmann::json& value) const
 {
     const std::optional<MQTT::Config> settings = settingsAfter(value, true);
     if (!settings)
         return std::nullopt;
-    const std::string base = settings->getBase();
-    // A base the daemon holds already passes: what a get returned sets back.
-    if (base == mClient->getConfig().getBase())
-        return std::nullopt;
-    // MQTT leaves topics beginning with "$" to the broker.
-    if (!MQTT::isCarriableBase(base) || (!base.empty() && base[0] == '$'))
-        return base;
+    // A value the daemon holds already passes: what a get returned sets back.
+    const MQTT::Config current = mClient->getConfig();
+    if (const std::string base = settings->getBase(); base != current.getBase() && !MQTT::isSettableBase(base))
+        return kInvalidTopicRoot + JsonText::cut(base);
+    // The broker closes every connection that carries such a text.
+    if (const std::string id = settings->getClientId(); id != current.getClientId() && !MQTT::carriesCodePoints(id))
+        return kInvalidClientId + JsonText::cut(id);
+    if (const std::string user = settings->getUsername();
+        user != current.getUsername() && !MQTT::carriesCodePoints(user))
+        return kInvalidUserName + JsonText::cut(user);
     return std::nullopt;
 }
 
@@ -91,8 +96,8 @@ std::optional<std::string> MqttAdaptor::refusedBase(const nlohmann::json& value)
 // relies on it surviving a restart.
 LambdaTree::Result MqttAdaptor::lambdaTreeSet(const nlohmann::json& value)
 {
-    if (const std::optional<std::string> base = refusedBase(value))
-        return {false, kInvalidTopicRoot + JsonText::cut(*base)};
+    if (const std::optional<std::string> refusal = refusedSettings(value))
+        return {false, *refusal};
     const nlohmann::json before = mConfig->configGet();
     const Config::Saving saving = mConfig->configSet(value);
     mClient->updateLambdaTreeSubscriptions(kNode, true);

@@ -50,6 +50,9 @@ public:
     // JSON values) to the client, merged over the defaults with an empty
     // base: keys it does not name take their defaults.
     void onConfigSet(const nlohmann::json& config) override;
+    // Applied after every other observer, so that a set that fails leaves
+    // the connection as it was.
+    bool appliedLast() const override { return true; }
     // {"mqtt": the client's settings}.
     nlohmann::json onConfigGet() const override;
     nlohmann::json onConfigPreview(const nlohmann::json& config) const override;
@@ -61,7 +64,10 @@ public:
     // when the configuration changed, publishes "config" retained. Fails with
     // a text when the file does not hold the result, or, with nothing
     // applied, "Invalid topic root: <base>" when it would move the base to
-    // one MQTT cannot carry or one beginning with "$".
+    // one MQTT cannot carry, one beginning with "$" or one past
+    // MQTT::kMaxSetBaseOctets or MQTT::kMaxSetBaseLevels, and "Invalid
+    // client id: <id>" or "Invalid user name: <name>" when it would change
+    // either to a text MQTT cannot carry (each text cut at 256 octets).
     LambdaTree::Result lambdaTreeSet(const nlohmann::json& value);
     // Publishes "config" retained, at MQTT QoS 0.
     void onConnected();
@@ -71,8 +77,10 @@ private:
     // the defaults; none when it leaves the client's as they are. A preview
     // starts from the defaults without their log line.
     std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config, bool preview) const;
-    // The base a set of value would move to, when a remote set may not.
-    std::optional<std::string> refusedBase(const nlohmann::json& value) const;
+    // The error a remote set of value is refused with, when it would change
+    // the base to one MQTT::isSettableBase refuses, or the client id or the
+    // user name to a text MQTT::carriesCodePoints refuses.
+    std::optional<std::string> refusedSettings(const nlohmann::json& value) const;
 
     std::shared_ptr<Config> mConfig;
     std::shared_ptr<MQTT::Client> mClient;

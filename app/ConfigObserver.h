@@ -15,6 +15,10 @@ public:
 
     // Applies the own section of the whole document, if it has one.
     virtual void onConfigSet(const nlohmann::json& config) = 0;
+    // True when a set applies this observer only after every other one has
+    // applied its section without an exception: for a section that must not
+    // move when the set fails (the MQTT connection the requester is told on).
+    virtual bool appliedLast() const { return false; }
     // The own settings as {section: settings}.
     virtual nlohmann::json onConfigGet() const = 0;
     // What onConfigGet would report after onConfigSet(config), computed by

@@ -50,10 +50,11 @@ void setStopStep(const char* step)
 
 bool armStopDeadline(std::chrono::milliseconds bound)
 {
-    const auto end = std::chrono::steady_clock::now() + bound;
+    const auto warning = std::chrono::steady_clock::now() + bound
+                         - std::chrono::milliseconds(kStopWarningWaitMs + kStopExitMs);
     try {
-        std::thread([end, bound] {
-            std::this_thread::sleep_until(end);
+        std::thread([warning, bound] {
+            std::this_thread::sleep_until(warning);
             std::lock_guard<std::mutex> file(tavo::Config::Config::fileLock());
             warn(String::format("Stop took longer than %g s while %s; ending now\n", bound.count() / 1000.0,
                                 currentStep.load()));

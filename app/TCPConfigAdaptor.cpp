@@ -24,7 +24,9 @@ ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration
 
 void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
 {
-    log(Log::Debug, "Setting config to %s...", tavo::Config::dumpForLog(config).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config to %s...", tavo::Config::dumpForLog(config).c_str());
+    }
     if (const nlohmann::json* tcp = mergedSection(config)) {
         mService->configSet(*tcp);
     } else if (config.contains("tcp")) {

@@ -1,7 +1,6 @@
 #include "app/TCPService.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <utility>
@@ -15,6 +14,7 @@ namespace tavo::Board::TCP {
 Service::Service(std::shared_ptr<Manager> manager, unsigned long port, bool global)
     : Logger("TCP::Server"), manager(std::move(manager)), port(port), global(global)
 {
+    server.setWakeUp(wakeUp.descriptor());
 }
 
 void Service::start()
@@ -38,7 +38,9 @@ void Service::reset()
 void Service::configSet(const nlohmann::json& j)
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
-    log(Log::Debug, "Setting config to: %s", tavo::Config::dumpForLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config to: %s", tavo::Config::dumpForLog(j).c_str());
+    }
     config.fromJson(j);
     resetLocked();
 }
@@ -47,7 +49,9 @@ nlohmann::json Service::configGet() const
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
     nlohmann::json j = config.toJson();
-    log(Log::Debug, "Getting config... %s", tavo::Config::dumpForLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Getting config... %s", tavo::Config::dumpForLog(j).c_str());
+    }
     return j;
 }
 
@@ -73,6 +77,7 @@ void Service::startLocked()
         log(Log::Error, "The port setting \"%s\" is no port number: listening on port %u", setting.c_str(),
             unsigned(listenPort));
     }
+    wakeUp.clear();
     running = true;
     server.setTimeout(ACCEPT_TIMEOUT_MS);
     thread = std::thread(&Service::loop, this);
@@ -91,6 +96,7 @@ void Service::stopLocked()
             std::lock_guard<std::mutex> queueLock(queueMutex);
         }
         queued.notify_all();
+        wakeUp.set();
         {
             // Wakes the loop at once should it wait for a client's octets;
             // the loop leaves the descriptor open for the lines below.
@@ -281,7 +287,7 @@ void Service::relisten(const std::string& error)
             log(Log::Error, "Listening again on %s port %u failed: %s", listenAddress.c_str(), unsigned(listenPort),
                 again.what());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(ACCEPT_TIMEOUT_MS));
+        wakeUp.wait(ACCEPT_TIMEOUT_MS);
     }
 }
 
@@ -293,6 +299,12 @@ void Service::adopt(TCPClient fresh)
         closeClient();
     }
     ClientLock lock(*this);
+    if (!running) {
+        // The stop has shut its client down already; this one would hold
+        // it in the wait for a request.
+        fresh.close();
+        return;
+    }
     log(Log::Debug, "Saving new client.");
     connection = fresh;
     readTimeout = READ_TIMEOUT_MS;

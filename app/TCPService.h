@@ -63,7 +63,12 @@
 //   holding a later one never takes an earlier one; no lock is held while
 //   waiting for the client's octets.
 // - `running` is atomic; `server`, `listenPort` and `listenAddress` belong to
-//   the loop thread while it runs and to the lifecycle calls otherwise.
+//   the loop thread while it runs and to the lifecycle calls otherwise. So
+//   stop never touches the listener: it sets `wakeUp`, which ends the loop's
+//   wait for a client and its pause between attempts to listen again at
+//   once, and which start clears. A client accepted as the stop begins is
+//   closed ungreeted: adopt looks at `running` under clientMutex, which stop
+//   takes to shut the client down only once `running` is false.
 
 #include <atomic>
 #include <condition_variable>
@@ -85,6 +90,7 @@
 #include "foundation/Log.h"
 #include "messaging/TCPClient.h"
 #include "messaging/TCPServer.h"
+#include "messaging/WakeUp.h"
 
 namespace tavo::Board::TCP {
 
@@ -115,7 +121,8 @@ public:
     static constexpr int ACCEPT_TIMEOUT_MS = 500;
 
     // Stores the three values; the settings start at their defaults. Does
-    // not listen.
+    // not listen. Throws std::runtime_error when it cannot make its wake-up
+    // descriptor.
     Service(std::shared_ptr<Manager> manager, unsigned long port, bool global);
     // The service must have been stopped.
     ~Service() override = default;
@@ -163,6 +170,8 @@ private:
     // After a failed accept: logs it and listens again until it works or the
     // service stops.
     void relisten(const std::string& error);
+    // Makes the client the connection and greets it; closes it instead when
+    // the service stops.
     void adopt(TCPClient fresh);
     void writerLoop();
 
@@ -308,6 +317,7 @@ private:
     void closeClient();
 
     TCPServer server;
+    WakeUp wakeUp;
     // Borrowed from `connection`: every write goes through it.
     TCPClient client;
     Config config;

@@ -22,7 +22,7 @@
 //
 // The stop is bounded as a whole: on taking the signal the stop thread arms
 // the deadline (StopDeadline.h), which ends the process with status 0
-// kStopBound later, whatever step is then under way. Before its first line
+// within kStopBound, whatever step is then under way. Before its first line
 // the stop has every board request end at once (but the last status's, for
 // a short while) and marks the MQTT client, so that neither the board nor a
 // restart planned before the signal holds it, and no set begins after it.

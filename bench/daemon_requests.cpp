@@ -7,8 +7,13 @@
 //   bare exchange (LPCDriver on the same kind of board, no daemon);
 // - an MQTT "gpio/set" from a Paho client (QoS 0) until the new value is
 //   published, 2,000 sets, p50 and p99;
+// - an MQTT set of "config/tcp" in the RPC form until its reply, 200 sets,
+//   p50 and p99: each restarts the TCP service, though it changes nothing;
 // - an indication of the board until its TCP event line and its "event"
-//   message arrive, 1,000 events, p50 and p99.
+//   message arrive, 1,000 events, p50 and p99;
+// - the daemon's peak resident memory (VmHWM) after 20 requests of 40 MB
+//   ("[0,0,...]") on "led/color/set", each refused for its size; the figure
+//   includes the MQTT library's own copy of each message.
 // Each series is preceded by a few unmeasured requests to warm up.
 
 #include <cstdio>
@@ -26,7 +31,11 @@ constexpr int kReplyMs = 5000;
 constexpr int kWarmUp = 100;
 constexpr size_t kTcpRequests = 10000;
 constexpr size_t kMqttSets = 2000;
+constexpr size_t kTcpConfigSets = 200;
+constexpr size_t kTcpConfigWarmUp = 10;
 constexpr size_t kEvents = 1000;
+constexpr size_t kLargeRequests = 20;
+constexpr size_t kLargeOctets = 40 * 1000 * 1000;
 // A pin the simulated board has, made an output for the sets.
 constexpr int kPin = 1;
 
@@ -94,6 +103,26 @@ void measureMqtt(DaemonRun& run, MqttRecorder& peer)
                 " (target p50 <= 1 ms, p99 <= 5 ms)");
 }
 
+void measureTcpConfig(DaemonRun& run, MqttRecorder& peer)
+{
+    const std::string set = DaemonRun::topic("config/tcp/set/request/bench/");
+    const std::string response = DaemonRun::topic("config/tcp/set/response/bench/");
+    peer.subscribe(response + "+");
+    std::vector<double> times;
+    for (size_t i = 0; i < kTcpConfigSets + kTcpConfigWarmUp; ++i) {
+        const std::string id = std::to_string(i);
+        const auto start = BenchClock::now();
+        peer.publish(set + id, nlohmann::json{{"port", run.tcpPort}}.dump());
+        const auto reply = peer.waitFor(response + id, nullptr, kReplyMs);
+        const nlohmann::json answer = nlohmann::json::parse(reply ? reply->payload : "", nullptr, false);
+        if (!answer.is_object() || answer.value("completed", false) != true)
+            run.fail("config/tcp/set answered \"" + (reply ? reply->payload : "(nothing)") + "\"");
+        if (i >= kTcpConfigWarmUp)
+            times.push_back(msBetween(start, reply->arrived));
+    }
+    printFigure("MQTT config/tcp set until its reply, 200 sets: " + percentiles(times));
+}
+
 void measureEvents(DaemonRun& run, MqttRecorder& peer)
 {
     LineSocket tcp = run.connect(kReplyMs);
@@ -123,6 +152,29 @@ void measureEvents(DaemonRun& run, MqttRecorder& peer)
     printFigure("event to the MQTT event message, 1000 events: " + percentiles(toMqtt) + " (target p50 <= 0.5 ms)");
 }
 
+void measureLargeRequests(DaemonRun& run, MqttRecorder& peer)
+{
+    peer.subscribe(DaemonRun::topic("led/color/set/response/bench/+"));
+    const long before = peakResidentKilobytes(run.pid());
+    // About 20 million zeros: parsed, a JSON tree of some 800 MB.
+    std::string payload = "[0";
+    payload.reserve(kLargeOctets);
+    while (payload.size() + 3 <= kLargeOctets)
+        payload += ",0";
+    payload += "]";
+    for (size_t i = 0; i < kLargeRequests; ++i) {
+        const std::string id = std::to_string(i);
+        peer.publish(DaemonRun::topic("led/color/set/request/bench/" + id), payload);
+        if (!peer.waitFor(DaemonRun::topic("led/color/set/response/bench/" + id), nullptr, 60000))
+            run.fail("a 40 MB request was not answered");
+    }
+    char text[192];
+    std::snprintf(text, sizeof text,
+                  "peak resident memory after 20 requests of 40 MB on led/color/set: %ld kB (%ld kB before them)",
+                  peakResidentKilobytes(run.pid()), before);
+    printFigure(text);
+}
+
 } // namespace
 
 int main()
@@ -138,7 +190,9 @@ int main()
             run.fail("no retained status");
         measureTcp(run);
         measureMqtt(run, peer);
+        measureTcpConfig(run, peer);
         measureEvents(run, peer);
+        measureLargeRequests(run, peer);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_daemon_requests: %s\n", error.what());
         return 1;

@@ -26,7 +26,9 @@ int statusPeriodMs(uint64_t period)
 
 void Manager::setConfig(const nlohmann::json& j)
 {
-    log(Log::Debug, "Setting config to: %s", JsonText::forLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Setting config to: %s", JsonText::forLog(j).c_str());
+    }
     if (j.empty()) {
         return;
     }
@@ -89,7 +91,9 @@ nlohmann::json Manager::getConfig()
         std::lock_guard<std::mutex> lock(configMutex);
         j = config.toJson();
     }
-    log(Log::Debug, "Getting config... %s", JsonText::forLog(j).c_str());
+    if (Log::enabled(Log::Debug)) {
+        log(Log::Debug, "Getting config... %s", JsonText::forLog(j).c_str());
+    }
     return j;
 }
 
@@ -180,7 +184,9 @@ void Manager::applyGpio(const nlohmann::json& entries, unsigned long& applied)
         if (entry == entries.end()) {
             continue;
         }
-        log(Log::Debug, "Setting pin %lu to %s", pin, JsonText::forLog(*entry).c_str());
+        if (Log::enabled(Log::Debug)) {
+            log(Log::Debug, "Setting pin %lu to %s", pin, JsonText::forLog(*entry).c_str());
+        }
         GPIO record = [this, pin] {
             std::lock_guard<std::mutex> lock(gpioMutex);
             return gpios[pin];
@@ -214,7 +220,9 @@ void Manager::applySerial(const nlohmann::json& entries)
         if (entry == entries.end()) {
             continue;
         }
-        log(Log::Debug, "Setting serial port %lu to %s", port, JsonText::forLog(*entry).c_str());
+        if (Log::enabled(Log::Debug)) {
+            log(Log::Debug, "Setting serial port %lu to %s", port, JsonText::forLog(*entry).c_str());
+        }
         Serial::Protocol protocol;
         Serial::Duplex duplex;
         {

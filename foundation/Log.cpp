@@ -136,6 +136,11 @@ void Log::setLevel(Level level)
     setlogmask(maskOf(level));
 }
 
+bool Log::enabled(Level level)
+{
+    return passesMask(priorityOf(level));
+}
+
 void Log::vprint(Level level, const char* fmt, va_list args)
 {
     const int priority = priorityOf(level);

@@ -33,6 +33,10 @@ public:
     // Lets through the level and every more severe one; any other value than
     // Error, Warning or Info lets everything through.
     static void setLevel(Level level);
+    // True when a line of this level would be printed. A line whose
+    // arguments cost something (a value serialised, a payload masked) is
+    // built only when this holds: printf-style arguments are always built.
+    static bool enabled(Level level);
 
     static void vprint(Level level, const char* fmt, va_list args) __attribute__((format(printf, 2, 0)));
     static void print(Level level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

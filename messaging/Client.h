@@ -42,10 +42,17 @@
 //   way, so their replies leave under the root their requests came in on.
 // - treeMutex (recursive) guards `tree` and `monitors`: mounting, refreshes,
 //   the get/set/monitor handlers and publishing a node. Getters and setters
-//   run under it. Nothing calls the library while holding it (the library's
-//   threads take it in their callbacks): a refresh computes the topics that
-//   changed under it, queues them, and (un)subscribes after releasing it, on
-//   the worker when the caller is a library thread or holds the tree lock.
+//   run under it. The library's threads take it in their callbacks, so the
+//   only library calls made under it are publications (the get handler,
+//   the "config" setter, publishLambdaTreeNode): the library's publish
+//   queues the message and never waits on a callback, and values so leave
+//   in the order the tree took them. Subscriptions, unsubscriptions,
+//   connects and disconnects never are: a connect may release a retired
+//   library client, which waits for the library's threads, and a wide
+//   value's (un)subscriptions come by the thousand. A refresh computes the
+//   topics that changed under it, queues them, and (un)subscribes after
+//   releasing it, on the worker when the caller is a library thread or
+//   holds the tree lock.
 //   Change callbacks run under the notifying signal's mutex and never take
 //   it: the worker publishes the change.
 // - treeTopicsMutex serialises applying queued topic changes, so they are
@@ -120,6 +127,10 @@ struct Message
     std::string payload;
     Retained retained;
     QoS qos;
+    // For a received message whose payload was over
+    // MQTTClient::kMaxPayloadSize: its size, the payload being left empty.
+    // No handler is given such a message: it is refused instead.
+    size_t oversize = 0;
 };
 
 class Client : public MQTTClientListener
@@ -216,14 +227,19 @@ public:
                                          const std::string& payload, unsigned long timeoutMs);
 
     // Dispatch steps of a received message, in the order they are offered
-    // it; each is true when it took the message.
+    // it; each is true when it took the message. Where a step would hand an
+    // oversize message to its handler or waiting call, it answers "Payload
+    // too large" instead: a request on its response topic, anything else
+    // on <base>/error.
     bool handleReceivedCommandResponse(const Message& message);
     bool handleReceivedCommandInternal(const Message& message);
     bool handleReceivedCommandExternal(const Message& message);
     bool handleReceivedRpcRequest(const Message& message);
     bool handleReceivedRpcResponse(const Message& message);
 
-    // <base>/<name>/request/[issuer/]id; an empty name or issuer does not parse.
+    // <base>/<name>/request/[issuer/]id, <base> and <name> joined as
+    // Utils::combinePath joins them, the name ending at the first
+    // "/request/" below <base>; an empty name or issuer does not parse.
     RpcData parseRpcTopicRequest(const std::string& topic) const;
     // <name>/response/<id>.
     RpcData parseRpcTopicResponse(const std::string& topic) const;
@@ -263,8 +279,8 @@ public:
     // updateLambdaTreeSubscriptions(path, true) on the worker; returns at
     // once. Plans for one path coalesce and are never refused.
     void updateLambdaTreeSubscriptionsLater(const std::string& path);
-    // Refreshes the node and publishes its value on <base>/<path>; false
-    // when path is not in the tree.
+    // Refreshes the node and publishes its value on <base>/<path>, under the
+    // tree lock; false when path is not in the tree.
     bool publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos);
 
     // The handlers registered for node path; library threads.
@@ -295,6 +311,7 @@ public:
     void onMessageDelivered(int id) override;
     void onMessageReceived(const std::string& topic, const std::string& payload, int qos,
                            bool retained) override;
+    void onMessageTooLarge(const std::string& topic, size_t size, int qos, bool retained) override;
     void onConnectFailed(const std::string& reason) override;
     void onSubscribeFailed(const std::string& topic) override;
     void onUnsubscribeFailed(const std::string& topic) override;
@@ -403,11 +420,20 @@ private:
     // Applies every queued change, in order; false when an (un)subscription
     // was refused. Never on a library thread or under the tree lock.
     bool applyTreeTopicChanges();
+    // Dispatches a received message: its handlers, or "Unknown topic".
+    void receive(const Message& message);
+    // True, with "Payload too large" published on <base>/error for topic,
+    // when message is oversize; false otherwise.
+    bool refusedOversize(const Message& message, const std::string& topic);
+    // The message for <base>/error, without makeErrorMessage's log line.
+    static Message errorMessage(const nlohmann::json& error, const std::string& topic);
     // Parses a peer's JSON text; false when it is malformed or nested deeper
     // than kMaxJsonNesting.
     static bool parsePayload(const std::string& payload, nlohmann::json& value);
     static nlohmann::json errorsObject(const LambdaTree::ErrorMap& errors);
 
+    // Connects with the settings; logs one error line for a client id or
+    // user name MQTT cannot carry, and connects with it all the same.
     void startLocked();
     // The root of the connection about to start: base when MQTT can carry
     // it, else constructedRoot with one error line. Stores it as `root`.

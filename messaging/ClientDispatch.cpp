@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "foundation/JsonText.h"
+#include "foundation/String.h"
 #include "foundation/Utils.h"
 #include "messaging/PasswordMask.h"
 
@@ -13,6 +14,9 @@ namespace MQTT {
 namespace {
 // Received messages this thread is handling (a handler may stop the client).
 thread_local int handlerDepth = 0;
+
+// The answer to a message whose payload was too large to be taken.
+const char* const kPayloadTooLarge = "Payload too large";
 
 const std::string& keyOf(const std::string& key) { return key; }
 template <typename Value>
@@ -64,6 +68,19 @@ int Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
 
 void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)
 {
+    receive(Message(topic, payload, retained ? Retained::Yes : Retained::No, fromMqttQos(qos)));
+}
+
+void Client::onMessageTooLarge(const std::string& topic, size_t size, int qos, bool retained)
+{
+    Message message(topic, std::string(), retained ? Retained::Yes : Retained::No, fromMqttQos(qos));
+    message.oversize = size;
+    receive(message);
+}
+
+void Client::receive(const Message& message)
+{
+    const std::string& topic = message.topic;
     CallbackScope scope(*this);
     if (!scope.live())
         return;
@@ -81,12 +98,13 @@ void Client::onMessageReceived(const std::string& topic, const std::string& payl
         ~Leave() { client.leaveHandler(); }
     } leave{*this};
     const Settings current = settings();
-    if (current.logReceived) {
-        const std::string shown = current.logPayload ? " : " + payloadForLog(topic, payload) : std::string();
-        log(Log::Info, "%s message received (qos=%d): %s%s", retained ? "Retained" : "New", qos,
-            JsonText::cut(topic).c_str(), shown.c_str());
+    if (current.logReceived && Log::enabled(Log::Info)) {
+        const std::string shown = !current.logPayload ? std::string()
+                                  : message.oversize  ? String::format(" : (%zu octets)", message.oversize)
+                                                      : " : " + payloadForLog(topic, message.payload);
+        log(Log::Info, "%s message received (qos=%d): %s%s", message.retained == Retained::Yes ? "Retained" : "New",
+            toMqttQos(message.qos), JsonText::cut(topic).c_str(), shown.c_str());
     }
-    const Message message(topic, payload, retained ? Retained::Yes : Retained::No, fromMqttQos(qos));
     try {
         if (handleReceivedCommandResponse(message) || handleReceivedCommandInternal(message) ||
             handleReceivedCommandExternal(message) || handleReceivedRpcRequest(message) ||
@@ -109,7 +127,17 @@ bool Client::handleReceivedCommandResponse(const Message& message)
         log(Log::Debug, "Detected command response '%s'", JsonText::cut(entry->first).c_str());
         completion = entry->second;
     }
-    (*completion)(message);
+    if (!refusedOversize(message, message.topic))
+        (*completion)(message);
+    return true;
+}
+
+bool Client::refusedOversize(const Message& message, const std::string& topic)
+{
+    if (message.oversize == 0)
+        return false;
+    // MQTTClient has logged the message's refusal.
+    publish(errorMessage(kPayloadTooLarge, topic), true);
     return true;
 }
 
@@ -129,7 +157,8 @@ bool Client::handleReceivedCommandInternal(const Message& message)
     const CommandHandler handler = findCommand(internalCommands, relative, "internal command");
     if (!handler)
         return false;
-    handler(Message(relative, message.payload, message.retained, message.qos));
+    if (!refusedOversize(message, relative))
+        handler(Message(relative, message.payload, message.retained, message.qos));
     return true;
 }
 
@@ -138,7 +167,8 @@ bool Client::handleReceivedCommandExternal(const Message& message)
     const CommandHandler handler = findCommand(externalCommands, message.topic, "command");
     if (!handler)
         return false;
-    handler(message);
+    if (!refusedOversize(message, message.topic))
+        handler(message);
     return true;
 }
 
@@ -161,7 +191,8 @@ bool Client::handleReceivedRpcRequest(const Message& message)
                                    (request.issuer.empty() ? "" : request.issuer + "/") + request.id;
     std::string reply;
     try {
-        reply = handler(request.name, message.payload, request.id);
+        reply = message.oversize ? makeRpcFailed({{"description", kPayloadTooLarge}}, nullptr)
+                                 : handler(request.name, message.payload, request.id);
     } catch (const std::exception& e) {
         reply = makeRpcFailed({{"description", e.what()}}, nullptr);
     }
@@ -193,7 +224,8 @@ bool Client::handleReceivedRpcResponse(const Message& message)
     }
     log(Log::Debug, "Detected RPC response '%s' with id '%s'", JsonText::cut(response.name).c_str(),
         JsonText::cut(response.id).c_str());
-    (*completion)(message);
+    if (!refusedOversize(message, message.topic))
+        (*completion)(message);
     return true;
 }
 

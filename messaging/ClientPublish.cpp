@@ -38,7 +38,7 @@ bool Client::publish(const Message& message, bool prefixBase)
     const int qos = toMqttQos(message.qos);
     const bool retain = message.retained == Retained::Yes;
     connection->publish(topic, message.payload, qos, retain);
-    if (current.logPublished) {
+    if (current.logPublished && Log::enabled(Log::Info)) {
         const std::string payload = current.logPayload ? " : " + payloadForLog(topic, message.payload) : std::string();
         log(Log::Info, "Publishing%s message (qos=%d): %s%s", retain ? " retained" : "", qos,
             JsonText::cut(topic).c_str(), payload.c_str());

@@ -22,16 +22,17 @@ Client::RpcData Client::parseRpcTopicRequest(const std::string& topic) const
     const std::string base = settings().root;
     if (topic.compare(0, base.size(), base) != 0)
         return {};
-    // With an empty root the name starts at once; otherwise a separator must
-    // follow the root.
+    // A separator follows the root, as Utils::combinePath joins them: none
+    // after the empty root, and a root that ends in one needs no other.
     size_t nameStart = base.size();
-    if (!base.empty()) {
-        if (topic.size() <= nameStart || topic[nameStart] != '/')
-            return {};
+    if (!base.empty() && nameStart < topic.size() && topic[nameStart] == '/')
         ++nameStart;
-    }
-    const size_t k = topic.find(kRequest);
-    if (k == std::string::npos || k <= nameStart)
+    else if (!base.empty() && base.back() != '/')
+        return {};
+    // The name ends at the first "/request/" below the root, which may hold
+    // a level "request" itself.
+    const size_t k = topic.find(kRequest, nameStart);
+    if (k == std::string::npos || k == nameStart)
         return {};
     RpcData data;
     data.name = topic.substr(nameStart, k - nameStart);
@@ -115,6 +116,11 @@ Message Client::makeErrorMessage(const nlohmann::json& error, const std::string&
 {
     log(Log::Warning, "Handling of topic '%s' failed: %s", JsonText::cut(topic).c_str(),
         JsonText::forLog(error).c_str());
+    return errorMessage(error, topic);
+}
+
+Message Client::errorMessage(const nlohmann::json& error, const std::string& topic)
+{
     const nlohmann::json payload = {{"command", topic}, {"error", error}};
     return Message("error", toText(payload), Retained::No, QoS::AtMostOnce);
 }

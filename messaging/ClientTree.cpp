@@ -192,15 +192,14 @@ bool Client::unregisterTreeTopics(const std::vector<std::string>& nodes, size_t 
 
 bool Client::publishLambdaTreeNode(const std::string& path, Retained retained, QoS qos)
 {
-    std::string payload;
-    {
-        TreeLock lock(*this);
-        if (!tree.topicExists(path))
-            return false;
-        tree.update(path);
-        payload = toText(tree.get(path));
-    }
-    return publish(Message(path, payload, retained, qos), true);
+    // Published under the lock, so that values reach the broker in the order
+    // the tree took them: a set's retained value is never overtaken by an
+    // older one read before it.
+    TreeLock lock(*this);
+    if (!tree.topicExists(path))
+        return false;
+    tree.update(path);
+    return publish(Message(path, toText(tree.get(path)), retained, qos), true);
 }
 
 } // namespace MQTT

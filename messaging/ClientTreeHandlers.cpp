@@ -86,8 +86,9 @@ void Client::handleLambdaTreeMonitor(const std::string& path, const Message& mes
 std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
-        payloadForLog(path, payload).c_str());
+    if (Log::enabled(Log::Debug))
+        log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
+            payloadForLog(path, payload).c_str());
     TreeLock lock(*this);
     const LambdaTree::ErrorMap errors = tree.update(path);
     const nlohmann::json value = tree.get(path);
@@ -97,8 +98,9 @@ std::string Client::handleLambdaTreeRpcGet(const std::string& path, const std::s
 std::string Client::handleLambdaTreeRpcSet(const std::string& path, const std::string&, const std::string& payload,
                                            const std::string&)
 {
-    log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
-        payloadForLog(path, payload).c_str());
+    if (Log::enabled(Log::Debug))
+        log(Log::Debug, "Handling LambdaTree RPC '%s' '%s'", JsonText::cut(path).c_str(),
+            payloadForLog(path, payload).c_str());
     nlohmann::json value;
     if (!payload.empty() && !parsePayload(payload, value))
         return makeRpcFailed({{"description", kMalformedJson}}, nullptr);

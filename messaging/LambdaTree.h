@@ -223,8 +223,15 @@ public:
     static constexpr size_t kMaxMirrorNodes = 800;
     // The most octets of one node's path, and of the paths of one mirror's
     // nodes together: each node's six subscriptions carry its path, and
-    // MQTT carries no topic over 65,535 octets. A mirror's subscriptions so
-    // hold at most about 1.5 MB of topics.
+    // MQTT carries no topic over 65,535 octets. Each also carries the
+    // connection's root, a separator and its verb ("/get", "/get/request/+",
+    // "/get/request/+/+", the same for "set": 68 octets a node). A full
+    // refresh of the "config" mirror (at each connection, or a set that
+    // brings all of it back) so subscribes at most 6 x 801 topics: 1.5 MB of
+    // paths, 54 KB of verbs and 4,806 copies of the root and its separator;
+    // about 2.9 MB of topics under the longest root a remote set may give
+    // (MQTT::kMaxSetBaseOctets), 1.7 MB under "tavo/lumacore", and as much
+    // again in unsubscriptions when a set drops it.
     static constexpr size_t kMaxNodePath = 16 * 1024;
     static constexpr size_t kMaxMirrorPaths = 256 * 1024;
 

@@ -199,7 +199,8 @@ bool MQTTClient::subscribe(const std::string& topic, int qos)
 {
     if (!carriable("subscribing to", topic, false))
         return false;
-    log(Log::Debug, "Subscribing to '%s' (qos=%d)", JsonText::cut(topic).c_str(), qos);
+    if (logs(Log::Debug))
+        log(Log::Debug, "Subscribing to '%s' (qos=%d)", JsonText::cut(topic).c_str(), qos);
     return start([&topic, qos](Connection& c) {
         return c.client->subscribe(topic, qos, nullptr, c.subscribeListener);
     });
@@ -209,7 +210,8 @@ bool MQTTClient::unsubscribe(const std::string& topic)
 {
     if (!carriable("unsubscribing from", topic, false))
         return false;
-    log(Log::Debug, "Unsubscribing from '%s'", JsonText::cut(topic).c_str());
+    if (logs(Log::Debug))
+        log(Log::Debug, "Unsubscribing from '%s'", JsonText::cut(topic).c_str());
     return start([&topic](Connection& c) {
         return c.client->unsubscribe(topic, nullptr, c.unsubscribeListener);
     });
@@ -219,11 +221,13 @@ bool MQTTClient::publish(const std::string& topic, const std::string& payload, i
 {
     if (!carriable("publishing on", topic, true))
         return false;
-    log(Log::Debug, "Publishing message.");
-    log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
-    log(Log::Debug, "QoS       = %d", qos);
-    log(Log::Debug, "Retained  = %s", yesNo(retained));
-    log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
+    if (logs(Log::Debug)) {
+        log(Log::Debug, "Publishing message.");
+        log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
+        log(Log::Debug, "QoS       = %d", qos);
+        log(Log::Debug, "Retained  = %s", yesNo(retained));
+        log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
+    }
     return start([&](Connection& c) -> mqtt::token_ptr {
         mqtt::delivery_token_ptr token =
             c.client->publish(mqtt::make_message(topic, payload, qos, retained), nullptr, c.publishListener);
@@ -256,6 +260,11 @@ bool MQTTClient::isConnected() const
 {
     const std::shared_ptr<Connection> connection = current();
     return connection && connection->client->is_connected();
+}
+
+bool MQTTClient::logs(Log::Level level) const
+{
+    return mLogEnabled && Log::enabled(level);
 }
 
 void MQTTClient::log(Log::Level level, const char* format, ...) const
@@ -291,14 +300,26 @@ void MQTTClient::connection_lost(const std::string& cause)
 void MQTTClient::message_arrived(mqtt::const_message_ptr message)
 {
     MQTTLibraryThread::mark();
-    const std::string topic = message->get_topic();
+    const std::string& topic = message->get_topic();
+    // Judged on the library's own buffer, before anything copies it.
+    const mqtt::binary_ref& body = message->get_payload_ref();
+    const size_t size = body ? body.size() : 0;
+    if (size > kMaxPayloadSize) {
+        Log::warning("[MQTTClient] Refused a message of %zu octets on '%s': more than %zu", size,
+                     JsonText::cut(topic).c_str(), kMaxPayloadSize);
+        if (mListener != nullptr)
+            mListener->onMessageTooLarge(topic, size, message->get_qos(), message->is_retained());
+        return;
+    }
     const std::string payload = message->to_string();
-    log(Log::Debug, "New message received.");
-    log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
-    log(Log::Debug, "QoS       = %d", message->get_qos());
-    log(Log::Debug, "Retained  = %s", yesNo(message->is_retained()));
-    log(Log::Debug, "Duplicate = %s", yesNo(message->is_duplicate()));
-    log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
+    if (logs(Log::Debug)) {
+        log(Log::Debug, "New message received.");
+        log(Log::Debug, "Topic     = %s", JsonText::cut(topic).c_str());
+        log(Log::Debug, "QoS       = %d", message->get_qos());
+        log(Log::Debug, "Retained  = %s", yesNo(message->is_retained()));
+        log(Log::Debug, "Duplicate = %s", yesNo(message->is_duplicate()));
+        log(Log::Debug, "Data      = '%s'", MQTT::payloadForLog(topic, payload).c_str());
+    }
     if (mListener != nullptr) {
         mListener->onMessageReceived(topic, payload, message->get_qos(), message->is_retained());
     }

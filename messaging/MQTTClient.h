@@ -56,6 +56,13 @@ public:
     MQTTClient(const MQTTClient&) = delete;
     MQTTClient& operator=(const MQTTClient&) = delete;
 
+    // The largest payload a received message may carry. The largest that
+    // is legitimate is a configuration set at the file's bound (256 KiB in
+    // its 4-space form, about three times that with "\u" escapes); parsed,
+    // a JSON text of small values takes about 17 times its size, and the
+    // broker passes messages of up to 256 MB.
+    static constexpr size_t kMaxPayloadSize = 1024 * 1024;
+
     // Turns the "[MQTTClient] " log lines on or off (off at first).
     void setLogEnabled(bool on);
 
@@ -108,12 +115,17 @@ public:
     // False before the first connect().
     bool isConnected() const;
 
+    // True when the log switch is on and lines of level are printed.
+    bool logs(Log::Level level) const;
     // With the log switch on, logs "[MQTTClient] " followed by format.
     void log(Log::Level level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     // mqtt::callback, called on library threads.
     void connected(const std::string& cause) override;
     void connection_lost(const std::string& cause) override;
+    // A payload over kMaxPayloadSize is neither copied nor logged: one
+    // warning names the topic and the size, and the listener hears of it
+    // through onMessageTooLarge.
     void message_arrived(mqtt::const_message_ptr message) override;
     void delivery_complete(mqtt::delivery_token_ptr token) override;
 

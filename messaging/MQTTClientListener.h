@@ -4,6 +4,7 @@
 // Every call comes on one of the MQTT library's threads; an implementation
 // must never wait there for a library token, nor destroy the wrapper.
 
+#include <cstddef>
 #include <string>
 
 class MQTTClientListener
@@ -25,6 +26,10 @@ public:
     // A message arrived on a subscribed topic; qos is MQTT's own number.
     virtual void onMessageReceived(const std::string& topic, const std::string& payload, int qos,
                                    bool retained) = 0;
+    // A message arrived whose payload was over MQTTClient::kMaxPayloadSize:
+    // its size stands in for the payload, which was never copied. Ignored
+    // unless overridden.
+    virtual void onMessageTooLarge(const std::string& /*topic*/, size_t /*size*/, int /*qos*/, bool /*retained*/) {}
     // A connect attempt failed; reason is a text of MQTTConnectListener::reason.
     virtual void onConnectFailed(const std::string& reason) = 0;
     virtual void onSubscribeFailed(const std::string& topic) = 0;

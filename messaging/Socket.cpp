@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 
 #include <cerrno>
 #include <chrono>
@@ -38,26 +37,33 @@ AddressList resolve(const std::string& host, unsigned short port, int flags)
     return AddressList(found, freeaddrinfo);
 }
 
-int pollOne(int fd, short events, int timeoutMs)
+int pollAny(pollfd* entries, nfds_t count, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        pollfd entry{fd, events, 0};
         int wait = timeoutMs;
         if (timeoutMs > 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             wait = left.count() > 0 ? int(left.count()) : 0;
         }
-        const int result = poll(&entry, 1, wait);
+        const int result = poll(entries, count, wait);
         if (result < 0 && errno == EINTR)
             continue;
-        if (result > 0 && (entry.revents & POLLNVAL)) {
-            errno = EBADF;
-            return -1;
+        for (nfds_t i = 0; result > 0 && i < count; ++i) {
+            if (entries[i].revents & POLLNVAL) {
+                errno = EBADF;
+                return -1;
+            }
         }
         return result;
     }
+}
+
+int pollOne(int fd, short events, int timeoutMs)
+{
+    pollfd entry{fd, events, 0};
+    return pollAny(&entry, 1, timeoutMs);
 }
 
 void fail(int error)

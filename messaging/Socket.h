@@ -1,9 +1,10 @@
 #pragma once
-// What the TCP client and server share: name resolution, a poll on one
-// descriptor that survives signals, and reading a socket's own or peer
+// What the TCP client and server share: name resolution, a poll that
+// survives signals, and reading a socket's own or peer
 // address. Stateless; any thread.
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <memory>
@@ -18,8 +19,12 @@ using AddressList = std::unique_ptr<addrinfo, void (*)(addrinfo*)>;
 // text when nothing resolves.
 AddressList resolve(const std::string& host, unsigned short port, int flags);
 
-// Waits up to timeoutMs (negative: without limit) for the events on fd and
-// returns poll's result; an interrupted wait resumes with the time left.
+// Waits up to timeoutMs (negative: without limit) for the events of any
+// entry (a negative descriptor is left out) and returns poll's result; an
+// interrupted wait resumes with the time left. A closed descriptor fails
+// with EBADF.
+int pollAny(pollfd* entries, nfds_t count, int timeoutMs);
+// pollAny on one descriptor.
 int pollOne(int fd, short events, int timeoutMs);
 
 // Throws std::runtime_error with strerror(error).

@@ -1,6 +1,5 @@
 #include "messaging/TCPServer.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,14 +53,15 @@ TCPClient TCPServer::accept()
 {
     if (descriptor < 0)
         Socket::fail(EBADF);
-    if (timeout >= 0) {
-        const int ready = Socket::pollOne(descriptor, POLLIN, timeout);
+    if (timeout >= 0 || wakeUp >= 0) {
+        pollfd entries[] = {{descriptor, POLLIN, 0}, {wakeUp, POLLIN, 0}};
+        const int ready = Socket::pollAny(entries, 2, timeout);
         if (ready < 0) {
             const int error = errno;
             close();
             Socket::fail(error);
         }
-        if (ready == 0)
+        if (ready == 0 || entries[1].revents != 0)
             return TCPClient();
     }
     for (;;) {

@@ -5,6 +5,8 @@
 // listen().
 //
 // Threading: no lock is taken; an object is meant for one thread at a time.
+// Another thread ends an accept() through the wake-up descriptor (a
+// WakeUp's), which the server only polls.
 
 #include <string>
 
@@ -31,9 +33,13 @@ public:
     // How long accept() waits, in milliseconds: negative without limit, 0
     // only polls.
     void setTimeout(int ms) { timeout = ms; }
-    // The next client, or an unconnected one when none came in time. Throws
-    // std::runtime_error, closing the listener, when the wait or the accept
-    // fails.
+    // A descriptor accept() polls beside the listener, whatever its time-out:
+    // while it is readable, accept() returns an unconnected client at once.
+    // The caller keeps it open while the server may accept; -1 for none.
+    void setWakeUp(int fd) { wakeUp = fd; }
+    // The next client, or an unconnected one when none came in time or the
+    // wake-up descriptor is readable. Throws std::runtime_error, closing the
+    // listener, when the wait or the accept fails.
     TCPClient accept();
     // Whether a client waits to be accepted now; false when not listening or
     // when the poll fails (accept() then reports the failure). Never blocks.
@@ -42,4 +48,5 @@ public:
 private:
     int descriptor = -1;
     int timeout = -1;
+    int wakeUp = -1;
 };

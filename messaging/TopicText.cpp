@@ -1,5 +1,7 @@
 #include "messaging/TopicText.h"
 
+#include <algorithm>
+
 #include "messaging/LambdaTree.h"
 
 namespace MQTT {
@@ -52,6 +54,16 @@ size_t decode(const std::string& text, size_t at, unsigned long& codePoint)
     return codePoint < least || surrogate || codePoint > 0x10FFFF ? 0 : length;
 }
 
+// The levels base adds to the topics built on it: none for the empty base,
+// and a final "/" adds none, as Utils::combinePath adds no other after it.
+size_t baseLevels(const std::string& base)
+{
+    if (base.empty())
+        return 0;
+    const size_t separators = static_cast<size_t>(std::count(base.begin(), base.end(), '/'));
+    return base.back() == '/' ? separators : separators + 1;
+}
+
 } // namespace
 
 bool carriesCodePoints(const std::string& text)
@@ -78,6 +90,12 @@ bool isCarriableTopic(const std::string& topic, bool publication)
 bool isCarriableBase(const std::string& base)
 {
     return base.size() <= kMaxBaseOctets && isCarriableTopic(base, true);
+}
+
+bool isSettableBase(const std::string& base)
+{
+    return isCarriableBase(base) && (base.empty() || base[0] != '$') && base.size() <= kMaxSetBaseOctets &&
+           baseLevels(base) <= kMaxSetBaseLevels;
 }
 
 } // namespace MQTT

@@ -98,6 +98,11 @@ long residentKilobytes(pid_t pid)
     return kilobytesOf(readFile("/proc/" + std::to_string(pid) + "/status"), "VmRSS:");
 }
 
+long peakResidentKilobytes(pid_t pid)
+{
+    return kilobytesOf(readFile("/proc/" + std::to_string(pid) + "/status"), "VmHWM:");
+}
+
 long privateKilobytes(pid_t pid)
 {
     return privateKilobytes(readFile("/proc/" + std::to_string(pid) + "/smaps_rollup"));

@@ -30,4 +30,6 @@ long privateKilobytes(const std::string& smapsRollup);
 // The figures of a running process; -1 when its files cannot be read.
 double processCpuSeconds(pid_t pid);
 long residentKilobytes(pid_t pid);
+// The most resident memory the process has had (VmHWM).
+long peakResidentKilobytes(pid_t pid);
 long privateKilobytes(pid_t pid);

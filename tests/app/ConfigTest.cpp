@@ -45,6 +45,7 @@ public:
         received.push_back(config);
         apply(config, settings);
     }
+    bool appliedLast() const override { return last; }
     json onConfigGet() const override { return {{section, settings}}; }
     json onConfigPreview(const json& config) const override
     {
@@ -67,6 +68,7 @@ public:
     std::string section;
     json settings;
     std::vector<json> received;
+    bool last = false;
 };
 
 const char* const kDefaultFile = R"({
@@ -252,6 +254,24 @@ TEST_F(ConfigTest, WrongTypeReachesTheCallerAndLeavesTheFile)
     config.update();
     EXPECT_THROW(config.configSet({{"alpha", {{"level", "high"}}}, {"beta", {{"level", "high"}}}}), json::type_error);
     EXPECT_EQ(readFile(path), kDefaultFile);
+}
+
+// The observer applied last waits for every other one, wherever it lies in
+// address order, and a set another one refuses never reaches it.
+TEST_F(ConfigTest, AnObserverAppliedLastMissesASetAnotherRefuses)
+{
+    Config ordered{dir.file("ordered.json")};
+    auto first = std::make_shared<SectionObserver>("alpha", json{{"level", 1}});
+    auto second = std::make_shared<SectionObserver>("beta", json{{"level", 2}});
+    const auto lower = first.get() < second.get() ? first : second;
+    const auto higher = lower == first ? second : first;
+    lower->last = true;
+    ordered.observerAttach(first);
+    ordered.observerAttach(second);
+    const json fails = {{lower->section, {{"level", 5}}}, {higher->section, {{"level", "high"}}}};
+    EXPECT_THROW(ordered.configSet(fails), json::type_error);
+    EXPECT_TRUE(lower->received.empty());
+    EXPECT_EQ(higher->received.size(), 1u);
 }
 
 TEST_F(ConfigTest, RewriteKeepsTheModeAndReplacesAStaleTemporaryLink)

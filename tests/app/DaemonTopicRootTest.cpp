@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
+#include <utility>
 
 #include "ServiceDaemon.h"
 
@@ -43,8 +46,10 @@ json configUnder(const ServiceDaemon& service, const std::string& root)
 } // namespace
 
 // A wildcard or a control character would make the broker refuse every
-// connection for good, and "$" topics are the broker's: each set is refused
-// with nothing applied, in either form and at any depth.
+// connection for good, "$" topics are the broker's, and a root of 33 levels
+// or 257 octets takes the deepest topics past what brokers take or makes
+// every refresh cost megabytes: each set is refused with nothing applied,
+// in either form and at any depth.
 TEST(DaemonTopicRoot, ASetToARootMqttCannotServeIsRefused)
 {
     ServiceDaemon service;
@@ -63,9 +68,41 @@ TEST(DaemonTopicRoot, ASetToARootMqttCannotServeIsRefused)
     service.publish("config/mqtt/base/set", "$SYS/x");
     EXPECT_EQ(service.next("error"), json({{"command", "config/mqtt/base/set"},
                                            {"error", {{"config", "Invalid topic root: $SYS/x"}}}}));
+    std::string deep = "tavo";
+    for (int level = 2; level <= 33; ++level)
+        deep += "/a";
+    const std::string wide(257, 'r');
+    const std::pair<std::string, std::string> deepAndWide[] = {{deep, deep},
+                                                                {wide, std::string(256, 'r') + "... (257 octets)"}};
+    for (const auto& [base, shown] : deepAndWide) {
+        service.publish("config/mqtt/set", mqttSection(service, base));
+        EXPECT_EQ(service.next("error"), json({{"command", "config/mqtt/set"},
+                                               {"error", {{"config", "Invalid topic root: " + shown}}}}));
+    }
 
     EXPECT_EQ(readFile(service.configPath()), file);
     EXPECT_EQ(configUnder(service, "tavo/lumacore")["mqtt"]["base"], "tavo/lumacore");
+    EXPECT_EQ(service.daemon.err().find("[MQTT::Client] Stopping..."), std::string::npos) << service.daemon.err();
+}
+
+// The broker closes every connection whose client id or user name holds a
+// control character: such a set is refused with nothing applied.
+TEST(DaemonTopicRoot, ASetToAClientIdOrUserNameMqttCannotCarryIsRefused)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.subscribe({"error"});
+    const std::string file = readFile(service.configPath());
+    const char* const rows[][3] = {{"clientId", "lumacore\u0007", "Invalid client id: lumacore\u0007"},
+                                   {"username", "user\u0001", "Invalid user name: user\u0001"}};
+    for (const auto& [key, value, error] : rows) {
+        json section = mqttSection(service, "tavo/lumacore");
+        section[key] = value;
+        service.publish("config/mqtt/set", section);
+        EXPECT_EQ(service.next("error"), json({{"command", "config/mqtt/set"}, {"error", {{"config", error}}}}));
+    }
+    EXPECT_EQ(readFile(service.configPath()), file);
+    EXPECT_EQ(configUnder(service, "tavo/lumacore")["mqtt"]["clientId"], "lumacore-under-test");
     EXPECT_EQ(service.daemon.err().find("[MQTT::Client] Stopping..."), std::string::npos) << service.daemon.err();
 }
 
@@ -113,6 +150,34 @@ INSTANTIATE_TEST_SUITE_P(Ends, DaemonTopicRootMove, ::testing::Values(SIGTERM, S
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(info.param == SIGTERM ? "Term" : "Kill");
                          });
+
+// A root may hold a level "request": the RPCs under it are still answered.
+TEST(DaemonTopicRoot, RpcsAreAnsweredUnderARootHoldingALevelRequest)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.publish("config/mqtt/set", mqttSection(service, "tavo/request/x"));
+    EXPECT_FALSE(firstMessage(service.broker, "tavo/request/x/status").is_null()) << service.daemon.err();
+    EXPECT_EQ(configUnder(service, "tavo/request/x")["mqtt"]["base"], "tavo/request/x") << service.daemon.err();
+}
+
+// A set that one component refuses moves no part of the connection: the
+// daemon stays at its root, where its retained status still says it serves.
+TEST(DaemonTopicRoot, ASetAComponentRefusesLeavesTheConnectionAsItWas)
+{
+    ServiceDaemon service;
+    ASSERT_TRUE(service.run());
+    service.subscribe({"config/set/response/me/1"});
+    service.publish("config/set/request/me/1",
+                    {{"mqtt", mqttSection(service, "tavo/elsewhere")}, {"device", {{"statusPeriod", "abc"}}}});
+    const json reply = service.next("config/set/response/me/1");
+    EXPECT_EQ(reply["completed"], false) << reply;
+    EXPECT_FALSE(reply["error"].is_null()) << reply;
+    // A restart the set planned would have begun by now.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(configUnder(service, "tavo/lumacore")["mqtt"]["base"], "tavo/lumacore") << service.daemon.err();
+    EXPECT_EQ(firstMessage(service.broker, "tavo/lumacore/status")["service"], true);
+}
 
 // A peer that subscribes after a set gets the configuration the daemon now
 // runs with, not that of its last connection.

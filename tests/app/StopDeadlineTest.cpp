@@ -7,10 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -43,6 +45,35 @@ struct HoldingObserver : tavo::Config::Observer {
     int value = 0;
 };
 
+// Forks a child whose standard error is err, which runs before, names a
+// step and arms the deadline with bound, then waits for ever. The child's
+// wait status (-1 when it outlived 20 s and was killed) and the time from
+// the fork to its end, a little more than the child's own.
+std::pair<int, Clock::duration> runDeadline(int err, std::chrono::milliseconds bound,
+                                            const std::function<void()>& before)
+{
+    const auto begun = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err, STDERR_FILENO);
+        if (before)
+            before();
+        setStopStep("standing in for a step");
+        armStopDeadline(bound);
+        for (;;)
+            pause();
+    }
+    int status = -1;
+    for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0 && waited < 20000; waited += 10)
+        usleep(10000);
+    const auto spent = Clock::now() - begun;
+    if (pid > 0 && status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return {status, spent};
+}
+
 } // namespace
 
 // The step under way never returns, and a file write holds the file's lock
@@ -53,12 +84,8 @@ TEST(StopDeadline, EndsTheProcessOnceTheFileWriteUnderWayHasFinished)
     constexpr auto kBound = std::chrono::milliseconds(300);
     constexpr auto kHeld = kBound + std::chrono::seconds(1);
     TempDir dir;
-    const auto begun = Clock::now();
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const int err = open(dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err, STDERR_FILENO);
+    const int err = open(dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const auto [status, spent] = runDeadline(err, kBound, [kHeld] {
         std::promise<void> locked;
         std::thread([&locked, kHeld] {
             std::lock_guard<std::mutex> file(Config::fileLock());
@@ -66,22 +93,28 @@ TEST(StopDeadline, EndsTheProcessOnceTheFileWriteUnderWayHasFinished)
             std::this_thread::sleep_for(kHeld);
         }).detach();
         locked.get_future().wait();
-        setStopStep("standing in for a step");
-        armStopDeadline(kBound);
-        for (;;)
-            pause();
-    }
-    int status = -1;
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0 && waited < 20000; waited += 10)
-        usleep(10000);
-    const auto spent = Clock::now() - begun;
-    if (status == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    });
+    close(err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_GE(spent, kHeld);
     EXPECT_EQ(readFile(dir.file("stderr")), "Stop took longer than 0.3 s while standing in for a step; ending now\n");
+}
+
+// Standard error is a pipe nobody reads, so the warning never gets out: the
+// wait for it and the exit still end the process within the daemon's bound.
+TEST(StopDeadline, AFullStandardErrorDoesNotTakeTheStopPastItsBound)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC), 0);
+    const std::string block(4096, 'x');
+    while (write(pipeEnds[1], block.data(), block.size()) > 0) {
+    }
+    fcntl(pipeEnds[1], F_SETFL, 0);
+    const auto [status, spent] = runDeadline(pipeEnds[1], kStopBound, nullptr);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count(), kStopBound.count());
 }
 
 class ConfigStopRewrites : public ::testing::Test {

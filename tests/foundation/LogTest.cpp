@@ -1,5 +1,7 @@
 #include "foundation/Log.h"
 
+#include "foundation/JsonText.h"
+
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +115,32 @@ TEST_F(LogTest, LevelMaskFiltersLines)
     Log::setLevel(static_cast<Log::Level>(9));
     Log::print(static_cast<Log::Level>(9), "any");
     EXPECT_EQ(capture.texts(), (std::vector<std::string>{"w1", "e1", "i3", "e2", "any"}));
+}
+
+namespace {
+// A value whose serialiser counts its calls.
+struct Counted {
+    int* calls;
+};
+
+void to_json(nlohmann::json& value, const Counted& counted)
+{
+    ++*counted.calls;
+    value = "counted";
+}
+} // namespace
+
+TEST_F(LogTest, ADebugLineAtTheInfoLevelDoesNotSerialiseItsValue)
+{
+    int calls = 0;
+    for (Log::Level level : {Log::Info, Log::Debug}) {
+        Log::setLevel(level);
+        EXPECT_EQ(Log::enabled(Log::Debug), level == Log::Debug);
+        if (Log::enabled(Log::Debug))
+            Log::debug("value %s", JsonText::forLog(Counted{&calls}).c_str());
+    }
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"value \"counted\""});
 }
 
 TEST_F(LogTest, LoggerPrefixesItsName)

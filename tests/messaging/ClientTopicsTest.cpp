@@ -25,6 +25,12 @@ TEST(ClientTopics, RpcRequestTopicsParse)
         {"tavo/lumacore", "other/N/request/1", {}},
         {"", "gpio/set/request/7", {"", "gpio/set", "7"}},
         {"", "/request/7", {}},
+        {"", "config/get/request/me/1", {"me", "config/get", "1"}},
+        {"tavo/x/", "tavo/x/config/get/request/me/1", {"me", "config/get", "1"}},
+        {"/", "/config/get/request/1", {"", "config/get", "1"}},
+        {"/", "//config/get/request/1", {"", "config/get", "1"}},
+        {"tavo/request/x", "tavo/request/x/config/get/request/me/1", {"me", "config/get", "1"}},
+        {"tavo/request", "tavo/request/request/1", {}},
     };
     for (const auto& c : cases) {
         MQTT::Client client(c.base, "MQTT");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <syslog.h>
 
@@ -299,26 +300,37 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
 
 // The root of every topic the client builds: its longest tree topic, the
 // RPC set of a node whose path has 16 KiB, must still fit in 65,535 octets.
+// A remote set may give one of at most 256 octets and 32 levels, as the
+// root stands in its topics, and none of the broker's own.
 TEST(TopicText, ABaseIsCarriableWhenEveryTopicBuiltOnItIs)
 {
     const std::string longest(MQTT::kMaxBaseOctets, 'b');
     const std::string deepest = "/" + std::string(LambdaTree::kMaxNodePath, 'n') + "/set/request/+/+";
     EXPECT_TRUE(MQTT::isCarriableTopic(longest + deepest, false));
     EXPECT_FALSE(MQTT::isCarriableTopic(longest + "b" + deepest, false));
+    std::string levels32 = "a";
+    for (int level = 2; level <= 32; ++level)
+        levels32 += "/a";
     const struct {
         std::string base;
         bool carriable;
+        bool settable = false;
     } rows[] = {
-        {"", true},          {"tavo/lumacore", true},       {longest, true},      {longest + "b", false},
+        {"", true, true},    {"tavo/lumacore", true, true}, {"tavo/x/", true, true}, {"/", true, true},
+        {levels32, true, true}, {levels32 + "/", true, true}, {levels32 + "/a", true},  {"/" + levels32, true},
+        {std::string(256, 'o'), true, true}, {std::string(257, 'o'), true}, {std::string(64, '/'), true},
+        {longest, true},      {longest + "b", false},
         {"$SYS/x", true},    {"+", false},                  {"tavo/+/lumacore", false}, {"tavo/lumacore+", false},
         {"#", false},        {"tavo/#", false},             {"#/tavo", false},    {"tavo/lumacore\x07", false},
         {"a\x1f", false},    {"a\x7f", false},              {"a\xc2\x9f", false}, {"a\xef\xb7\x90", false},
         {"a\xef\xb7\xaf", false}, {"a\xef\xbf\xbe", false},   {"a\xf4\x8f\xbf\xbf", false},
         {std::string("a\0b", 3), false}, {"a\xc3", false},  {"a\xc0\xaf", false},  {"a\xed\xa0\x80", false},
-        {"a\xc3\x28", false}, {"a\xf4\x90\x80\x80", false}, {"a\xc2\xa0", true},
+        {"a\xc3\x28", false}, {"a\xf4\x90\x80\x80", false}, {"a\xc2\xa0", true, true},
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         EXPECT_EQ(MQTT::isCarriableBase(row.base), row.carriable) << row.base.substr(0, 20);
+        EXPECT_EQ(MQTT::isSettableBase(row.base), row.settable) << row.base.substr(0, 20);
+    }
 }
 
 // The broker refuses every CONNECT whose will it cannot take: such a will is
@@ -373,4 +385,45 @@ TEST(MQTTClient, LogLinesShowALongTopicCut)
     EXPECT_TRUE(capture.contains("[MQTT::Client] Publishing retained message (qos=0): " + cut + " : p"));
     for (const auto& text : capture.texts())
         EXPECT_LE(text.size(), 100 + 2 * cut.size()) << text.substr(0, 80);
+}
+
+// Messages at the bound and one octet past it, handed over as the library
+// delivers them, on an RPC and on a plain set. The payload names a password,
+// so a log of it would parse it. The one past reaches no handler and no
+// payload line; it is answered "Payload too large" and named by one warning.
+TEST(MQTTClient, APayloadPastTheBoundReachesNoParseLogOrHandler)
+{
+    MQTT::Client client("tavo/lumacore", "MQTT");
+    MQTT::Config config = client.getConfig();
+    config.setLogPayload(true);
+    config.setLogPublished(true);
+    client.setConfig(config);
+    int handled = 0;
+    client.subscribeRpc("led/color/set", [&](auto&&...) { return std::to_string(++handled); });
+    client.subscribeCommand("lcd/set", [&](const MQTT::Message&) { ++handled; }, true);
+    MQTTClient wrapper(&client);
+    wrapper.setLogEnabled(true);
+    const size_t bound = MQTTClient::kMaxPayloadSize;
+    const std::pair<std::string, std::string> rows[] = {
+        {"led/color/set/request/me/1",
+         R"(led/color/set/response/me/1 : {"completed":false,"error":{"description":"Payload too large"}})"},
+        {"lcd/set", R"(error : {"command":"lcd/set","error":"Payload too large"})"}};
+    for (const auto& [topic, refusal] : rows) {
+        for (const size_t size : {bound, bound + 1}) {
+            LogCapture capture;
+            const int before = handled;
+            const std::string payload = R"({"password":")" + std::string(size - 15, 's') + R"("})";
+            wrapper.message_arrived(mqtt::make_message("tavo/lumacore/" + topic, payload));
+            const bool past = size > bound;
+            EXPECT_EQ(handled - before, past ? 0 : 1) << topic;
+            EXPECT_EQ(capture.contains(R"([MQTTClient] Data      = '{"password":"********"}')"), !past) << topic;
+            EXPECT_EQ(capture.contains("[MQTT::Client] Publishing message (qos=0): tavo/lumacore/" + refusal), past);
+            const auto lines = capture.lines();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return l.priority == LOG_WARNING; }),
+                      past ? 1 : 0);
+            EXPECT_EQ(capture.contains(LOG_WARNING, "[MQTTClient] Refused a message of " + std::to_string(size) +
+                                                        " octets on 'tavo/lumacore/" + topic + "': more than 1048576"),
+                      past);
+        }
+    }
 }
