@@ -398,21 +398,18 @@ TEST_F(ClientTree, StopWaitsForASetUnderWayAndDropsOneThatComesThen)
 TEST_F(ClientTree, ASetThatMovesTheRootIsAnsweredUnderTheOldRoot)
 {
     startServing();
-    std::promise<void> restarting;
-    std::atomic<bool> stopped{false};
-    whileSetting = [&, begun = restarting.get_future().share()](const json&) {
+    std::atomic<bool> restarting{false};
+    whileSetting = [&](const json&) {
         MQTT::Config moved = client->getConfig();
         moved.setBase("tavo/moved");
         client->setConfig(moved);
-        if (begun.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
-            return;
-        for (int waited = 0; waited < 5000 && client->isConnected(); waited += 10)
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (!restarting && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int waited = 0; waited < 5000 && restarting && client->isConnected(); waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
-    const ScopedSlot stopping(client->stopping, [&] {
-        if (!stopped.exchange(true))
-            restarting.set_value();
-    });
+    const ScopedSlot stopping(client->stopping, [&] { restarting = true; });
     publishFromOutside(broker.port(), "tavo/lumacore/value/set", "1");
     const auto reply = peer.next("tavo/lumacore/value", 10000);
     ASSERT_TRUE(reply);
