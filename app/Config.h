@@ -104,7 +104,9 @@ public:
     static constexpr size_t kMaxRemoteFile = 256 * 1024;
 
     // A configuration's file octets, and the nodes, the longest path and the
-    // octets of all paths of the node that serves it remotely.
+    // octets of all paths of the node that serves it remotely. The paths
+    // count from the topic root: a node whose path has nodePath octets
+    // ("config": 6) adds them and a separator to each path below it.
     struct Size {
         size_t octets;
         size_t nodes;
@@ -114,23 +116,23 @@ public:
         bool fits(const Size& now) const;
     };
     // The size of the configuration now, and the most that configSet(value)
-    // would leave, served as the node whose path is `node`: each observer's
-    // preview combined as configGet combines, section by section the larger
-    // of it and the section now, since an observer's throw leaves the
-    // sections of the ones after it as they are. Now counts what may change
-    // before the set as the preview does (Observer::onConfigPreviewNow).
-    // Applies nothing. Throws what an observer's preview or get throws.
-    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value, const std::string& node) const;
-    // Whether a remote set of value (as the setter of the node whose path is
-    // `node` gets it) may be applied. False when it would store a text or a
-    // member name longer than kMaxRemoteText where the configuration holds
-    // none at least as long (a text at the same key path, a member name in
-    // the object there), or when the value's own paths, and then the size
-    // it would leave, do not fit the size now (Size::fits): a configuration
-    // over these bounds already is the user's, it stays, and sets that do
-    // not grow it pass. False, too, when an observer throws. Runs under the
+    // would leave: each observer's preview combined as configGet combines,
+    // section by section the larger of it and the section now, since an
+    // observer's throw leaves the sections of the ones after it as they
+    // are. Now counts what may change before the set as the preview does
+    // (Observer::onConfigPreviewNow). Applies nothing. Throws what an
+    // observer's preview or get throws.
+    std::pair<Size, Size> remoteSetSizes(const nlohmann::json& value, size_t nodePath) const;
+    // Whether a remote set of value (as the node's setter gets it) may be
+    // applied. False when it would store a text or a member name longer
+    // than kMaxRemoteText where the configuration holds none at least as
+    // long (a text at the same key path, a member name in the object
+    // there), or when the value's own paths, and then the size it would
+    // leave, do not fit the size now (Size::fits): a configuration over
+    // these bounds already is the user's, it stays, and sets that do not
+    // grow it pass. False, too, when an observer throws. Runs under the
     // MQTT tree lock, then takes `mutex`.
-    bool admitsRemoteSet(const nlohmann::json& value, const std::string& node) const;
+    bool admitsRemoteSet(const nlohmann::json& value, size_t nodePath) const;
 
 private:
     // The observers' reports combined as configGet combines them: the first

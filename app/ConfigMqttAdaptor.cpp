@@ -1,5 +1,6 @@
 #include "app/ConfigMqttAdaptor.h"
 
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -22,7 +23,7 @@ MqttAdaptor::MqttAdaptor(std::shared_ptr<Config> config, std::shared_ptr<MQTT::C
 {
     LambdaTree node(LambdaTree::bindGetter(&MqttAdaptor::lambdaTreeUpdate, this),
                     LambdaTree::bindSetter(&MqttAdaptor::lambdaTreeSet, this));
-    node.setBound([this](const nlohmann::json& value) { return mConfig->admitsRemoteSet(value, kNode); });
+    node.setBound([this](const nlohmann::json& value) { return mConfig->admitsRemoteSet(value, std::strlen(kNode)); });
     mClient->subscribeLambdaTree(LambdaTree(LambdaTree::Children{{kNode, node}}), "");
     mConnectedSlot = mClient->connected.connect_member(this, &MqttAdaptor::onConnected);
 }

@@ -62,20 +62,24 @@ bool holdsLongText(const json& value, const json& current)
     return longer;
 }
 
-// The paths of value's members below the node whose path is node.
-Config::Size pathSize(const json& value, const std::string& node)
+// A measure after a set is within its bound, or no larger than before it.
+bool within(size_t after, size_t before, size_t bound)
 {
-    const LambdaTree::Paths paths = LambdaTree::measurePaths(value, node.size());
-    return Config::Size{0, 0, paths.longest, paths.octets};
+    return after <= bound || after <= before;
 }
 
-// The file's octets, the nodes and the paths of value below node; a member
-// {key: value} of the configuration adds to the whole object's text its
-// text between the braces.
-Config::Size sizeOf(const json& value, const std::string& node)
+// The paths of a value after a set fit those before it.
+bool pathsFit(const LambdaTree::Paths& after, const LambdaTree::Paths& before)
 {
-    const Config::Size paths = pathSize(value, node);
-    return Config::Size{fileText(value).size(), LambdaTree::countNodes(value), paths.longestPath, paths.pathOctets};
+    return within(after.longest, before.longest, LambdaTree::kMaxNodePath) &&
+           within(after.octets, before.octets, LambdaTree::kMaxMirrorPaths);
+}
+
+// The file's octets, the nodes and the paths of value.
+Config::Size sizeOf(const json& value, size_t nodePath)
+{
+    const LambdaTree::Paths paths = LambdaTree::measurePaths(value, nodePath);
+    return Config::Size{fileText(value).size(), LambdaTree::countNodes(value), paths.longest, paths.octets};
 }
 
 // Each field of a and b, the larger.
@@ -87,14 +91,16 @@ Config::Size larger(const Config::Size& a, const Config::Size& b)
 
 // The size of a configuration whose members are each either result's or
 // current's: the larger of both, member by member.
-Config::Size largerOf(const json& result, const json& current, const std::string& node)
+Config::Size largerOf(const json& result, const json& current, size_t nodePath)
 {
     if (!result.is_object() || !current.is_object()) {
-        return larger(sizeOf(result, node), sizeOf(current, node));
+        return larger(sizeOf(result, nodePath), sizeOf(current, nodePath));
     }
+    // An object's text is its braces and each member's text as the object
+    // {key: value} alone writes it, less that object's braces.
     Config::Size size{2, 0, 0, 0};
-    const auto add = [&size, &node](const std::string& key, const json& after, const json& now) {
-        const Config::Size part = larger(sizeOf(json{{key, after}}, node), sizeOf(json{{key, now}}, node));
+    const auto add = [&size, nodePath](const std::string& key, const json& after, const json& now) {
+        const Config::Size part = larger(sizeOf(json{{key, after}}, nodePath), sizeOf(json{{key, now}}, nodePath));
         size.octets += part.octets - 2;
         size.nodes += part.nodes;
         size.longestPath = std::max(size.longestPath, part.longestPath);
@@ -121,13 +127,11 @@ json Config::merge() const
 
 bool Config::Size::fits(const Size& now) const
 {
-    const auto within = [](size_t after, size_t before, size_t bound) { return after <= bound || after <= before; };
     return within(octets, now.octets, kMaxRemoteFile) && within(nodes, now.nodes, LambdaTree::kMaxMirrorNodes) &&
-           within(longestPath, now.longestPath, LambdaTree::kMaxNodePath) &&
-           within(pathOctets, now.pathOctets, LambdaTree::kMaxMirrorPaths);
+           pathsFit({longestPath, pathOctets}, {now.longestPath, now.pathOctets});
 }
 
-std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value, const std::string& node) const
+std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value, size_t nodePath) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     // What configSet hands the observers.
@@ -136,10 +140,10 @@ std::pair<Config::Size, Config::Size> Config::remoteSetSizes(const json& value, 
     // Now as the preview counts it: what may change before the set counts
     // alike in both.
     const json now = combined([&applied](const Observer& observer) { return observer.onConfigPreviewNow(applied); });
-    return {largerOf(now, now, node), largerOf(result, now, node)};
+    return {sizeOf(now, nodePath), largerOf(result, now, nodePath)};
 }
 
-bool Config::admitsRemoteSet(const json& value, const std::string& node) const
+bool Config::admitsRemoteSet(const json& value, size_t nodePath) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     try {
@@ -148,10 +152,11 @@ bool Config::admitsRemoteSet(const json& value, const std::string& node) const
         // The value's own paths are judged before the previews: the
         // components keep each setting under its whole path, so previewing
         // a value of long paths would take megabytes.
-        if (holdsLongText(judged, current) || !pathSize(judged, node).fits(pathSize(current, node))) {
+        if (holdsLongText(judged, current) ||
+            !pathsFit(LambdaTree::measurePaths(judged, nodePath), LambdaTree::measurePaths(current, nodePath))) {
             return false;
         }
-        const auto [now, after] = remoteSetSizes(value, node);
+        const auto [now, after] = remoteSetSizes(value, nodePath);
         return after.fits(now);
     } catch (const std::exception&) {
         return false;

@@ -166,8 +166,9 @@ public:
     bool getIsActive() const;
     // A copy of the driver's link statistics.
     LpcStats getStats() const;
-    // How long the driver waits for each reply (150 ms at start), for a
-    // board that answers slower. Any thread.
+    // How long the driver waits for each reply (150 ms at start). Public for
+    // tests alone, which try boards slower than that; the daemon never
+    // changes it. Any thread.
     void receiveTimeoutSet(int ms);
     // Switches the driver's message dumps and the process log level (Debug
     // or Info); always Ok.

@@ -456,8 +456,8 @@ private:
     // Refuses (or takes again) received messages.
     void refuseMessages(bool refuse);
     // Waits until no thread but the caller handles a received message, or
-    // until deadline.
-    void awaitHandlers(std::chrono::steady_clock::time_point deadline);
+    // until deadline; returns how many other threads still handle one.
+    int awaitHandlers(std::chrono::steady_clock::time_point deadline);
     // Starts one connection attempt unless one is in flight; a refused
     // attempt is logged and retried.
     void beginConnect();

@@ -59,16 +59,11 @@ void Client::refuseMessages(bool refuse)
     droppedMessages = 0;
 }
 
-void Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
+int Client::awaitHandlers(std::chrono::steady_clock::time_point deadline)
 {
-    int others = 0;
-    {
-        std::unique_lock<std::mutex> lock(handlersMutex);
-        handlersDone.wait_until(lock, deadline, [this] { return activeHandlers == handlerDepth; });
-        others = activeHandlers - handlerDepth;
-    }
-    if (others > 0)
-        log(Log::Warning, "Stopping while %d received message(s) are still handled.", others);
+    std::unique_lock<std::mutex> lock(handlersMutex);
+    handlersDone.wait_until(lock, deadline, [this] { return activeHandlers == handlerDepth; });
+    return activeHandlers - handlerDepth;
 }
 
 void Client::onMessageReceived(const std::string& topic, const std::string& payload, int qos, bool retained)

@@ -172,7 +172,8 @@ void Client::stopLocked(std::optional<std::chrono::steady_clock::time_point> han
     // Before `stopping`, whose slots may wait for the tree lock that a
     // handler holds.
     if (handlersDeadline) {
-        awaitHandlers(*handlersDeadline);
+        if (const int others = awaitHandlers(*handlersDeadline); others > 0)
+            log(Log::Warning, "Stopping while %d received message(s) are still handled.", others);
         handlersEnded.emit();
     }
     if (!wasRunning)

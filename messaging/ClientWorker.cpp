@@ -69,7 +69,9 @@ void Client::connectorLoop()
             lock.unlock();
             // A handler planned it: its reply must leave on the connection,
             // and under the root, that its request came in on.
-            awaitHandlers(now + std::chrono::milliseconds(kHandlerWaitMs));
+            if (const int others = awaitHandlers(now + std::chrono::milliseconds(kHandlerWaitMs)); others > 0)
+                log(Log::Warning, "Restarting while %d received message(s) are still handled; their replies may "
+                    "miss the old root.", others);
             restart();
         } else if (strayDisconnectPlanned) {
             strayDisconnectPlanned = false;

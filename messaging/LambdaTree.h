@@ -267,12 +267,10 @@ private:
     ErrorMap updateInternalLambdaGroup(nlohmann::json& out, const NewValue& newValue, const std::string& topic,
                                        const std::string& rest);
     void topicDumpInternal(const std::string& prefix, uint8_t mask, std::vector<std::string>& topics) const;
-    // Walks a set as set() does, rest being the path still to walk below
-    // this node, and asks judge(node, part, rest) for each part of the value
-    // that reaches a lambda node with a setter, or judge(nullptr, part, rest)
-    // where it reaches no such node; false at the first refusal.
-    using Judge = std::function<bool(const LambdaTree* node, const nlohmann::json& part, const std::string& rest)>;
-    bool reach(const nlohmann::json& part, const std::string& rest, const Judge& judge) const;
+    // setFits below this node, rest being the path still to walk, wide when
+    // the whole value is too wide: walks as set() does, and each lambda node
+    // with a setter judges the part that reaches it.
+    bool fits(const nlohmann::json& part, const std::string& rest, bool wide) const;
     // acceptJson's walk: the cuts it made, the path of the node being
     // mirrored and the warnings.
     struct MirrorWalk;

@@ -114,7 +114,11 @@ public:
 
     // Walks down from the top along the heaviest member that has members,
     // until the node whose own members make up at least half of the weight
-    // below it, or pass the bound by themselves, and cuts that node.
+    // below it, or pass the bound by themselves, and cuts that node; returns
+    // it with its weight as first counted. Keeps the invariants of Count:
+    // the cut node and each node above it on the walk lose its weight below,
+    // and each of those above that still weighs something is ranked anew in
+    // its parent's heap, which leaves its older entry stale.
     std::pair<const json*, size_t> cutOne(const json& top, size_t bound)
     {
         std::vector<Ranked> walked{Ranked{0, 0, &top}};
@@ -153,16 +157,24 @@ private:
         }
     };
 
+    // A counted value's weights. Only its members that become nodes weigh.
     struct Count
     {
+        // The weight of every node at all depths below it, less what the
+        // cuts so far took: zero once it is cut itself.
         size_t below = 0;
+        // `below` as first counted, before any cut; the cut's warning names it.
         size_t total = 0;
+        // The weight of its own members (not reduced by cuts below them,
+        // which stay nodes); zero once it is cut.
         size_t own = 0;
+        // Its members that became nodes, which gives each its place.
         size_t members = 0;
-        // The members that have members, heaviest first; an entry whose
-        // weight is no longer the member's is stale and skipped. Each cut
-        // walks these heaps instead of every member, so thousands of cuts
-        // stay cheap.
+        // Its members whose `below` is not zero, heaviest first. Weights
+        // only fall, so an entry whose `below` is no longer the member's is
+        // stale for good and skipped; the member has a newer entry unless it
+        // now weighs nothing below it. Each cut walks these heaps instead of
+        // every member, so thousands of cuts stay cheap.
         std::priority_queue<Ranked> widest;
     };
 

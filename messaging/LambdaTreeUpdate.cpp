@@ -171,42 +171,38 @@ nlohmann::json LambdaTree::wrap(const std::string& path, const nlohmann::json& v
 
 bool LambdaTree::setFits(const std::string& path, const nlohmann::json& value) const
 {
-    const bool wide = tooWide(value);
-    return reach(value, LambdaTreePath::trim(path), [wide](const LambdaTree* node, const nlohmann::json& part,
-                                                            const std::string& rest) {
-        if (node != nullptr && node->bound) {
-            // Cheap before the bound: a part wider than the bound and than
-            // the node holds now cannot be a set that does not grow it.
-            const size_t limit = std::max(kMaxMirrorNodes, countNodes(node->value));
-            return countNodes(part, limit) <= limit && node->bound(wrap(rest, part));
-        }
-        // Elsewhere no part of a value too wide as a whole passes, and a
-        // node's value must not grow past the bound.
-        if (wide || node == nullptr)
-            return !wide;
-        nlohmann::json result = node->value;
-        fold(memberAt(result, rest), part);
-        return !tooWide(result) || countNodes(result) <= countNodes(node->value);
-    });
+    return fits(value, LambdaTreePath::trim(path), tooWide(value));
 }
 
-bool LambdaTree::reach(const nlohmann::json& part, const std::string& rest, const Judge& judge) const
+bool LambdaTree::fits(const nlohmann::json& part, const std::string& rest, bool wide) const
 {
-    if (kind == Lambda && setter)
-        return judge(this, part, rest);
+    if (kind == Lambda && setter) {
+        if (bound) {
+            // Cheap before the bound: a part wider than the bound and than
+            // the node holds now cannot be a set that does not grow it.
+            const size_t limit = std::max(kMaxMirrorNodes, countNodes(value));
+            return countNodes(part, limit) <= limit && bound(wrap(rest, part));
+        }
+        if (wide)
+            return false;
+        nlohmann::json result = value;
+        fold(memberAt(result, rest), part);
+        return !tooWide(result) || countNodes(result) <= countNodes(value);
+    }
+    // Where no setter judges, no part of a value too wide as a whole passes.
     if (kind != Group)
-        return judge(nullptr, part, rest);
+        return !wide;
     std::string wanted;
     std::string childRest;
     if (LambdaTreePath::splitFirst(rest, wanted, childRest)) {
         const auto child = children.find(wanted);
-        return child == children.end() ? judge(nullptr, part, rest) : child->second.reach(part, childRest, judge);
+        return child == children.end() ? !wide : child->second.fits(part, childRest, wide);
     }
     if (!part.is_object())
-        return judge(nullptr, part, rest);
+        return !wide;
     for (auto member = part.begin(); member != part.end(); ++member) {
         const auto child = children.find(member.key());
-        if (!(child == children.end() ? judge(nullptr, *member, "") : child->second.reach(*member, "", judge)))
+        if (child == children.end() ? wide : !child->second.fits(*member, "", wide))
             return false;
     }
     return true;

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
+#include "messaging/LambdaTree.h"
+
 namespace MQTT {
+
+const size_t kMaxBaseOctets = kMaxTopicOctets - 1 - LambdaTree::kMaxNodePath - (sizeof("/set/request/+/+") - 1);
 
 namespace {
 

@@ -10,17 +10,15 @@
 #include <cstddef>
 #include <string>
 
-#include "messaging/LambdaTree.h"
-
 namespace MQTT {
 
 // The most octets the length field of a topic can count.
 constexpr size_t kMaxTopicOctets = 65535;
 
 // The longest topic root: the longest topic the client subscribes is the
-// root, a separator, a node path and "/set/request/+/+".
-constexpr size_t kMaxBaseOctets =
-    kMaxTopicOctets - 1 - LambdaTree::kMaxNodePath - (sizeof("/set/request/+/+") - 1);
+// root, a separator, a node path (LambdaTree::kMaxNodePath) and
+// "/set/request/+/+".
+extern const size_t kMaxBaseOctets;
 
 // The longest root a remote set may give. The deepest topic the client
 // subscribes is the root, "config", kMaxJsonNesting levels of nodes and

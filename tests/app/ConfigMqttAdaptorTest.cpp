@@ -92,6 +92,17 @@ protected:
         return section;
     }
     json fileJson() const { return json::parse(readFile(path)); }
+    // The retained "config", which the broker hands out again at each
+    // subscription; null when none came.
+    json retained()
+    {
+        peer.subscribe(kTopic);
+        for (auto message = peer.next(kTopic, 10000); message; message = peer.next(kTopic, 10000)) {
+            if (message->is_retained())
+                return json::parse(message->to_string());
+        }
+        return json();
+    }
 
     MosquittoBroker broker;
     std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
@@ -165,6 +176,7 @@ TEST_F(ConfigMqttAdaptorTest, EqualSectionAsJsonValuesKeepsTheConnection)
 
 // A set is acknowledged only once the file holds it: not once rewrites have
 // stopped, nor when the write fails (the temporary file cannot be made).
+// The retained "config" shows what the daemon runs with all the same.
 TEST_F(ConfigMqttAdaptorTest, ASetTheFileDoesNotHoldAnswersAnError)
 {
     const std::string response = kTopic + "/set/response/me/";
@@ -181,6 +193,7 @@ TEST_F(ConfigMqttAdaptorTest, ASetTheFileDoesNotHoldAnswersAnError)
     EXPECT_EQ(reply["completed"], false) << reply;
     EXPECT_NE(reply.dump().find("Applied, not saved"), std::string::npos) << reply;
     EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(retained()["tcp"]["extra"], 1);
 
     std::filesystem::remove(temporary);
     config.stopRewrites();
@@ -188,6 +201,7 @@ TEST_F(ConfigMqttAdaptorTest, ASetTheFileDoesNotHoldAnswersAnError)
     EXPECT_EQ(reply["completed"], false) << reply;
     EXPECT_NE(reply.dump().find("Stopping: applied, not saved"), std::string::npos) << reply;
     EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(retained()["tcp"]["extra"], 2);
 }
 
 // "a#b" cannot be a topic level: it stays inside the value only, which a

@@ -26,8 +26,9 @@ namespace {
 
 using nlohmann::json;
 
-// The node that serves the configuration, which every path starts with.
-const std::string kNode = "config";
+// The octets of the path of the node that serves the configuration
+// ("config"), which every path starts with.
+const size_t kNodePath = 6;
 
 // {"deep": ...} nested `levels` names of 4,000 octets deep, holding inner.
 json chain(size_t levels, const json& inner)
@@ -120,6 +121,13 @@ protected:
         return LambdaTree::wrap(path, pick(10) == 0 ? randomChain() : randomValue(3));
     }
 
+    // The reply to an RPC set of value on "config", judged and applied as a
+    // peer's would be; the client is not started, so nothing is sent.
+    json setOnNode(const json& value)
+    {
+        return json::parse(client->handleLambdaTreeRpcSet("config", "config/set", value.dump(), "1"));
+    }
+
     TempDir dir;
     std::shared_ptr<MQTT::Client> client = std::make_shared<MQTT::Client>("tavo/lumacore", "MQTT");
     std::shared_ptr<tavo::Board::TCP::Service> service;
@@ -141,14 +149,14 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             // Sets of several sections, where one may throw before the others.
             if (const json more = randomSet(current); value.is_object() && more.is_object() && pick(2) == 0)
                 value.insert(more.begin(), more.end());
-            const auto [now, judged] = config->remoteSetSizes(value, kNode);
+            const auto [now, judged] = config->remoteSetSizes(value, kNodePath);
             // The pins a set names count at their widest records, now too; an
             // empty set hands the components the whole stored configuration.
             if (value.empty() || (value.contains("device") && value["device"].contains("gpio")))
                 EXPECT_LE(tavo::Config::fileText(current).size(), now.octets);
             else
                 EXPECT_EQ(now.octets, tavo::Config::fileText(current).size());
-            const bool admitted = config->admitsRemoteSet(value, kNode);
+            const bool admitted = config->admitsRemoteSet(value, kNodePath);
             try {
                 config->configSet(value);
             } catch (const std::exception&) {
@@ -156,8 +164,8 @@ TEST_F(ConfigRemoteSetTest, ASetLeavesAtMostWhatItWasJudgedBy)
             const json after = config->configGet();
             ASSERT_LE(tavo::Config::fileText(after).size(), judged.octets) << value.dump();
             ASSERT_LE(LambdaTree::countNodes(after), judged.nodes) << value.dump();
-            const auto [longest, octets] = LambdaTree::measurePaths(after, kNode.size());
-            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNode.size());
+            const auto [longest, octets] = LambdaTree::measurePaths(after, kNodePath);
+            const auto [longestBefore, octetsBefore] = LambdaTree::measurePaths(current, kNodePath);
             if (admitted) {
                 ASSERT_TRUE(longest <= LambdaTree::kMaxNodePath || longest <= longestBefore) << longest;
                 ASSERT_TRUE(octets <= LambdaTree::kMaxMirrorPaths || octets <= octetsBefore) << octets;
@@ -209,7 +217,7 @@ TEST_F(ConfigRemoteSetTest, LongTextsAndTheNodesAreBounded)
         {{{"tcp", {{"pad", overPad}}}}, false},
     };
     for (const auto& [value, admitted] : cases)
-        EXPECT_EQ(config->admitsRemoteSet(value, kNode), admitted) << value.dump().substr(0, 80);
+        EXPECT_EQ(config->admitsRemoteSet(value, kNodePath), admitted) << value.dump().substr(0, 80);
     config->configSet({{"tcp", {{"pad", pad}}}});
     EXPECT_EQ(tavo::Config::fileText(config->configGet()).size(), kFile);
 }
@@ -233,10 +241,10 @@ TEST_F(ConfigRemoteSetTest, APinSetAtTheFileBoundPasses)
     const json current = config->configGet();
     ASSERT_EQ(octets(), tavo::Config::Config::kMaxRemoteFile);
 
-    EXPECT_TRUE(config->admitsRemoteSet(current, kNode));
-    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet(current, kNodePath));
+    EXPECT_TRUE(config->admitsRemoteSet({{"device", {{"gpio", {{"2", {{"value", 1}}}}}}}}, kNodePath));
     tcp["pad"] = tcp["pad"].get<std::string>() + "p";
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", tcp}}, kNodePath));
 }
 
 
@@ -262,19 +270,57 @@ TEST_F(ConfigRemoteSetTest, AConfigurationOverABoundIsSetBackButNotGrown)
     };
     for (const auto& [start, grown] : cases) {
         begin(start);
-        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode)) << start.dump().substr(0, 80);
-        EXPECT_TRUE(config->admitsRemoteSet(pin, kNode)) << start.dump().substr(0, 80);
-        EXPECT_FALSE(config->admitsRemoteSet(grown, kNode)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNodePath)) << start.dump().substr(0, 80);
+        EXPECT_TRUE(config->admitsRemoteSet(pin, kNodePath)) << start.dump().substr(0, 80);
+        EXPECT_FALSE(config->admitsRemoteSet(grown, kNodePath)) << start.dump().substr(0, 80);
     }
     begin(json::object());
     json near = config->configGet();
     json& nearLeaves = near["tcp"]["deep"][name];
-    for (int leaf = 100; LambdaTree::measurePaths(near, kNode.size()).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
+    for (int leaf = 100; LambdaTree::measurePaths(near, kNodePath).octets <= LambdaTree::kMaxMirrorPaths; ++leaf)
         nearLeaves[std::to_string(leaf)] = leaf;
     nearLeaves.erase(std::to_string(99 + nearLeaves.size()));
     config->configSet(near);
-    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNode));
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet(config->configGet(), kNodePath));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", {{"deep", {{name, {{"999", 1}}}}}}}}, kNodePath));
+}
+
+// The node counts every path from the topic root, its own "config/"
+// included: a path of 16,384 octets passes, or paths of 262,144 octets
+// together, and one octet more is refused. A file's root that a set may
+// not give is set back with the rest of its section.
+TEST_F(ConfigRemoteSetTest, TheNodeJudgesPathsFromTheTopicRoot)
+{
+    begin(json::object());
+    // Leaves below a long name: "config/tcp/deep/<name>/" has 4,017 octets,
+    // and the last leaf's name brings the paths of "config" to the bound.
+    json whole = config->configGet();
+    json& leaves = whole["tcp"]["deep"][std::string(4000, 'n')];
+    const auto paths = [&whole] { return LambdaTree::measurePaths(whole, kNodePath).octets; };
+    for (int leaf = 100; paths() + 2 * 4020 < LambdaTree::kMaxMirrorPaths; ++leaf)
+        leaves[std::to_string(leaf)] = 0;
+    const size_t fill = LambdaTree::kMaxMirrorPaths - paths() - 4017;
+    json atBound = whole["tcp"]["deep"];
+    json overBound = atBound;
+    atBound.begin()->emplace(std::string(fill, 'z'), 0);
+    overBound.begin()->emplace(std::string(fill + 1, 'z'), 0);
+    // "config/tcp/deep" and four names of 4,000 octets make 16,019.
+    const std::pair<json, bool> rows[] = {
+        {{{"tcp", chain(4, {{std::string(364, 'x'), 0}})}}, true},
+        {{{"tcp", chain(4, {{std::string(365, 'x'), 0}})}}, false},
+        {{{"tcp", {{"deep", atBound}}}}, true},
+        {{{"tcp", {{"deep", overBound}}}}, false},
+    };
+    for (size_t row = 0; row < std::size(rows); ++row) {
+        begin(json::object());
+        const json error = setOnNode(rows[row].first).value("error", json());
+        EXPECT_EQ(error, rows[row].second ? json() : json({{"description", "Value too wide"}})) << row;
+    }
+
+    begin({{"mqtt", {{"base", "$lumacore"}}}});
+    json mqtt = config->configGet()["mqtt"];
+    mqtt["keepAliveSec"] = 30;
+    EXPECT_EQ(setOnNode({{"mqtt", mqtt}}).value("error", json()), json());
 }
 
 // A value whose own paths are refused is refused before any component
@@ -288,9 +334,9 @@ TEST_F(ConfigRemoteSetTest, NoPreviewRunsForAValueItsOwnPathsRefuse)
     json leaves;
     for (int leaf = 0; leaf < 700; ++leaf)
         leaves["leaf" + std::to_string(leaf)] = leaf;
-    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNode));
+    EXPECT_FALSE(config->admitsRemoteSet({{"tcp", chain(15, leaves)}}, kNodePath));
     EXPECT_EQ(counted->previews, 0);
-    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNode));
+    EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNodePath));
     EXPECT_GT(counted->previews, 0);
 }
 

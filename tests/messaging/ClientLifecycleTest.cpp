@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "foundation/Utils.h"
+#include "messaging/TopicText.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -152,6 +153,26 @@ TEST_F(ClientLifecycle, EmptyClientIdConnectsAsTheProcessId)
     client->setConfig(clientConfig(broker.url(), ""));
     startConnected();
     EXPECT_TRUE(broker.waitForLog(" as " + Utils::getProcessId() + " ", 5000));
+}
+
+// Each start serves one root, and registers the will under it: the
+// configured base while MQTT can carry every topic built on it, else the
+// root the client was built with. The broker's log shows the start of the
+// will's topic.
+TEST(ClientRoot, TheWillGoesUnderTheRootOfTheConnection)
+{
+    const std::string longest(MQTT::kMaxBaseOctets, 'b');
+    const std::pair<std::string, std::string> rows[] = {{longest, "\t" + std::string(400, 'b')},
+                                                        {longest + "b", "\ttavo/lumacore/status"},
+                                                        {"tavo/+/x", "\ttavo/lumacore/status"}};
+    for (const auto& [base, will] : rows) {
+        MosquittoBroker broker;
+        MQTT::Client client("tavo/lumacore", "MQTT");
+        client.setWill(MQTT::Message("status", "gone", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce));
+        client.setConfig(clientConfig(broker.url(), "rooted", base));
+        client.start();
+        EXPECT_TRUE(broker.waitForLog(will, 10000)) << base.size();
+    }
 }
 
 TEST_F(ClientLifecycle, StoppingComesAtLeast200MsBeforeTheDisconnect)

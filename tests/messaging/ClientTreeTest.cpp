@@ -391,6 +391,32 @@ TEST_F(ClientTree, StopWaitsForASetUnderWayAndDropsOneThatComesThen)
     EXPECT_EQ(1, stored.load());
 }
 
+// A set that moves the root is answered under the root it came in on, since
+// the restart it plans waits for its handler. Should the restart begin
+// meanwhile, this handler outlasts it, so that the restart's own pause
+// before the disconnect cannot let the reply out.
+TEST_F(ClientTree, ASetThatMovesTheRootIsAnsweredUnderTheOldRoot)
+{
+    startServing();
+    std::atomic<bool> restarting{false};
+    whileSetting = [&](const json&) {
+        MQTT::Config moved = client->getConfig();
+        moved.setBase("tavo/moved");
+        client->setConfig(moved);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (!restarting && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int waited = 0; waited < 5000 && restarting && client->isConnected(); waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    const ScopedSlot stopping(client->stopping, [&] { restarting = true; });
+    publishFromOutside(broker.port(), "tavo/lumacore/value/set", "1");
+    const auto reply = peer.next("tavo/lumacore/value", 10000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ("1", reply->to_string());
+    EXPECT_TRUE(client->waitConnected(10000));
+}
+
 // A set that outlasts the bound does not hold the stop up.
 TEST_F(ClientTree, StopGoesOnWhenASetOutlastsItsBound)
 {

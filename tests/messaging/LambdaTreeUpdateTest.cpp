@@ -191,7 +191,7 @@ TEST(LambdaTreeUpdate, MirrorCutsTheMembersThatBringTheBulk)
 // node, its siblings keep theirs, and one warning names their parent; the
 // member that brings the paths together over 256 KiB is cut as the node
 // bound cuts. Command levels and code points MQTT cannot carry make no node;
-// each command level is warned once.
+// each command level is warned once. Members that get no node weigh nothing.
 TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
 {
     // "n/k/" and a name of 16,380 octets make a path of 16,384.
@@ -203,6 +203,12 @@ TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
     json many;
     for (int member = 0; member < 70; ++member)
         many[std::to_string(member) + name] = member;
+    // Paths of 262,145 octets below "n", 134 of them its "n/" before each
+    // path: one octet over the bound.
+    json over;
+    for (int member = 10; member < 73; ++member)
+        over[std::to_string(member) + std::string(4024, 'o')] = member;
+    over["73" + std::string(4040, 'o')] = 73;
     const struct {
         json value;
         std::vector<std::string> nodes;
@@ -228,6 +234,17 @@ TEST(LambdaTreeUpdate, MirrorBoundsThePathsAndTakesNoCommandLevel)
          {"n/many", "n/few/" + name},
          {"n/many/0" + name},
          {"'n/many' holds paths of 280620 octets; with them the paths of 'n' would pass 262144 octets"}},
+        {{{"many", over}, {"few", {{name, 1}}}},
+         {"n/many", "n/few/" + name},
+         {"n/many/10" + std::string(4024, 'o')},
+         {"'n/many' holds paths of 258128 octets; with them the paths of 'n' would pass 262144 octets"}},
+        // 799 nodes, and 31 more members below a command level or a path
+        // too long.
+        {{{"ok", zeros(798)}, {"get", zeros(30)}}, {"n/ok/797"}, {"n/get"}, {"'n/get' gets no"}},
+        {{{"k", {{fits + "g", zeros(30)}, {"ok", zeros(796)}}}},
+         {"n/k/ok/795"},
+         {"n/k/" + fits + "g"},
+         {"The members of 'n/k' whose paths would pass 16384 octets get no topics: 1 of 2"}},
     };
     for (const auto& c : cases) {
         LambdaTree root(LambdaTree::Children{{"n", LambdaTree([&] { return LambdaTree::Result{true, c.value}; })}});

@@ -8,6 +8,7 @@
 
 #include "foundation/JsonText.h"
 #include "messaging/Client.h"
+#include "messaging/LambdaTree.h"
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/TopicText.h"
 #include "tests/messaging/RecordingListener.h"
@@ -303,8 +304,10 @@ TEST(MQTTClient, TopicsMqttCannotCarryAreRefusedAndTheConnectionStays)
 // root stands in its topics, and none of the broker's own.
 TEST(TopicText, ABaseIsCarriableWhenEveryTopicBuiltOnItIs)
 {
-    EXPECT_EQ(MQTT::kMaxBaseOctets, 65535u - 1 - 16384 - 16);
     const std::string longest(MQTT::kMaxBaseOctets, 'b');
+    const std::string deepest = "/" + std::string(LambdaTree::kMaxNodePath, 'n') + "/set/request/+/+";
+    EXPECT_TRUE(MQTT::isCarriableTopic(longest + deepest, false));
+    EXPECT_FALSE(MQTT::isCarriableTopic(longest + "b" + deepest, false));
     std::string levels32 = "a";
     for (int level = 2; level <= 32; ++level)
         levels32 += "/a";
