@@ -129,12 +129,13 @@ void Client::startLocked()
     const std::string url = current.getUrl();
     // Only a file gives such a text (a remote set never does): the broker
     // decides on it, and the log says why it may close every connection.
-    for (const auto& [member, text] : {std::pair<const char*, std::string>{"client id", clientId},
-                                       std::pair<const char*, std::string>{"user name", current.getUsername()}}) {
+    const auto judge = [this](const char* member, const std::string& text) {
         if (!carriesCodePoints(text))
             log(Log::Error, "MQTT cannot carry the %s '%s'; connecting with it as it is.", member,
                 JsonText::cut(text).c_str());
-    }
+    };
+    judge("client id", clientId);
+    judge("user name", current.getUsername());
     log(Log::Info, "Connecting to broker:%s with clientId: %s).", url.c_str(), clientId.c_str());
     connection->setClientId(clientId);
     connection->setUrl(url);
