@@ -136,6 +136,7 @@ void MqttAdaptor::publishStatus()
 {
     std::lock_guard<std::mutex> lock(statusMutex);
     if (serviceRunning) {
+        statusPublishing();
         publishRetained("status");
     }
 }

@@ -48,6 +48,7 @@
 #include "board/Manager.h"
 #include "board/Observer.h"
 #include "foundation/Log.h"
+#include "foundation/TestHook.h"
 #include "messaging/Client.h"
 #include "messaging/LambdaTree.h"
 
@@ -116,6 +117,10 @@ public:
     // The reply of a remote procedure for a manager result: completed with
     // data for Ok, else failed with the code's name and no data.
     static std::string makeRpcResponse(ErrorCode code, const json& data = json());
+
+    // Test seam: in a "status" publication under statusMutex, once it found
+    // the service running, before the client's tree lock is taken.
+    TestHook statusPublishing;
 
     // Remote procedures: (name, payload, id) -> reply text. Every one but
     // lcdClear, lcdDisable, lcdEnable and ledOff, which ignore their payload,

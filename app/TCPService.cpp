@@ -90,6 +90,7 @@ void Service::stopLocked()
     if (running) {
         log(Log::Debug, "Stopping...");
         running = false;
+        stopBegun();
         {
             // Taken so that the writer cannot miss the change between its
             // check and its wait.
@@ -143,8 +144,10 @@ void Service::serveTurn()
         relisten(error.what());
         return;
     }
-    if (fresh.connected())
+    if (fresh.connected()) {
+        clientAccepted();
         adopt(fresh);
+    }
 
     bool serving = false;
     {

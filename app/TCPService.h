@@ -88,6 +88,7 @@
 #include "board/Manager.h"
 #include "board/Observer.h"
 #include "foundation/Log.h"
+#include "foundation/TestHook.h"
 #include "messaging/TCPClient.h"
 #include "messaging/TCPServer.h"
 #include "messaging/WakeUp.h"
@@ -155,6 +156,11 @@ public:
     size_t inboxCapacity();
     // The reply line of a manager result ("ok" for Ok).
     static std::string renderErrorCode(ErrorCode code);
+
+    // Test seams: on the loop thread between accepting a client and taking
+    // it on; on the stopping thread once the loop is told to end.
+    TestHook clientAccepted;
+    TestHook stopBegun;
 
 private:
     static const std::map<std::string, Handler> mCommands;

@@ -101,7 +101,7 @@ void Manager::beginLastStatus()
     if (!stopBegun || lastStatusBegun.exchange(true)) {
         return;
     }
-    driver.admitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(kLastStatusMs));
+    driver.admitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(lastStatusMs.load()));
     isActive = driver.heartbeat() == LPCDriver::NoError;
 }
 

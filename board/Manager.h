@@ -117,6 +117,9 @@ public:
     void beginLastStatus();
     // The longest the last status may wait for the board.
     static constexpr int kLastStatusMs = 500;
+    // Test seam: the last status's window from now on (kLastStatusMs
+    // unless a test sets another). Any thread.
+    void lastStatusWindowSet(int ms) { lastStatusMs = ms; }
 
     // ---- Configuration (ManagerConfig.cpp) --------------------------------
     // Stores the "device" section and pushes what it names to the device,
@@ -394,6 +397,7 @@ private:
     std::atomic<bool> isActive{false};
     std::atomic<bool> stopBegun{false};
     std::atomic<bool> lastStatusBegun{false};
+    std::atomic<int> lastStatusMs{kLastStatusMs};
     Config config;
     std::set<std::shared_ptr<Observer>> observers;
     bool delayedShutdownSupported = false;

@@ -109,6 +109,7 @@
 #include "foundation/Log.h"
 #include "foundation/Semaphore.h"
 #include "foundation/Signal.h"
+#include "foundation/TestHook.h"
 #include "messaging/Config.h"
 #include "messaging/LambdaTree.h"
 #include "messaging/MQTTClient.h"
@@ -334,6 +335,9 @@ public:
     Signal<> handlersEnded;
     // With the topic of every granted subscription.
     Signal<std::string> subscribed;
+    // Test seam: in every publication, before the library has it, on the
+    // publishing thread (under the tree lock for a node's value).
+    TestHook publishing;
 
     static constexpr int kRetryDelayMs = 2000;
     static constexpr int kStopDelayMs = 200;

@@ -37,6 +37,7 @@ bool Client::publish(const Message& message, bool prefixBase)
     const std::string topic = prefixBase ? Utils::combinePath(current.root, message.topic) : message.topic;
     const int qos = toMqttQos(message.qos);
     const bool retain = message.retained == Retained::Yes;
+    publishing();
     connection->publish(topic, message.payload, qos, retain);
     if (current.logPublished && Log::enabled(Log::Info)) {
         const std::string payload = current.logPayload ? " : " + payloadForLog(topic, message.payload) : std::string();

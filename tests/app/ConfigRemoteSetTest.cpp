@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -60,14 +61,27 @@ protected:
     // A fresh configuration over the components, holding start.
     void begin(const json& start)
     {
+        attach();
+        config->configSet(start);
+    }
+    // A fresh configuration over the components read from a file holding
+    // start, as the daemon starts.
+    void startFrom(const json& start)
+    {
+        std::ofstream(path()) << start.dump();
+        attach();
+        config->update();
+    }
+    void attach()
+    {
         config.reset();
-        config = std::make_unique<tavo::Config::Config>(dir.file("lumacore.json"));
+        config = std::make_unique<tavo::Config::Config>(path());
         service = std::make_shared<tavo::Board::TCP::Service>(manager, getDefaultPort(), false);
         config->observerAttach(std::make_shared<tavo::Config::MqttAdaptor>(unowned(*config), client));
         config->observerAttach(std::make_shared<tavo::Board::ConfigAdaptor>(unowned(*config), manager));
         config->observerAttach(std::make_shared<tavo::Board::TCP::ConfigAdaptor>(unowned(*config), service));
-        config->configSet(start);
     }
+    std::string path() const { return dir.file("lumacore.json"); }
 
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
 
@@ -338,6 +352,24 @@ TEST_F(ConfigRemoteSetTest, NoPreviewRunsForAValueItsOwnPathsRefuse)
     EXPECT_EQ(counted->previews, 0);
     EXPECT_TRUE(config->admitsRemoteSet({{"tcp", chain(1, 0)}}, kNodePath));
     EXPECT_GT(counted->previews, 0);
+}
+
+// A file may hold a client id or a user name MQTT cannot carry: a set that
+// keeps it and changes another member is applied and saved.
+TEST_F(ConfigRemoteSetTest, ASetThatKeepsTheFilesClientIdOrUserNamePasses)
+{
+    const std::pair<const char*, const char*> rows[] = {{"clientId", "lumacore\u0007"}, {"username", "user\u0001"}};
+    for (const auto& [key, text] : rows) {
+        startFrom({{"mqtt", {{key, text}}}});
+        json section = client->getConfig().toJson();
+        ASSERT_EQ(section[key], text) << key;
+        section["keepAlive"] = 7;
+        const json reply = setOnNode({{"mqtt", section}});
+        EXPECT_EQ(reply["completed"], true) << key << " " << reply;
+        const json saved = json::parse(readFile(path()))["mqtt"];
+        EXPECT_EQ(saved["keepAlive"], 7) << key;
+        EXPECT_EQ(saved[key], text) << key;
+    }
 }
 
 } // namespace

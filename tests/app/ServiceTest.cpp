@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <regex>
 #include <stdexcept>
 
@@ -140,6 +141,29 @@ TEST_F(ServiceTest, AFailedAcceptListensAgain)
         again.close();
         return true;
     }, 3000));
+}
+
+// A client accepted as the stop begins is closed ungreeted, and the stop
+// does not wait for its first line.
+TEST_F(ServiceTest, AClientAcceptedAsTheStopBeginsIsClosedUngreeted)
+{
+    open();
+    port = freePort();
+    makeService(port);
+    std::promise<void> accepted, stopBegun;
+    service->stopBegun.arm([&stopBegun] { stopBegun.set_value(); });
+    service->clientAccepted.arm([&accepted, begun = stopBegun.get_future().share()] {
+        accepted.set_value();
+        begun.wait_for(std::chrono::seconds(10));
+    });
+    service->start();
+    TCPClient late;
+    late.setReadTimeout(5000);
+    late.connect("127.0.0.1", port);
+    const bool held = accepted.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    service->stop();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(line(late), "(none)");
 }
 
 // A restart costs what closing and opening the listener costs, not the wait

@@ -417,6 +417,39 @@ TEST_F(ClientTree, ASetThatMovesTheRootIsAnsweredUnderTheOldRoot)
     EXPECT_TRUE(client->waitConnected(10000));
 }
 
+// A node's value leaves under the tree lock it was read under: a newer value
+// waits until the older one read before it is out, and the broker keeps the
+// newer.
+TEST_F(ClientTree, ANodesValuesReachTheBrokerInTheOrderTheTreeTookThem)
+{
+    startServing();
+    const auto publishValue = [this] {
+        client->publishLambdaTreeNode("value", MQTT::Retained::Yes, MQTT::QoS::AtMostOnce);
+    };
+    std::promise<void> entered, release;
+    client->publishing.arm([&entered, held = release.get_future().share()] {
+        entered.set_value();
+        held.wait();
+    });
+    stored = 1;
+    std::thread older(publishValue);
+    const bool holding = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    stored = 2;
+    auto newer = std::async(std::launch::async, publishValue);
+    newer.wait_for(std::chrono::seconds(1));
+    release.set_value();
+    older.join();
+    newer.wait();
+    ASSERT_TRUE(holding);
+    ASSERT_TRUE(peer.next("tavo/lumacore/value"));
+    ASSERT_TRUE(peer.next("tavo/lumacore/value"));
+    MqttPeer late(broker.url(), "late-peer");
+    late.subscribe("tavo/lumacore/value");
+    const auto kept = late.next("tavo/lumacore/value");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ("2", kept->to_string());
+}
+
 // A set that outlasts the bound does not hold the stop up.
 TEST_F(ClientTree, StopGoesOnWhenASetOutlastsItsBound)
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
 #include <syslog.h>
 
 #include "foundation/JsonText.h"
@@ -12,6 +13,7 @@
 #include "messaging/MQTTActionListeners.h"
 #include "messaging/TopicText.h"
 #include "tests/messaging/RecordingListener.h"
+#include "tests/messaging/SlowBroker.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/MosquittoBroker.h"
 
@@ -107,6 +109,49 @@ TEST(MQTTClient, SubscribePublishAndReceivePassQosAndRetainedThrough)
     ASSERT_TRUE(c.client.disconnect(1000));
     EXPECT_TRUE(c.listener.waitFor("disconnected", kWaitMs));
     EXPECT_FALSE(c.client.isConnected());
+}
+
+// A granted subscription is answered, so settle() finds nothing due; from
+// then on the client starts no (un)subscription. The broker answers in
+// order: once it acknowledged a later publication, a SUBACK would have come.
+TEST(MQTTClient, SettleFindsAGrantedSubscriptionAnsweredAndStartsNoneAfter)
+{
+    MosquittoBroker broker;
+    Connected c(broker.url(), "wrapper-settle");
+    ASSERT_TRUE(c.client.subscribe("granted", 0));
+    ASSERT_TRUE(c.listener.waitFor("subscribed granted", kWaitMs));
+    EXPECT_TRUE(c.client.settle(500));
+    EXPECT_FALSE(c.client.subscribe("late", 0));
+    EXPECT_FALSE(c.client.unsubscribe("granted"));
+    ASSERT_TRUE(c.client.publish("after", "x", 1, false));
+    ASSERT_TRUE(c.listener.waitFor("sent", kWaitMs));
+    EXPECT_EQ(0, c.listener.count("subscribed late"));
+    EXPECT_EQ(0, c.listener.count("unsubscribed granted"));
+}
+
+// A subscription or an unsubscription the broker has not answered yet is
+// still due when settle() gives up. The clients end together: a client's
+// end reports its operations under way on the thread that ends it, which
+// then counts as a library thread.
+TEST(MQTTClient, SettleGivesUpOnAnAnswerStillDue)
+{
+    struct Held {
+        SlowBroker broker;
+        RecordingListener listener;
+        MQTTClient client{&listener};
+    };
+    std::unique_ptr<Held> rows[2];
+    for (const bool subscription : {true, false}) {
+        auto& held = rows[subscription ? 0 : 1];
+        held = std::make_unique<Held>();
+        held->client.setUrl(held->broker.url());
+        held->client.setClientId(subscription ? "wrapper-held-sub" : "wrapper-held-unsub");
+        ASSERT_TRUE(held->client.connect());
+        ASSERT_TRUE(held->broker.acceptConnected(kWaitMs));
+        ASSERT_TRUE(held->listener.waitFor("connected", kWaitMs));
+        ASSERT_TRUE(subscription ? held->client.subscribe("held", 0) : held->client.unsubscribe("held"));
+        EXPECT_FALSE(held->client.settle(300)) << subscription;
+    }
 }
 
 TEST(MQTTClient, FailedConnectsReportTheirReason)
