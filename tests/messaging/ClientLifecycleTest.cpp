@@ -208,8 +208,7 @@ TEST_F(ClientLifecycle, AConnectionThatComesUpAfterTheStopIsEnded)
 // pause, and the stop still ends within its own bound.
 TEST_F(ClientLifecycle, AStopAwaitsTheAnswerToASubscriptionUnderWayForItsBound)
 {
-    using std::chrono::milliseconds;
-    const milliseconds settleBound(500);
+    const long settleBoundMs = 500;
     SlowBroker slow;
     ASSERT_TRUE(client->subscribeCommand("held", [](const MQTT::Message&) {}, true));
     client->setConfig(clientConfig(slow.url(), clientId));
@@ -218,10 +217,10 @@ TEST_F(ClientLifecycle, AStopAwaitsTheAnswerToASubscriptionUnderWayForItsBound)
     ASSERT_EQ(0x82, slow.nextPacket(10000));
     const auto begun = Clock::now();
     client->stop();
-    const auto took = Clock::now() - begun;
-    EXPECT_GE(took, milliseconds(MQTT::Client::kStopDelayMs) + settleBound);
-    EXPECT_LT(took, milliseconds(MQTT::Client::kHandlerWaitMs + MQTT::Client::kStopDelayMs +
-                                 MQTT::Client::kSettleWaitMs + MQTT::Client::kDisconnectWaitMs));
+    const long took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+    EXPECT_GE(took, MQTT::Client::kStopDelayMs + settleBoundMs);
+    EXPECT_LT(took, MQTT::Client::kHandlerWaitMs + MQTT::Client::kStopDelayMs + MQTT::Client::kSettleWaitMs +
+                        MQTT::Client::kDisconnectWaitMs);
 }
 
 TEST_F(ClientLifecycle, SetConfigWhileStoppedOnlyCopiesTheSettings)
