@@ -38,6 +38,9 @@ Manager::Manager(const std::string& device, Host hostAccess)
     if (!host.runCommand) {
         host.runCommand = runHostCommand;
     }
+    if (host.receiveTimeoutMs) {
+        driver.setReceiveTimeout(*host.receiveTimeoutMs);
+    }
     if (!deviceFactory()) {
         throw std::runtime_error(String::format("Could not open device %s .", devicePath.c_str()));
     }

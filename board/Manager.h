@@ -47,6 +47,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -85,6 +86,9 @@ public:
         // Runs a shell command; returns what std::system returns. Empty
         // means runHostCommand.
         std::function<int(const std::string& command)> runCommand;
+        // The driver's reply time-out from the first heartbeat on; empty
+        // means its default. Tests on a starved host lengthen it.
+        std::optional<int> receiveTimeoutMs;
     };
 
     // Opens the device (115200 twice, then 57600 twice, each with up to

@@ -27,6 +27,11 @@ struct CommandCase {
 
 class ServiceTest : public ManagerTest {
 protected:
+    // The start makes some fifty board requests one after another: on a
+    // starved host replies come later than the driver's 150 ms, and each
+    // would be sent twice, or lost (a GPIO probe then counts fewer pins, and
+    // twelve lost heartbeats fail the open).
+    ServiceTest() { openReceiveTimeoutMs = 2000; }
     ~ServiceTest() override
     {
         client.close();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,8 @@ protected:
             });
         }
         manager = std::make_shared<tavo::Board::Manager>(board.devicePath(), host());
+        if (openReceiveTimeoutMs)
+            manager->receiveTimeoutSet(LPCDriver::kDefaultReceiveTimeoutMs);
     }
 
     // Runs f on the board's state under its lock.
@@ -57,6 +60,7 @@ protected:
     {
         tavo::Board::Manager::Host seams;
         seams.firmwareDirectory = firmwareDir.path();
+        seams.receiveTimeoutMs = openReceiveTimeoutMs;
         seams.runCommand = [this](const std::string& command) {
             std::lock_guard<std::mutex> lock(commandsMutex);
             commands.push_back(command);
@@ -138,4 +142,7 @@ protected:
     std::vector<std::string> commands;
     std::shared_ptr<tavo::Board::Manager> manager;
     size_t mark = 0;
+    // The reply time-out while open() opens and probes the board, the
+    // driver's own afterwards; empty: the driver's own throughout.
+    std::optional<int> openReceiveTimeoutMs;
 };
