@@ -125,8 +125,8 @@ TEST_F(DriverTest, LateReplyWithStaleSeqNoDoesNotExtendTheWait)
     }
 }
 
-// The waiting request's ID and SeqNo, an earlier request that was answered,
-// and the number of the response in the stream.
+// Makes the nth response of a stream from the waiting request's ID and
+// SeqNo and an earlier request that was answered.
 using ForeignMaker = API_Message_t (*)(uint8_t id, uint16_t seqNo, const API_Message_t& earlier, int n);
 
 API_Message_t responseTo(uint8_t id, uint16_t seqNo)
