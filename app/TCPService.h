@@ -155,6 +155,8 @@ public:
     size_t inboxCapacity();
     // The reply line of a manager result ("ok" for Ok).
     static std::string renderErrorCode(ErrorCode code);
+    // Every command word of the table, in byte order (help's order).
+    static std::vector<std::string> commandWords();
 
 private:
     static const std::map<std::string, Handler> mCommands;
