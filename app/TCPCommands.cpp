@@ -323,11 +323,20 @@ std::string Service::bootloaderStatus(const Tokens&)
     return String::format("ok,%lx", status.second->toBitset().to_ulong());
 }
 
+std::vector<std::string> Service::commandWords()
+{
+    std::vector<std::string> words;
+    for (const auto& command : mCommands)
+        words.push_back(command.first);
+    return words;
+}
+
+// The bootloader-flag commands are left out: they are for service work.
 std::string Service::printHelp(const Tokens&)
 {
-    for (const auto& command : mCommands) {
-        if (command.first.find("BootFlag") == std::string::npos)
-            sendLine(command.first);
+    for (const auto& word : commandWords()) {
+        if (word.find("BootFlag") == std::string::npos)
+            sendLine(word);
     }
     return "ok";
 }

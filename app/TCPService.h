@@ -156,6 +156,8 @@ public:
     size_t inboxCapacity();
     // The reply line of a manager result ("ok" for Ok).
     static std::string renderErrorCode(ErrorCode code);
+    // Every command word of the table, in byte order (help's order).
+    static std::vector<std::string> commandWords();
 
     // Test seams: on the loop thread between accepting a client and taking
     // it on; on the stopping thread once the loop is told to end.

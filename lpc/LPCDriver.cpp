@@ -24,13 +24,11 @@ uint16_t firstSequenceNumber()
     return static_cast<uint16_t>(std::uniform_int_distribution<int>(0, 65535)(generator));
 }
 
-// The receive time-out, shortened to what is left until cutoff (none left: 0).
-int waitMs(int timeoutMs, std::chrono::steady_clock::time_point cutoff)
+// Milliseconds left until deadline, rounded up (none left: 0).
+int msUntil(std::chrono::steady_clock::time_point deadline)
 {
-    if (cutoff == std::chrono::steady_clock::time_point::max())
-        return timeoutMs;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(cutoff - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, std::min<long long>(timeoutMs, left.count())));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
 } // namespace
@@ -190,8 +188,11 @@ LPCDriver::ErrorCode LPCDriver::executeRPC(const API_Message_t& request, API_Mes
         if (refused(admitted, until))
             break;
         result = sendRequest(request);
-        if (result == NoError)
-            result = waitForResponse(response, request.ID, request.SeqNo, timeoutMs, until);
+        if (result == NoError) {
+            // The whole wait of this transmission counts from its sending.
+            const TimePoint deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            result = waitForResponse(response, request.ID, request.SeqNo, std::min(deadline, until));
+        }
         if (result == NoError) {
             lock.unlock();
             ++(attempt == 1 ? mSuccesses : mRetransmitted);
@@ -222,15 +223,14 @@ LPCDriver::ErrorCode LPCDriver::sendRequest(const API_Message_t& request)
     return API_send(&mLink, &request) == 0 ? SendFailed : NoError;
 }
 
-// Takes queued responses until one carries id and seqNo; every other one is
-// a late reply to an earlier request and is discarded, and the wait restarts,
-// each wait cut at cutoff: a late reply must not carry an admitted request
-// past its deadline.
-LPCDriver::ErrorCode LPCDriver::waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs,
-                                                TimePoint cutoff)
+// Takes queued responses until one carries id and seqNo; every other one (a
+// late reply to an earlier request, or one that answers nothing) is
+// discarded and the wait goes on for the time left. One deadline for the
+// whole wait: a board that streams such responses cannot hold the request.
+LPCDriver::ErrorCode LPCDriver::waitForResponse(API_Message_t& response, int id, int seqNo, TimePoint deadline)
 {
     for (;;) {
-        if (!mResponses.semaphore.Wait(waitMs(timeoutMs, cutoff)))
+        if (!mResponses.semaphore.Wait(msUntil(deadline)))
             return Timeout;
         {
             std::lock_guard<Mutex> lock(mResponses.mutex);

@@ -120,7 +120,9 @@ public:
 
     // The exchange every request runs: sends request (same sequence number on
     // every transmission) until the response with its ID and SeqNo arrives or
-    // the transmissions are used up. Returns the response's Error (8 for any
+    // the transmissions are used up. Each transmission waits at most the
+    // receive timeout from its sending, whatever other responses come
+    // meanwhile: they are discarded. Returns the response's Error (8 for any
     // Error above 8), 9 when no matching response came (at once, without
     // further transmissions, once close has begun), 10 when the last
     // transmission could not be sent. response is valid only on 0 to 8.
@@ -143,9 +145,9 @@ private:
     // thread is admitted (admitted is then set, and until is its deadline).
     bool refused(bool& admitted, TimePoint& until);
     ErrorCode sendRequest(const API_Message_t& request);
-    // NoError on a match; Timeout when none came within timeoutMs of each
-    // wait, or by cutoff (TimePoint::max(): no cutoff).
-    ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, int timeoutMs, TimePoint cutoff);
+    // NoError on a match; Timeout when none came by deadline, however many
+    // other responses came meanwhile.
+    ErrorCode waitForResponse(API_Message_t& response, int id, int seqNo, TimePoint deadline);
 
     void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void log(const API_Message_t& message) const;

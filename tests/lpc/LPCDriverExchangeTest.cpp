@@ -97,10 +97,10 @@ TEST_F(DriverTest, ReplyWithWrongSeqNoOrIdIsDiscardedAndRetransmissionAnswered)
 }
 
 // A reply to an earlier request that gave up arrives while the next request
-// waits: it is discarded and the wait starts over with the full timeout, so
-// the next reply, later than the first deadline, is still taken; but not
+// waits: it is discarded and the wait goes on only for the time left of the
+// receive timeout, so the next reply, later than that, is not taken; nor
 // past the deadline of an admitted request.
-TEST_F(DriverTest, LateReplyWithStaleSeqNoRestartsTheWait)
+TEST_F(DriverTest, LateReplyWithStaleSeqNoDoesNotExtendTheWait)
 {
     driver.setReceiveTimeout(600);
     driver.setTransmitRetries(1);
@@ -117,15 +117,97 @@ TEST_F(DriverTest, LateReplyWithStaleSeqNoRestartsTheWait)
             driver.admitUntil(start + std::chrono::milliseconds(1200));
         }
         board.delayReplies(750); // B goes out at about 600 ms, its reply at 1350
-        const API_Message_t b = heartbeat();
-        EXPECT_EQ(driver.executeRPC(b, response), admitted ? LPCDriver::Timeout : LPCDriver::NoError);
-        EXPECT_TRUE(admitted || response.SeqNo == b.SeqNo);
-        EXPECT_GT(msSince(start), admitted ? 1150.0 : 1200.0); // past B's first deadline
+        EXPECT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::Timeout);
+        EXPECT_GT(msSince(start), 1150.0); // B's wait was used up
         const LpcStats stats = driver.getStats();
-        EXPECT_EQ(stats.successes - before.successes, admitted ? 0u : 1u);
-        EXPECT_EQ(stats.failures - before.failures, admitted ? 2u : 1u);
+        EXPECT_EQ(stats.successes - before.successes, 0u);
+        EXPECT_EQ(stats.failures - before.failures, 2u);
     }
 }
+
+// Makes the nth response of a stream from the waiting request's ID and
+// SeqNo and an earlier request that was answered.
+using ForeignMaker = API_Message_t (*)(uint8_t id, uint16_t seqNo, const API_Message_t& earlier, int n);
+
+API_Message_t responseTo(uint8_t id, uint16_t seqNo)
+{
+    API_Message_t message{};
+    message.ID = id;
+    message.Type = API_TYPE_RESPONSE;
+    message.SeqNo = seqNo;
+    message.Size = 1;
+    return message;
+}
+
+struct ForeignCase {
+    const char* name;
+    bool download; // the waiting request is a firmware download's first segment
+    ForeignMaker make;
+
+    friend void PrintTo(const ForeignCase& c, std::ostream* out) { *out << c.name; }
+};
+
+const ForeignMaker kForeignSeqNos = [](uint8_t id, uint16_t seqNo, const API_Message_t&, int n) {
+    return responseTo(id, static_cast<uint16_t>(seqNo + 1000 + n % 1000));
+};
+
+class DriverForeignStreamTest : public DriverTest, public ::testing::WithParamInterface<ForeignCase> {};
+
+// A board that answers nothing but sends a response to no request every
+// 50 ms: each transmission discards them and waits no longer than its
+// receive timeout in all, so the request ends with 9; once the stream
+// stops, the next request is answered.
+TEST_P(DriverForeignStreamTest, RequestEndsWithTimeoutAndTheNextIsAnswered)
+{
+    const ForeignCase& c = GetParam();
+    driver.setDebugEnable(true);
+    API_Message_t response{};
+    const API_Message_t earlier = heartbeat();
+    ASSERT_EQ(driver.executeRPC(earlier, response), LPCDriver::NoError);
+    // The waiting request draws the number after the earlier one's.
+    const uint16_t seqNo = earlier.SeqNo == 65534 ? 0 : static_cast<uint16_t>(earlier.SeqNo + 1);
+    const uint8_t id = c.download ? 12 : 0;
+    board.setSilent(true);
+    board.sendMessagesEvery(50, [make = c.make, id, seqNo, earlier](int n) { return make(id, seqNo, earlier, n); });
+
+    const int received = countLines(logs, "[LPCDriver] Response received");
+    const auto start = std::chrono::steady_clock::now();
+    if (c.download)
+        EXPECT_EQ(driver.updateFirmware(std::vector<unsigned char>(10, 1)), LPCDriver::Timeout);
+    else
+        EXPECT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::Timeout);
+    const double took = msSince(start);
+    EXPECT_GE(took, c.download ? 1995.0 : 295.0); // two transmissions' receive timeouts
+    EXPECT_LT(took, c.download ? 4000.0 : 2000.0);
+    EXPECT_GE(countLines(logs, "[LPCDriver] Response received") - received, 2);
+    EXPECT_EQ(countLines(logs, "(attempt 2 of 2)"), 1);
+    const auto log = board.requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1].message.SeqNo, seqNo);
+    EXPECT_EQ(log[2].message.SeqNo, seqNo);
+    const LpcStats stats = driver.getStats();
+    EXPECT_EQ(stats.successes, 1u);
+    EXPECT_EQ(stats.failures, 1u);
+    EXPECT_EQ(stats.retransmitted, 0u);
+
+    board.sendMessagesEvery(0, nullptr);
+    board.setSilent(false);
+    EXPECT_EQ(driver.executeRPC(heartbeat(), response), LPCDriver::NoError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, DriverForeignStreamTest,
+    ::testing::Values(ForeignCase{"ForeignSeqNos", false, kForeignSeqNos},
+                      ForeignCase{"ForeignIds", false,
+                                  [](uint8_t id, uint16_t seqNo, const API_Message_t&, int) {
+                                      return responseTo(id ^ 0x80, seqNo);
+                                  }},
+                      ForeignCase{"StaleReplies", false,
+                                  [](uint8_t, uint16_t, const API_Message_t& earlier, int) {
+                                      return responseTo(earlier.ID, earlier.SeqNo);
+                                  }},
+                      ForeignCase{"DownloadSegment", true, kForeignSeqNos}),
+    [](const ::testing::TestParamInfo<ForeignCase>& info) { return std::string(info.param.name); });
 
 // Five responses that nobody claims stay queued, a sixth is dropped: the
 // answer to the next request is found only among the first five.

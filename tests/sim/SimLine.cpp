@@ -110,6 +110,8 @@ void SimLine::sendReply(const std::vector<uint8_t>& payload, double receivedMs)
     if (mDropReplyEvery > 0 && mReplyCount % mDropReplyEvery == 0)
         return;
     schedule(frame(payload), receivedMs + mDelayMs);
+    if (mRepliesBeforeSilence > 0 && --mRepliesBeforeSilence == 0)
+        mSilent = true;
 }
 
 void SimLine::sendFrame(const std::vector<uint8_t>& payload)
@@ -128,6 +130,24 @@ void SimLine::setSilent(bool silent)
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mSilent = silent;
+}
+
+void SimLine::silenceAfterReplies(int count)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRepliesBeforeSilence = count;
+}
+
+void SimLine::sendEvery(int periodMs, FrameSource source)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const bool on = periodMs > 0 && source;
+    mStream = on ? std::move(source) : FrameSource();
+    mStreamPeriodMs = periodMs;
+    mStreamNextMs = on ? nowMs() : kNever;
+    mStreamCount = 0;
+    const char octet = 0;
+    (void)!::write(mWake[1], &octet, 1);
 }
 
 void SimLine::dropNextRequests(int count)
@@ -243,6 +263,7 @@ void SimLine::run()
     while (!mStop) {
         receive();
         deliverArrived(nowMs());
+        streamDue(nowMs());
         startDueFrames(nowMs());
         writeDue(nowMs());
         const double wake = nextWakeMs();
@@ -263,7 +284,8 @@ void SimLine::run()
 // arrival the host can see, through the reply to the frame it ends), the
 // moment to start reading ahead of the receive line's end of busy time, the
 // end of that busy time, the next octet to send, the next scheduled frame,
-// the end of a write stall. kNever when nothing waits.
+// the end of a write stall, the stream's next frame. kNever when nothing
+// waits.
 double SimLine::nextWakeMs()
 {
     double wake = kNever;
@@ -284,7 +306,7 @@ double SimLine::nextWakeMs()
     std::lock_guard<std::mutex> lock(mMutex);
     if (!mOutgoing.empty())
         wake = std::min(wake, mOutgoing.begin()->first);
-    return wake;
+    return std::min(wake, mStreamNextMs);
 }
 
 // Sleeps until wakeMs, until a stalled write finds room, until another
@@ -371,6 +393,17 @@ void SimLine::startDueFrames(double now)
         }
         mSendFreeMs = due;
         mOutgoing.erase(mOutgoing.begin());
+    }
+}
+
+// Schedules the stream's frames that are due; a late wake-up sends the
+// missed ones at once rather than letting the pace drift.
+void SimLine::streamDue(double now)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    while (mStreamNextMs <= now) {
+        schedule(frame(mStream(mStreamCount++)), mStreamNextMs);
+        mStreamNextMs += mStreamPeriodMs;
     }
 }
 

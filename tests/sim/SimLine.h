@@ -6,8 +6,9 @@
 //
 // Faults are injected here, on the wire: lost requests (dropNextRequests,
 // dropEveryNthRequest), lost, delayed or suppressed replies
-// (dropEveryNthReply, delayReplies, setSilent), damaged checksums
-// (corruptNextFcs) and raw octets (sendRaw).
+// (dropEveryNthReply, delayReplies, setSilent, silenceAfterReplies), damaged
+// checksums (corruptNextFcs), raw octets (sendRaw) and frames sent unasked
+// at a steady pace (sendEvery).
 //
 // Pacing (off by default, so tests stay fast): every octet takes the time a
 // real line needs for it, 10 bits at the speed the host set on the terminal,
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -63,7 +65,16 @@ public:
     // Sends octets as they are, unframed.
     void sendRaw(const std::vector<uint8_t>& octets);
 
+    // Makes one payload of the stream: n counts the frames from 0.
+    using FrameSource = std::function<std::vector<uint8_t>(int n)>;
+    // From now on frames source's payloads every periodMs, the first at once,
+    // like sendFrame; source runs on the line's thread with the line's lock
+    // held. A periodMs of 0 or less (or an empty source) ends the stream.
+    void sendEvery(int periodMs, FrameSource source);
+
     void setSilent(bool silent);
+    // Sends the next count replies, then falls silent as setSilent(true).
+    void silenceAfterReplies(int count);
     void dropNextRequests(int count);
     // Loses every nth request from now on (the nth, 2nth, ...); 0 switches it off.
     void dropEveryNthRequest(int n);
@@ -97,6 +108,7 @@ private:
     void receive();
     void deliverArrived(double now);
     void startDueFrames(double now);
+    void streamDue(double now);
     void writeDue(double now);
     double octetMs();
     void schedule(std::vector<uint8_t> octets, double dueMs);
@@ -127,6 +139,11 @@ private:
     int mReplyCount = 0;
     int mDelayMs = 0;
     int mCorruptFcs = 0;
+    int mRepliesBeforeSilence = 0;
+    FrameSource mStream;
+    double mStreamPeriodMs = 0;
+    double mStreamNextMs = std::numeric_limits<double>::infinity(); // no stream
+    int mStreamCount = 0;
     std::vector<unsigned> mHeardSpeeds; // termios speed codes; empty: all
 
     // The line thread's own: octets read from the host that have not yet

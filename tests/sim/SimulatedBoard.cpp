@@ -161,6 +161,14 @@ void SimulatedBoard::sendMessage(const API_Message_t& message)
     mLine.sendFrame(encode(message));
 }
 
+void SimulatedBoard::sendMessagesEvery(int periodMs, std::function<API_Message_t(int n)> make)
+{
+    SimLine::FrameSource source;
+    if (make)
+        source = [make = std::move(make)](int n) { return encode(make(n)); };
+    mLine.sendEvery(periodMs, std::move(source));
+}
+
 void SimulatedBoard::hearRequests(uint8_t id, uint8_t subId, bool on)
 {
     std::lock_guard<std::mutex> lock(mMutex);

@@ -65,6 +65,8 @@ public:
     // Every nth reply is lost after the board acted on its request; 0 stops it.
     void dropEveryNthReply(int n) { mLine.dropEveryNthReply(n); }
     void corruptNextFcs(int count = 1) { mLine.corruptNextFcs(count); }
+    // Answers the next count requests, then none: as setSilent(true).
+    void silenceAfterReplies(int count) { mLine.silenceAfterReplies(count); }
     // The next count replies carry SeqNo + 1 (or ID xor 0x80) instead of
     // the request's.
     void replyWithWrongSeqNo(int count = 1);
@@ -83,6 +85,10 @@ public:
     void sendIndication(uint8_t id, uint8_t subId, const std::vector<uint8_t>& values = {});
     void sendMessage(const API_Message_t& message);
     void sendRaw(const std::vector<uint8_t>& octets) { mLine.sendRaw(octets); }
+    // From now on sends make(n), n = 0, 1, ..., every periodMs, the first at
+    // once, whether silent or not; make runs on the board's thread and must
+    // not call the board. A periodMs of 0 ends the stream.
+    void sendMessagesEvery(int periodMs, std::function<API_Message_t(int n)> make);
     // The board's own events: power about to go, the ignition line (0 off,
     // anything else on), a high-G alarm with the total acceleration in
     // thousandths of g.
