@@ -117,6 +117,8 @@ TEST_F(ConfigAdaptorsTest, WrongDeviceTypeReachesTheCallerAndTheBoardReportsWhat
     } catch (const SettingError& error) {
         EXPECT_EQ(error.what(), path + R"(: device/statusPeriod: "often" is not an unsigned number of milliseconds)");
     }
+    // A set from a peer is refused alike.
+    EXPECT_THROW(config.configSet({{"device", {{"statusPeriod", -1}}}}), SettingError);
     EXPECT_EQ(readFile(path), text);
     EXPECT_EQ(board->onConfigGet(), (json{{"device", before}}));
 }
