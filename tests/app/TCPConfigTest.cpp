@@ -20,7 +20,6 @@ TEST(TCPConfig, PortIsANumberOrATextHoldingOne)
     } cases[] = {
         {R"({"port": 1500})", 1500, "1500", ""},
         {R"({"port": "1500"})", 1500, R"("1500")", ""},
-        {R"({"port": "0x5DC"})", 1500, R"("0x5DC")", ""},
         {R"({"port": 1500.0})", 1500, "1500", ""},
         {R"({"port": 65535})", 65535, "65535", ""},
         {R"({"port": 70000})", 1414, "1414", "port: 70000 is not a port number"},
@@ -31,7 +30,6 @@ TEST(TCPConfig, PortIsANumberOrATextHoldingOne)
         {R"({"port": "letters"})", 1414, "1414", R"(port: "letters" is not a port number)"},
         {R"({"port": " 1500"})", 1414, "1414", R"(port: " 1500" is not a port number)"},
         {R"({"port": true})", 1414, "1414", "port: true is not a port number"},
-        {R"({"port": {"x": 1}})", 1414, "1414", R"(port: {"x":1} is not a port number)"},
         // Other spellings of the key reach the same setting.
         {R"({"": {"port": 70000}})", 1414, "1414", "port: 70000 is not a port number"},
         {R"({"port": 1500, "port/": 70000})", 1500, "1500", ""},
