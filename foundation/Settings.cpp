@@ -220,7 +220,7 @@ SettingStore& SettingStore::fromJsonWithNumber(const nlohmann::json& json, const
     const nlohmann::json value = given != json.end() ? *given : VariantJson::toJson(merged.get(key));
     const std::uint64_t number = JsonSetting::unsignedNumberOrText(value, key, expected, max);
     if (given != json.end()) {
-        // Also over what another spelling that came later stored.
+        // Stored again, so that it replaces what a later spelling stored.
         merged.fromJson(nlohmann::json{{key, value.is_number() ? nlohmann::json(number) : value}});
     }
     mSettings = std::move(merged.mSettings);
