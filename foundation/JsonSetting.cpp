@@ -1,6 +1,10 @@
 #include "foundation/JsonSetting.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 #include "foundation/JsonText.h"
 
@@ -54,6 +58,37 @@ std::uint64_t unsignedNumber(const nlohmann::json& value, const std::string& key
         refuse(value, key, expected);
     }
     if (number > max) {
+        refuse(value, key, expected);
+    }
+    return number;
+}
+
+std::uint64_t unsignedNumberOrText(const nlohmann::json& value, const std::string& key, const std::string& expected,
+                                   std::uint64_t max)
+{
+    if (!value.is_string()) {
+        return unsignedNumber(value, key, expected, max);
+    }
+    const std::string& text = value.get_ref<const std::string&>();
+    int base = 10;
+    size_t prefix = 0;
+    if (text.compare(0, 2, "0x") == 0) {
+        base = 16;
+        prefix = 2;
+    } else if (text.size() > 1 && text[0] == '0') {
+        base = 8;
+        prefix = 1;
+    }
+    const auto digit = [base](char c) {
+        return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c >= '0' && c < '0' + base;
+    };
+    // strtoull alone would take blanks, a sign and a second "0x".
+    if (text.size() == prefix || !std::all_of(text.begin() + prefix, text.end(), digit)) {
+        refuse(value, key, expected);
+    }
+    errno = 0;
+    const unsigned long long number = std::strtoull(text.c_str() + prefix, nullptr, base);
+    if (errno == ERANGE || number > max) {
         refuse(value, key, expected);
     }
     return number;

@@ -37,6 +37,11 @@ namespace JsonSetting
 // not <expected>") for anything else.
 std::uint64_t unsignedNumber(const nlohmann::json& value, const std::string& key, const std::string& expected,
                              std::uint64_t max = UINT64_MAX);
+// unsignedNumber, where a text holding such a number is taken too, read as
+// String::toInteger reads it with base 0 ("30", "0x1E" and "036" are 30).
+// Another text, and one with a sign or blanks, is refused alike.
+std::uint64_t unsignedNumberOrText(const nlohmann::json& value, const std::string& key, const std::string& expected,
+                                   std::uint64_t max);
 // Throws SettingError(key, "<value> is not a boolean") for any other type.
 bool boolean(const nlohmann::json& value, const std::string& key);
 // Throws SettingError(key, "<value> is not a text") for any other type.

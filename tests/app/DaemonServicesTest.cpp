@@ -320,7 +320,12 @@ INSTANTIATE_TEST_SUITE_P(
                                       R"(lumacore.json: device/statusPeriod: "fast" is not an unsigned number)"},
                       FailedStartCase{"DeviceOutOfRange", {{"device", {{"statusPeriod", 1e30}}}}, false,
                                       "lumacore.json: device/statusPeriod: 1e+30 is not an unsigned number of "
-                                      "milliseconds"}),
+                                      "milliseconds"},
+                      FailedStartCase{"TcpPortOutOfRange", {{"tcp", {{"port", 70000}}}}, false,
+                                      "lumacore.json: tcp/port: 70000 is not a port number"},
+                      FailedStartCase{"MqttKeepAliveOutOfRange", {{"mqtt", {{"keepAliveSec", 1e30}}}}, false,
+                                      "lumacore.json: mqtt/keepAliveSec: 1e+30 is not an unsigned number of seconds "
+                                      "up to 4294967295"}),
     [](const ::testing::TestParamInfo<FailedStartCase>& info) { return std::string(info.param.name); });
 
 namespace {
