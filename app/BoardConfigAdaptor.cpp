@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "foundation/JsonSetting.h"
+
 namespace tavo::Board {
 
 ConfigAdaptor::ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration, std::shared_ptr<Manager> manager)
@@ -15,7 +17,11 @@ void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
         log(Log::Debug, "Setting config... %s", tavo::Config::dumpForLog(config).c_str());
     }
     if (config.is_object() && config.contains("device")) {
-        mManager->setConfig(config["device"]);
+        try {
+            mManager->setConfig(config["device"]);
+        } catch (const SettingError& error) {
+            throw error.inSection("device");
+        }
     }
 }
 

@@ -25,7 +25,8 @@ public:
     ConfigAdaptor(std::shared_ptr<tavo::Config::Config> configuration, std::shared_ptr<Manager> manager);
 
     // Passes the "device" member of an object to Manager::setConfig; any
-    // other document changes nothing. The manager's JSON errors pass on.
+    // other document changes nothing. The manager's errors pass on, a
+    // SettingError with "device/" before its key path.
     void onConfigSet(const nlohmann::json& config) override;
     // {"device": the manager's board configuration}.
     nlohmann::json onConfigGet() const override;

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -12,10 +10,12 @@
 #include "app/version/Version.h"
 #include "board/Helpers.h"
 #include "foundation/FileIo.h"
+#include "foundation/JsonSetting.h"
 #include "foundation/JsonText.h"
 #include "foundation/Settings.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
+#include "messaging/JsonNesting.h"
 #include "messaging/LambdaTree.h"
 #include "messaging/PasswordMask.h"
 
@@ -34,6 +34,23 @@ struct Outcome {
 };
 
 const char* const kTemporarySuffix = "-temp-config";
+const char* const kNotRegular = "not a regular file";
+const char* const kTooLarge = "larger than 16 MiB";
+static_assert(Config::kMaxFileOctets == 16 * 1024 * 1024, "kTooLarge names the bound");
+
+// Why the file at target may not be replaced; null when it may (a missing
+// one is written anew).
+const char* refusalOf(const std::string& target)
+{
+    struct stat file;
+    if (stat(target.c_str(), &file) != 0) {
+        return nullptr;
+    }
+    if (!S_ISREG(file.st_mode)) {
+        return kNotRegular;
+    }
+    return static_cast<unsigned long long>(file.st_size) > Config::kMaxFileOctets ? kTooLarge : nullptr;
+}
 
 // The temporary file a rewrite by the process pid goes through.
 std::string temporaryName(const std::string& pid)
@@ -230,42 +247,65 @@ void Config::update()
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     // Each process writes through a name of its own, so the files of killed
     // rewrites would otherwise pile up.
-    FileIo::removeOrphans(FileIo::directoryOf(mFilepath), temporaryOwner);
-    if (fileRead()) {
-        configSet(json());
+    if (const std::string target = FileIo::finalTarget(mFilepath); !target.empty()) {
+        FileIo::removeOrphans(FileIo::directoryOf(target), temporaryOwner);
+    }
+    const Reading reading = readFile();
+    if (reading == Reading::Read) {
+        try {
+            configSet(json());
+        } catch (const SettingError& error) {
+            throw error.inFile(mFilepath);
+        }
         return;
     }
     const json before = mStored;
-    if (configGet() != before) {
+    if (configGet() != before && reading == Reading::Unusable) {
         save(true);
     }
 }
 
 bool Config::fileRead()
 {
+    return readFile() == Reading::Read;
+}
+
+Config::Reading Config::readFile()
+{
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    std::ifstream in(mFilepath, std::ios::binary);
-    if (!in.is_open()) {
+    std::string text;
+    switch (FileIo::readRegular(mFilepath, kMaxFileOctets, text)) {
+    case FileIo::ReadResult::Ok:
+        break;
+    case FileIo::ReadResult::NotRegular:
+        log(Log::Error, "Could not read config file '%s': %s", mFilepath.c_str(), kNotRegular);
+        return Reading::Refused;
+    case FileIo::ReadResult::TooLarge:
+        log(Log::Error, "Could not read config file '%s': %s", mFilepath.c_str(), kTooLarge);
+        return Reading::Refused;
+    default:
         log(Log::Error, "Could not read config file: '%s'.", mFilepath.c_str());
-        return false;
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        log(Log::Error, "Could not read config file: '%s'.", mFilepath.c_str());
-        return false;
+        return Reading::Unusable;
     }
     if (text.empty()) {
         log(Log::Error, "Could not read config file '%s': empty file", mFilepath.c_str());
-        return false;
+        return Reading::Unusable;
+    }
+    // Measured before anything parses it: the library copies values
+    // recursively, and a deep one would overflow the stack.
+    if (jsonNestingExceeds(text)) {
+        log(Log::Error, "Could not read config file '%s': nested deeper than %zu levels", mFilepath.c_str(),
+            kMaxJsonNesting);
+        return Reading::Unusable;
     }
     json parsed = json::parse(text, nullptr, false);
     if (parsed.is_discarded()) {
         log(Log::Error, "Could not read config file '%s': malformed json", mFilepath.c_str());
-        return false;
+        return Reading::Unusable;
     }
     mStored = std::move(parsed);
     mFileContent = mStored;
-    return true;
+    return Reading::Read;
 }
 
 bool Config::fileWrite() const
@@ -277,20 +317,30 @@ bool Config::writeFile(bool keepUnusable) const
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     printSettings();
+    // Replaced where it lives, so that a link to it stays.
+    const std::string target = FileIo::finalTarget(mFilepath);
+    if (target.empty()) {
+        log(Log::Error, "Could not write config file '%s': %s", mFilepath.c_str(), strerror(errno));
+        return false;
+    }
+    if (const char* refusal = refusalOf(target)) {
+        log(Log::Error, "Could not write config file '%s': %s", mFilepath.c_str(), refusal);
+        return false;
+    }
     const std::string temporary =
-        Utils::combinePath(FileIo::directoryOf(mFilepath), temporaryName(Utils::getProcessId()));
-    const std::string bad = mFilepath + ".bad";
+        Utils::combinePath(FileIo::directoryOf(target), temporaryName(Utils::getProcessId()));
+    const std::string bad = target + ".bad";
     log(Log::Info, "Saving updated config file '%s'", temporary.c_str());
     bool kept = false;
     Outcome outcome;
     {
         std::lock_guard<std::mutex> file(fileLock());
         if (keepUnusable) {
-            outcome = keepAsBad(mFilepath, bad, kept);
+            outcome = keepAsBad(target, bad, kept);
         }
         if (outcome.failed == Step::Done) {
-            const int fd = openTemporary(temporary, mFilepath);
-            outcome = fd < 0 ? failure(Step::Open) : replaceFile(fd, temporary, mFilepath, fileText(mStored));
+            const int fd = openTemporary(temporary, target);
+            outcome = fd < 0 ? failure(Step::Open) : replaceFile(fd, temporary, target, fileText(mStored));
         }
     }
     if (kept) {
@@ -301,16 +351,16 @@ bool Config::writeFile(bool keepUnusable) const
     case Step::Done:
         return true;
     case Step::Keep:
-        log(Log::Error, "Could not move file from=%s to=%s: %s", mFilepath.c_str(), bad.c_str(), reason);
+        log(Log::Error, "Could not move file from=%s to=%s: %s", target.c_str(), bad.c_str(), reason);
         return false;
     case Step::Open:
         log(Log::Error, "Could not write config file: '%s'.", temporary.c_str());
         return false;
     case Step::Rename:
-        log(Log::Error, "Could not move file from=%s to=%s: %s", temporary.c_str(), mFilepath.c_str(), reason);
+        log(Log::Error, "Could not move file from=%s to=%s: %s", temporary.c_str(), target.c_str(), reason);
         return false;
     case Step::SyncDirectory:
-        log(Log::Error, "Could not sync the directory of config file '%s': %s", mFilepath.c_str(), reason);
+        log(Log::Error, "Could not sync the directory of config file '%s': %s", target.c_str(), reason);
         return false;
     default:
         log(Log::Error, "Could not write config file '%s': %s", temporary.c_str(), reason);

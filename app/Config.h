@@ -8,7 +8,12 @@
 // byte order, UTF-8 unescaped and no line end after the closing brace.
 // Rewrites are atomic and durable: a temporary file beside the file is
 // written, synced and renamed over it, so a crash at any moment leaves the
-// old or the new file. Passwords never reach the log.
+// old or the new file. A path that is a symbolic link is followed to its
+// final target, which is replaced in its own directory: the link stays.
+// Only a regular file of at most kMaxFileOctets is read or replaced; a path
+// whose target is anything else (a FIFO, a device, a directory) is left
+// alone, and the daemon runs on its components' configuration. Passwords
+// never reach the log.
 //
 // Threading:
 // - update() runs on the main thread before the remote interfaces start;
@@ -84,18 +89,27 @@ public:
     static std::mutex& fileLock();
     // Start-up: removes the temporary files that rewrites of ended processes
     // left beside the file; then a readable file goes to every observer
-    // (rewritten when the components differ from it); otherwise the
-    // components' configuration is written, an unusable file being kept
-    // first as its path plus ".bad".
+    // (rewritten when the components differ from it); a file refused as not
+    // regular or too large is left as it is; otherwise the components'
+    // configuration is written, an unusable file being kept first as its
+    // path plus ".bad". A setting the file holds that a component cannot
+    // take throws SettingError naming the file and the key path; nothing is
+    // written then.
     void update();
 
+    // The most octets a configuration file may have; the daemon's own stay
+    // under kMaxRemoteFile.
+    static constexpr size_t kMaxFileOctets = 16 * 1024 * 1024;
+
     // Parses the file into the stored configuration; false, logged and the
-    // stored configuration untouched when it is missing, unreadable, empty or
-    // not exactly one JSON value.
+    // stored configuration untouched when it is missing, unreadable, not a
+    // regular file, larger than kMaxFileOctets, empty, nested deeper than
+    // kMaxJsonNesting or not exactly one JSON value.
     bool fileRead();
-    // Writes the stored configuration; false (logged) when anything failed.
-    // The old file is then intact, unless only the directory's sync after
-    // the rename failed.
+    // Writes the stored configuration; false (logged) when anything failed,
+    // or when the file may not be replaced (not a regular file, or larger
+    // than kMaxFileOctets). The old file is then intact, unless only the
+    // directory's sync after the rename failed.
     bool fileWrite() const;
 
     // What a remote set may store: the board's own configuration is about
@@ -135,6 +149,11 @@ public:
     bool admitsRemoteSet(const nlohmann::json& value, size_t nodePath) const;
 
 private:
+    // What reading the file found: a configuration, a file to replace, or
+    // one to leave alone.
+    enum class Reading { Read, Unusable, Refused };
+    // fileRead's work.
+    Reading readFile();
     // The observers' reports combined as configGet combines them: the first
     // whole, then the members of each later one that are still missing.
     nlohmann::json combined(const std::function<nlohmann::json(const Observer&)>& report) const;
@@ -144,8 +163,8 @@ private:
     // remembering what the file then holds; false when the write failed.
     bool save(bool keepUnusable = false);
     // fileWrite's work; with keepUnusable, an existing, non-empty file is
-    // first renamed to its path plus ".bad", and nothing is written when
-    // that fails.
+    // first renamed to its final target's path plus ".bad", and nothing is
+    // written when that fails.
     bool writeFile(bool keepUnusable) const;
     // The stored configuration as a settings table, passwords masked, and
     // cut where one row would flood the log.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "foundation/JsonSetting.h"
 #include "foundation/JsonText.h"
 #include "messaging/TopicText.h"
 
@@ -40,7 +41,11 @@ std::optional<MQTT::Config> MqttAdaptor::settingsAfter(const nlohmann::json& con
         return std::nullopt;
     }
     MQTT::Config settings = preview ? MQTT::Config::quietDefaults("", "MQTT") : MQTT::Config("", "MQTT");
-    settings.fromJson(config["mqtt"]);
+    try {
+        settings.fromJson(config["mqtt"]);
+    } catch (const SettingError& error) {
+        throw error.inSection("mqtt");
+    }
     return settings;
 }
 
@@ -65,7 +70,12 @@ nlohmann::json MqttAdaptor::onConfigGet() const
 
 nlohmann::json MqttAdaptor::onConfigPreview(const nlohmann::json& config) const
 {
-    const std::optional<MQTT::Config> settings = settingsAfter(config, true);
+    std::optional<MQTT::Config> settings;
+    try {
+        settings = settingsAfter(config, true);
+    } catch (const SettingError&) {
+        // onConfigSet then leaves the client's settings as they are.
+    }
     return nlohmann::json{{"mqtt", (settings ? *settings : mClient->getConfig()).toJson()}};
 }
 

@@ -48,7 +48,9 @@ public:
 
     // Hands an "mqtt" section that differs from the client's settings (as
     // JSON values) to the client, merged over the defaults with an empty
-    // base: keys it does not name take their defaults.
+    // base: keys it does not name take their defaults. A setting
+    // MQTT::Config::fromJson refuses throws its SettingError with "mqtt/"
+    // before the key path, and the client keeps its settings.
     void onConfigSet(const nlohmann::json& config) override;
     // Applied after every other observer, so that a set that fails leaves
     // the connection as it was.
@@ -63,7 +65,8 @@ public:
     // configuration when empty), brings the node's subscriptions in line and,
     // when the configuration changed, publishes "config" retained. Fails with
     // a text when the file does not hold the result, or, with nothing
-    // applied, "Invalid topic root: <base>" when it would move the base to
+    // applied, with the SettingError of a setting the "mqtt" section cannot
+    // hold, "Invalid topic root: <base>" when it would move the base to
     // one MQTT cannot carry, one beginning with "$" or one past
     // MQTT::kMaxSetBaseOctets or MQTT::kMaxSetBaseLevels, and "Invalid
     // client id: <id>" or "Invalid user name: <name>" when it would change
@@ -75,11 +78,13 @@ public:
 private:
     // The settings onConfigSet hands to the client: the "mqtt" section over
     // the defaults; none when it leaves the client's as they are. A preview
-    // starts from the defaults without their log line.
+    // starts from the defaults without their log line. Throws
+    // onConfigSet's SettingError.
     std::optional<MQTT::Config> settingsAfter(const nlohmann::json& config, bool preview) const;
     // The error a remote set of value is refused with, when it would change
     // the base to one MQTT::isSettableBase refuses, or the client id or the
-    // user name to a text MQTT::carriesCodePoints refuses.
+    // user name to a text MQTT::carriesCodePoints refuses. Throws
+    // settingsAfter's SettingError.
     std::optional<std::string> refusedSettings(const nlohmann::json& value) const;
 
     std::shared_ptr<Config> mConfig;

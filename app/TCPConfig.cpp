@@ -1,5 +1,7 @@
 #include "app/TCPConfig.h"
 
+#include <cstdint>
+
 #include "app/version/Version.h"
 
 namespace tavo::Board::TCP {
@@ -14,6 +16,12 @@ void Config::defaults()
     Logger::log(Log::Info, "Loading default configuration.");
     set("port", Variant(int(getDefaultPort())));
     set("address", Variant("127.0.0.1"));
+}
+
+Config& Config::fromJson(const nlohmann::json& j)
+{
+    fromJsonWithNumber(j, "port", "a port number", UINT16_MAX);
+    return *this;
 }
 
 unsigned long Config::portGet() const

@@ -18,10 +18,16 @@ public:
     // Sets "port" (1414, signed) and "address" ("127.0.0.1"); other keys stay.
     void defaults();
 
-    // "port" read as an unsigned number (base from the prefix); 0 when its
-    // text is no number.
+    // SettingStore::fromJson, once "port" holds a port number: a number or
+    // a text holding one (JsonSetting::unsignedNumberOrText) up to 65535.
+    // Otherwise throws SettingError("port", "<value> is not a port number")
+    // and merges nothing.
+    Config& fromJson(const nlohmann::json& j);
+
+    // "port" read as an unsigned number (base from the prefix).
     unsigned long portGet() const;
     std::string addressGet() const;
+    // port is at most 65535.
     void portSet(unsigned long port);
     void addressSet(const std::string& address);
 };

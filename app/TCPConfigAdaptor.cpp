@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "foundation/JsonSetting.h"
+
 namespace tavo::Board::TCP {
 
 namespace {
@@ -28,7 +30,11 @@ void ConfigAdaptor::onConfigSet(const nlohmann::json& config)
         log(Log::Debug, "Setting config to %s...", tavo::Config::dumpForLog(config).c_str());
     }
     if (const nlohmann::json* tcp = mergedSection(config)) {
-        mService->configSet(*tcp);
+        try {
+            mService->configSet(*tcp);
+        } catch (const SettingError& error) {
+            throw error.inSection("tcp");
+        }
     } else if (config.contains("tcp")) {
         log(Log::Warning, "Ignoring the tcp section: not an object: %s",
             tavo::Config::dumpForLog(config["tcp"]).c_str());

@@ -26,7 +26,8 @@ public:
 
     // Passes the "tcp" object of an object to Service::configSet; a "tcp"
     // member that is no object is ignored with a warning. The service's
-    // failure to listen again passes on.
+    // failure to listen again passes on, and its SettingError with "tcp/"
+    // before the key path.
     void onConfigSet(const nlohmann::json& config) override;
     // {"tcp": the service's settings}.
     nlohmann::json onConfigGet() const override;

@@ -7,6 +7,7 @@
 
 #include "app/Config.h"
 #include "app/version/Version.h"
+#include "foundation/JsonSetting.h"
 #include "foundation/String.h"
 
 namespace tavo::Board::TCP {
@@ -59,7 +60,12 @@ nlohmann::json Service::configPreview(const nlohmann::json& j) const
 {
     std::lock_guard<std::mutex> lock(lifecycleMutex);
     Config merged = config;
-    return merged.fromJson(j).toJson();
+    try {
+        merged.fromJson(j);
+    } catch (const SettingError&) {
+        // configSet then changes nothing, and neither did the merge.
+    }
+    return merged.toJson();
 }
 
 void Service::startLocked()
@@ -72,11 +78,6 @@ void Service::startLocked()
     log(Log::Debug, "Starting...");
     server.listen(static_cast<unsigned short>(wanted), listenAddress);
     listenPort = server.port();
-    const std::string setting = config.get("port").toString();
-    if (fromSettings && (wanted > 65535 || (wanted == 0 && !String::isNumeric(setting)))) {
-        log(Log::Error, "The port setting \"%s\" is no port number: listening on port %u", setting.c_str(),
-            unsigned(listenPort));
-    }
     wakeUp.clear();
     running = true;
     server.setTimeout(ACCEPT_TIMEOUT_MS);

@@ -139,11 +139,14 @@ public:
     void stop();
     // Stops and starts again when running (throws as start); else nothing.
     void reset();
-    // Merges the object into the settings and resets a running service.
+    // Merges the object into the settings and resets a running service. A
+    // setting Config::fromJson refuses throws its SettingError, and changes
+    // nothing.
     void configSet(const nlohmann::json& j);
     // The settings as a JSON object.
     nlohmann::json configGet() const;
-    // configGet as it would be after configSet(j), merged into a copy.
+    // configGet as it would be after configSet(j), merged into a copy; never
+    // throws a SettingError.
     nlohmann::json configPreview(const nlohmann::json& j) const;
 
     // Queues the event's line for the client; lost when no client is there.

@@ -1,8 +1,9 @@
 // lumacore: the board-management daemon's entry point. Reads the command
 // line, opens the log, opens the board through the manager and then either
-// runs the serial-link stress test and ends, or builds the services around
-// the board (configuration file, MQTT client, TCP service and their
-// adaptors), starts them and serves until SIGTERM or SIGINT ends it.
+// runs the serial-link stress test and ends (status 1 when the report could
+// not be written), or builds the services around the board (configuration
+// file, MQTT client, TCP service and their adaptors), starts them and serves
+// until SIGTERM or SIGINT ends it.
 //
 // Threading: main blocks the stop signals before anything else, so every
 // thread inherits the mask; one stop thread takes the first signal and runs
@@ -317,9 +318,9 @@ int main(int argc, char** argv)
         if (stress) {
             StressTest test(manager);
             test.execute(std::chrono::seconds(stressSeconds));
-            test.report(stressFormat, stressOutput);
+            const bool reported = test.report(stressFormat, stressOutput);
             keep(&Handles::manager, std::shared_ptr<Manager>());
-            return 0;
+            return reported ? 0 : EXIT_FAILURE;
         }
         started = startServices(manager, configFile, port, global, services);
     } catch (const std::exception& error) {

@@ -1,6 +1,20 @@
 #include "board/Config.h"
 
+#include <cstdint>
+
+#include "foundation/JsonSetting.h"
+
 namespace tavo::Board {
+
+namespace {
+
+const char* const kMilliseconds = "an unsigned number of milliseconds";
+const char* const kSeconds = "an unsigned number of seconds";
+const char* const kLevel = "an unsigned number";
+// The firmware takes the IMU parameters as signed 32-bit numbers.
+const char* const kImuParameter = "an unsigned number up to 2147483647";
+
+} // namespace
 
 Config::Config(bool delayedShutdownSupported, bool driversDisplaySupported)
     : Logger("Lpc::Config"), mDelayedShutdownSupported(delayedShutdownSupported),
@@ -118,7 +132,7 @@ void Config::fromJson(const nlohmann::json& j)
 {
     // find on a non-object finds nothing, so such a j changes nothing.
     if (const auto it = j.find("statusPeriod"); it != j.end()) {
-        mStatusPeriod = it->get<uint64_t>();
+        mStatusPeriod = JsonSetting::unsignedNumber(*it, "statusPeriod", kMilliseconds);
     }
     if (const auto it = j.find("display"); mDriversDisplaySupported && it != j.end()) {
         fromJsonDisplay(*it);
@@ -133,7 +147,7 @@ void Config::fromJson(const nlohmann::json& j)
         fromJsonSerial(*it);
     }
     if (const auto it = j.find("delayShutdownFor"); mDelayedShutdownSupported && it != j.end()) {
-        mDelayShutdownFor = it->get<uint64_t>();
+        mDelayShutdownFor = JsonSetting::unsignedNumber(*it, "delayShutdownFor", kSeconds);
     }
     if (const auto it = j.find("imu"); it != j.end()) {
         fromJsonImu(*it);
@@ -143,10 +157,10 @@ void Config::fromJson(const nlohmann::json& j)
 void Config::fromJsonDisplay(const nlohmann::json& display)
 {
     if (const auto it = display.find("brightness"); it != display.end()) {
-        mDisplayBrightness = it->get<uint64_t>();
+        mDisplayBrightness = JsonSetting::unsignedNumber(*it, "display/brightness", kLevel);
     }
     if (const auto it = display.find("mode"); it != display.end()) {
-        mDisplayBrightnessMode = it->get<std::string>();
+        mDisplayBrightnessMode = JsonSetting::text(*it, "display/mode");
     }
 }
 
@@ -154,7 +168,7 @@ void Config::fromJsonPower(const nlohmann::json& power)
 {
     for (auto& [name, on] : mPower) {
         if (const auto it = power.find(name); it != power.end()) {
-            on = it->get<bool>();
+            on = JsonSetting::boolean(*it, "power/" + name);
         }
     }
 }
@@ -196,10 +210,10 @@ void Config::fromJsonSerial(const nlohmann::json& serial)
 void Config::fromJsonImu(const nlohmann::json& imu)
 {
     if (const auto it = imu.find("highGthreshold"); it != imu.end()) {
-        mImuHighGthreshold = it->get<uint64_t>();
+        mImuHighGthreshold = JsonSetting::unsignedNumber(*it, "imu/highGthreshold", kImuParameter, INT32_MAX);
     }
     if (const auto it = imu.find("highGduration"); it != imu.end()) {
-        mImuHighGduration = it->get<uint64_t>();
+        mImuHighGduration = JsonSetting::unsignedNumber(*it, "imu/highGduration", kImuParameter, INT32_MAX);
     }
 }
 

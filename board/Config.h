@@ -69,8 +69,10 @@ public:
     // and "display" when the board has the feature.
     nlohmann::json toJson() const;
     // Takes the known keys for registered entries and supported features and
-    // ignores everything else. A value of the wrong JSON type throws the JSON
-    // library's type error; settings taken before it keep their new values.
+    // ignores everything else. A value the setting cannot hold (another JSON
+    // type, a negative or fractional number, one past the setting's range)
+    // throws SettingError naming its key path within the section; settings
+    // taken before it keep their new values.
     void fromJson(const nlohmann::json& j);
 
 private:

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "foundation/FileIo.h"
 #include "foundation/String.h"
 
 namespace tavo::Board {
@@ -73,17 +71,6 @@ std::string textOf(const std::array<char, N>& field)
     return std::string(field.data(), strnlen(field.data(), N));
 }
 
-// Closes the descriptor on every path out of readFile.
-struct Descriptor {
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
 } // namespace
 
 Firmware::Firmware(std::shared_ptr<BootloaderFlags::Interface> flags)
@@ -93,54 +80,25 @@ Firmware::Firmware(std::shared_ptr<BootloaderFlags::Interface> flags)
 
 bool Firmware::readFile(const std::string& path, std::vector<uint8_t>& bytes) const
 {
-    // Check the kind before opening: opening a FIFO or a terminal can block or
-    // have side effects. The opened file is checked again in case it changed.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        log(Log::Level::Debug, "Could not open file: %s", path.c_str());
-        return false;
-    }
-    const auto acceptable = [&](const struct stat& s) {
-        if (!S_ISREG(s.st_mode)) {
-            log(Log::Level::Warning, "Ignoring %s: not a regular file", path.c_str());
-            return false;
-        }
-        if (static_cast<unsigned long long>(s.st_size) > MaxFileSize) {
-            log(Log::Level::Warning, "Ignoring %s: %lld bytes is more than a firmware image may have (%zu)",
-                path.c_str(), static_cast<long long>(s.st_size), MaxFileSize);
-            return false;
-        }
+    long long size = -1;
+    switch (FileIo::readRegular(path, MaxFileSize, bytes, &size)) {
+    case FileIo::ReadResult::Ok:
         return true;
-    };
-    if (!acceptable(st)) {
-        return false;
-    }
-
-    const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-    if (file.fd < 0) {
+    case FileIo::ReadResult::OpenFailed:
         log(Log::Level::Debug, "Could not open file: %s", path.c_str());
         return false;
-    }
-    if (::fstat(file.fd, &st) != 0 || !acceptable(st)) {
+    case FileIo::ReadResult::NotRegular:
+        log(Log::Level::Warning, "Ignoring %s: not a regular file", path.c_str());
+        return false;
+    case FileIo::ReadResult::TooLarge:
+        log(Log::Level::Warning, "Ignoring %s: %lld bytes is more than a firmware image may have (%zu)", path.c_str(),
+            size, MaxFileSize);
+        return false;
+    default:
+        log(Log::Level::Warning, "Could not read file: %s (%s)", path.c_str(),
+            errno != 0 ? std::strerror(errno) : "file ended early");
         return false;
     }
-
-    bytes.assign(static_cast<std::size_t>(st.st_size), 0);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            log(Log::Level::Warning, "Could not read file: %s (%s)", path.c_str(),
-                n < 0 ? std::strerror(errno) : "file ended early");
-            bytes.clear();
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 bool Firmware::open(const std::string& path)

@@ -128,8 +128,8 @@ public:
     // ---- Configuration (ManagerConfig.cpp) --------------------------------
     // Stores the "device" section and pushes what it names to the device,
     // ignoring device errors, then calls every observer's onConfigSet. A
-    // JSON value of the wrong type or a GPIO entry with an unknown mode or
-    // resistor throws: what was applied before stays, the failing pin keeps
+    // value a setting cannot hold (SettingError, see Config::fromJson) or a
+    // GPIO entry with an unknown mode or resistor throws: what was applied before stays, the failing pin keeps
     // its previous record, later keys are not applied and nobody is told.
     void setConfig(const nlohmann::json& j);
     // The stored configuration in the same layout.

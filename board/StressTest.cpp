@@ -87,7 +87,7 @@ void StressTest::execute(std::chrono::seconds duration)
     }
 }
 
-void StressTest::report(Format format, std::string file) const
+bool StressTest::report(Format format, std::string file) const
 {
     const LpcStats stats = mManager->getStats();
     std::string text;
@@ -104,10 +104,16 @@ void StressTest::report(Format format, std::string file) const
     FILE* out = std::fopen(file.c_str(), "w");
     if (!out) {
         Log::error("Could not open file '%s': %s", file.c_str(), std::strerror(errno));
-        return;
+        return false;
     }
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fclose(out);
+    // The stream buffers: a full disk may show only when it is closed.
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    const int error = errno;
+    if (std::fclose(out) != 0 || !written) {
+        Log::error("Could not write file '%s': %s", file.c_str(), std::strerror(written ? errno : error));
+        return false;
+    }
+    return true;
 }
 
 } // namespace tavo::Board

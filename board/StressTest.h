@@ -36,9 +36,10 @@ public:
     void execute(std::chrono::seconds duration);
 
     // Logs the link statistics in the format and writes the same text to file
-    // (created or truncated, no final newline added). A file that cannot be
-    // opened is logged as an error; nothing is thrown.
-    void report(Format format, std::string file) const;
+    // (created or truncated, no final newline added). True when the file
+    // holds the report; a file that cannot be opened, written or closed is
+    // logged as an error and gives false. Nothing is thrown.
+    bool report(Format format, std::string file) const;
 
 private:
     // One random firmware parameter name: 0 to 199 characters of the alphabet.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "foundation/FileIo.h"
+#include "foundation/JsonSetting.h"
 #include "foundation/KeyPath.h"
 #include "foundation/String.h"
 #include "foundation/Utils.h"
@@ -203,6 +204,26 @@ SettingStore& SettingStore::fromJson(const nlohmann::json& json)
     if (!json.is_null()) {
         parse(mSettings, std::string(), json);
     }
+    return *this;
+}
+
+SettingStore& SettingStore::fromJsonWithNumber(const nlohmann::json& json, const std::string& key,
+                                               const std::string& expected, std::uint64_t max)
+{
+    SettingStore merged;
+    merged.mSettings = mSettings;
+    merged.fromJson(json);
+    // The member itself is judged, not the six digits stored of a float; the
+    // entry is judged when only another spelling of the key ("/port",
+    // "port/") or a path below it reached it.
+    const auto given = json.find(key);
+    const nlohmann::json value = given != json.end() ? *given : VariantJson::toJson(merged.get(key));
+    const std::uint64_t number = JsonSetting::unsignedNumberOrText(value, key, expected, max);
+    if (given != json.end()) {
+        // Stored again, so that it replaces what a later spelling stored.
+        merged.fromJson(nlohmann::json{{key, value.is_number() ? nlohmann::json(number) : value}});
+    }
+    mSettings = std::move(merged.mSettings);
     return *this;
 }
 

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ public:
     // that a key never stays both a value and a parent: writing at P removes
     // the keys under P/, writing under P/ removes the value at P.
     SettingStore& fromJson(const nlohmann::json& json);
+    // fromJson for a store whose entry at key (a member name of the top
+    // object) is a number: once merged, the entry must hold what
+    // JsonSetting::unsignedNumberOrText takes, else that SettingError is
+    // thrown and nothing is merged. A number json gives as that member is
+    // stored as the integer it holds, since the store keeps a floating-point
+    // number to six digits only.
+    SettingStore& fromJsonWithNumber(const nlohmann::json& json, const std::string& key, const std::string& expected,
+                                     std::uint64_t max);
     // The nested JSON object of the keys. Below the top, a parent whose
     // children are all canonical indices, the largest below 2 x their number
     // + 16, holds an array; any other parent an object. Throws the JSON

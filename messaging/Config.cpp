@@ -1,6 +1,7 @@
 #include "messaging/Config.h"
 
 #include <cstdarg>
+#include <cstdint>
 
 #include "foundation/String.h"
 
@@ -52,6 +53,12 @@ void Config::storeDefaults()
     set(kLogSubscriptions, Variant(false));
     set(kLogPublished, Variant(false));
     set(kLogReceived, Variant(false));
+}
+
+Config& Config::fromJson(const nlohmann::json& j)
+{
+    fromJsonWithNumber(j, kKeepAlive, "an unsigned number of seconds up to 4294967295", UINT32_MAX);
+    return *this;
 }
 
 std::string Config::getUrl() const { return get(kUrl); }

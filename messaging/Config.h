@@ -34,6 +34,12 @@ public:
     // their defaults, overwriting those keys and leaving any other alone.
     void loadDefaults();
 
+    // SettingStore::fromJson, once "keepAliveSec" holds a number or a text
+    // holding one (JsonSetting::unsignedNumberOrText) up to UINT32_MAX.
+    // Otherwise throws SettingError("keepAliveSec", "<value> is not an
+    // unsigned number of seconds up to 4294967295") and merges nothing.
+    Config& fromJson(const nlohmann::json& j);
+
     // The string getters give the stored value's text, "" when absent.
     std::string getUrl() const;
     void setUrl(const std::string& url);
@@ -49,7 +55,8 @@ public:
     void setBase(const std::string& base);
 
     // Seconds, read with base 0 ("0x1E" and "30" are 30; no number is 0).
-    // A value outside 0..kMaxKeepAliveSec is clamped to it with a warning.
+    // A value outside 0..kMaxKeepAliveSec (which fromJson takes up to
+    // UINT32_MAX) is clamped to it with a warning.
     unsigned int getKeepAlive() const;
     void setKeepAlive(unsigned int seconds);
 

@@ -15,6 +15,7 @@
 #include "app/Config.h"
 #include "app/TCPConfigAdaptor.h"
 #include "app/version/Version.h"
+#include "foundation/JsonSetting.h"
 #include "support/TempDir.h"
 #include "support/Unowned.h"
 
@@ -110,7 +111,14 @@ TEST_F(ConfigAdaptorsTest, WrongDeviceTypeReachesTheCallerAndTheBoardReportsWhat
     const std::string text = R"({"device": {"statusPeriod": "often"}})";
     std::ofstream(path, std::ios::binary) << text;
     const json before = manager->getConfig();
-    EXPECT_THROW(config.update(), json::type_error);
+    try {
+        config.update();
+        ADD_FAILURE() << "taken";
+    } catch (const SettingError& error) {
+        EXPECT_EQ(error.what(), path + R"(: device/statusPeriod: "often" is not an unsigned number of milliseconds)");
+    }
+    // A set from a peer is refused alike.
+    EXPECT_THROW(config.configSet({{"device", {{"statusPeriod", -1}}}}), SettingError);
     EXPECT_EQ(readFile(path), text);
     EXPECT_EQ(board->onConfigGet(), (json{{"device", before}}));
 }

@@ -141,6 +141,33 @@ TEST_F(ConfigMqttAdaptorTest, TcpPortSetOverMqttMovesTheListenerAndTheFile)
     connect(other, moved);
 }
 
+// A setting a section cannot hold is answered with its key path, and the
+// listener, the connection and the file stay as they were.
+TEST_F(ConfigMqttAdaptorTest, ASettingOutOfRangeIsRefusedNamingItsKey)
+{
+    const struct {
+        const char* node;
+        json value;
+        const char* error;
+    } cases[] = {
+        {"config/tcp", {{"port", 70000}}, "tcp/port: 70000 is not a port number"},
+        {"config/mqtt", {{"keepAliveSec", -1}}, "mqtt/keepAliveSec: -1 is not an unsigned number of seconds up to "
+                                                "4294967295"},
+    };
+    peer.subscribe("tavo/lumacore/error");
+    const std::string before = readFile(path);
+    for (const auto& c : cases) {
+        peer.publish(std::string("tavo/lumacore/") + c.node + "/set", c.value.dump());
+        const auto reply = peer.next("tavo/lumacore/error", 10000);
+        ASSERT_TRUE(reply) << c.error;
+        EXPECT_NE(reply->to_string().find(c.error), std::string::npos) << reply->to_string();
+    }
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(stops, 0);
+    TCPClient same;
+    connect(same, port);
+}
+
 TEST_F(ConfigMqttAdaptorTest, NewKeepAliveReconnectsTheClient)
 {
     set({{"mqtt", mqttSection("keepAliveSec", 30)}});

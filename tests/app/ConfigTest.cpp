@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <sys/resource.h>
+#include <utility>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -25,6 +26,7 @@
 
 #include "DaemonProcess.h"
 #include "app/Config.h"
+#include "messaging/JsonNesting.h"
 #include "support/EndedProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
@@ -175,6 +177,129 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"EqualFileOtherLayout", true, R"({"beta":{"name":"b","level":2.0},"alpha":{"level":1,"name":"a"}})",
                   "", false, false}),
     [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+
+// A document whose member "x" nests arrays so that the whole is depth deep.
+std::string nestedFile(size_t depth)
+{
+    return R"({"x":)" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+}
+
+std::string expanded(std::string text, const std::string& path, const std::string& other)
+{
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<path>", path}, {"<other>", other}}) {
+        if (const size_t at = text.find(mark); at != text.npos) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
+}
+
+struct PathCase {
+    const char* name;
+    // Makes what the configuration path names; other is another directory.
+    void (*make)(const std::string& path, const std::string& other);
+    const char* error;   // the start's error line after "[Config] "; "" when the file is read
+    const char* refusal; // why the file is never replaced; "" when a set saves it
+    const char* bad;     // where the unusable file is kept; "" when nowhere
+};
+
+class ConfigPathTest : public ConfigTest, public ::testing::WithParamInterface<PathCase> {
+protected:
+    TempDir other;
+};
+
+// Only a regular file within the bound is read or replaced, through a link
+// where it lives; anything else stays as it is, and a set answers that it
+// could not save.
+TEST_P(ConfigPathTest, ReadsAndReplacesOnlyARegularFileWhereItLives)
+{
+    const PathCase& c = GetParam();
+    c.make(path, other.path());
+    const auto kind = std::filesystem::symlink_status(path).type();
+    config.update();
+    if (*c.error != '\0') {
+        EXPECT_TRUE(capture.contains(LOG_ERR, "[Config] " + expanded(c.error, path, other.path())));
+    } else {
+        EXPECT_EQ(alpha->received.size(), 1u);
+    }
+    const Config::Saving saving = config.configSet({{"alpha", {{"name", "changed"}}}});
+    EXPECT_EQ(std::filesystem::symlink_status(path).type(), kind);
+    if (*c.refusal != '\0') {
+        EXPECT_EQ(saving, Config::Saving::WriteFailed);
+        EXPECT_TRUE(capture.contains(LOG_ERR, "[Config] Could not write config file '" + path + "': " + c.refusal));
+        EXPECT_FALSE(saved());
+        EXPECT_TRUE(!std::filesystem::is_regular_file(path) || std::filesystem::file_size(path) > (16u << 20));
+    } else {
+        EXPECT_EQ(saving, Config::Saving::Saved);
+        EXPECT_EQ(fileJson()["alpha"]["name"], "changed");
+    }
+    for (const std::string& directory : {dir.path(), other.path()}) {
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+            const std::string name = entry.path().string();
+            EXPECT_EQ(name.find("-temp-config"), name.npos) << name;
+            EXPECT_TRUE(name.size() < 4 || name.compare(name.size() - 4, 4, ".bad") != 0 ||
+                        name == expanded(c.bad, path, other.path()))
+                << name;
+        }
+    }
+    if (*c.bad != '\0') {
+        EXPECT_TRUE(std::filesystem::exists(expanded(c.bad, path, other.path())));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(workDir.path()));
+}
+
+const char* const kNotRegular = "Could not read config file '<path>': not a regular file";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ConfigPathTest,
+    ::testing::Values(
+        PathCase{"Fifo", [](const std::string& path, const std::string&) { mkfifo(path.c_str(), 0644); },
+                 kNotRegular, "not a regular file", ""},
+        PathCase{"LinkToADevice",
+                 [](const std::string& path, const std::string&) {
+                     std::filesystem::create_symlink("/dev/null", path);
+                 },
+                 kNotRegular, "not a regular file", ""},
+        PathCase{"Directory",
+                 [](const std::string& path, const std::string&) { std::filesystem::create_directory(path); },
+                 kNotRegular, "not a regular file", ""},
+        PathCase{"OverTheBound",
+                 [](const std::string& path, const std::string&) {
+                     writeFile(path, "{}");
+                     std::filesystem::resize_file(path, Config::kMaxFileOctets + 1);
+                 },
+                 "Could not read config file '<path>': larger than 16 MiB", "larger than 16 MiB", ""},
+        PathCase{"AtTheBound",
+                 [](const std::string& path, const std::string&) {
+                     writeFile(path, "{}" + std::string(Config::kMaxFileOctets - 2, ' '));
+                 },
+                 "", "", ""},
+        PathCase{"NestedPastTheBound",
+                 [](const std::string& path, const std::string&) { writeFile(path, nestedFile(kMaxJsonNesting + 1)); },
+                 "Could not read config file '<path>': nested deeper than 64 levels", "", "<path>.bad"},
+        PathCase{"NestedAtTheBound",
+                 [](const std::string& path, const std::string&) { writeFile(path, nestedFile(kMaxJsonNesting)); },
+                 "", "", ""},
+        PathCase{"RelativeLinkElsewhere",
+                 [](const std::string& path, const std::string& other) {
+                     writeFile(other + "/lumacore.json", kDefaultFile);
+                     std::filesystem::create_symlink(
+                         std::filesystem::relative(other + "/lumacore.json", std::filesystem::path(path).parent_path()),
+                         path);
+                 },
+                 "", "", ""},
+        PathCase{"LinkToNothingYet",
+                 [](const std::string& path, const std::string& other) {
+                     std::filesystem::create_symlink(other + "/new.json", path);
+                 },
+                 "Could not read config file: '<path>'.", "", ""},
+        PathCase{"LinkToAMalformedFile",
+                 [](const std::string& path, const std::string& other) {
+                     writeFile(other + "/lumacore.json", "{");
+                     std::filesystem::create_symlink(other + "/lumacore.json", path);
+                 },
+                 "Could not read config file '<path>': malformed json", "", "<other>/lumacore.json.bad"}),
+    [](const testing::TestParamInfo<PathCase>& info) { return info.param.name; });
 
 // Start-up keeps an unusable file as ".bad" and writes the new one within
 // one hold of the file's lock, which the process stop takes before it ends

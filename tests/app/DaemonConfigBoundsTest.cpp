@@ -4,6 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "ServiceDaemon.h"
 #include "app/Config.h"
 #include "messaging/LambdaTree.h"
@@ -311,4 +319,55 @@ TEST(DaemonConfigBounds, DebugLinesOfASetCutALongText)
     service.publish("config/tcp/set", {{"port", service.tcpPort}});
     EXPECT_FALSE(service.next("config/tcp").is_null());
     EXPECT_LT(service.daemon.err().size() - logged, 256u * 1024);
+}
+
+namespace {
+
+// Lowers this program's address space while it starts a child, which keeps
+// the limit: to what the program maps now (a sanitizer build reserves its
+// shadow memory in the child alike) and 4 GiB more. A daemon that read
+// /dev/zero whole would fail within seconds, not take the host's memory.
+class ChildAddressSpace {
+public:
+    ChildAddressSpace()
+    {
+        getrlimit(RLIMIT_AS, &saved);
+        rlim_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit = saved;
+        limit.rlim_cur = std::min<rlim_t>(saved.rlim_cur, pages * sysconf(_SC_PAGESIZE) + (rlim_t(1) << 30));
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    ~ChildAddressSpace() { setrlimit(RLIMIT_AS, &saved); }
+
+private:
+    rlimit saved{};
+};
+
+} // namespace
+
+// A configuration path that names no regular file is left alone: the daemon
+// comes up on its defaults, serving TCP, with one line naming the path.
+TEST(DaemonConfigBounds, APathToNoRegularFileStartsOnTheDefaults)
+{
+    for (const char* kind : {"fifo", "link to /dev/zero"}) {
+        SCOPED_TRACE(kind);
+        ServiceDaemon service;
+        const std::string path = service.configPath();
+        if (*kind == 'f')
+            ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        else
+            std::filesystem::create_symlink("/dev/zero", path);
+        {
+            ChildAddressSpace limit;
+            service.daemon.start({"-d", service.board.devicePath(), "-e", "-vvv", "-p",
+                                  std::to_string(service.tcpPort), "-f", path});
+        }
+        ASSERT_TRUE(service.daemon.waitForErr("Main blocks here!", kStartMs)) << service.daemon.err();
+        service.connect();
+        EXPECT_EQ(occurrences(service.daemon.err(), "Could not read config file '" + path + "': not a regular file"),
+                  1u);
+        service.daemon.signal(SIGTERM);
+        EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
+    }
 }

@@ -317,7 +317,15 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DaemonFailedStartTest,
     ::testing::Values(FailedStartCase{"PortTaken", json::object(), true, "Address already in use"},
                       FailedStartCase{"DeviceOfWrongTypes", {{"device", {{"statusPeriod", "fast"}}}}, false,
-                                      "type must be number"}),
+                                      R"(lumacore.json: device/statusPeriod: "fast" is not an unsigned number)"},
+                      FailedStartCase{"DeviceOutOfRange", {{"device", {{"statusPeriod", 1e30}}}}, false,
+                                      "lumacore.json: device/statusPeriod: 1e+30 is not an unsigned number of "
+                                      "milliseconds"},
+                      FailedStartCase{"TcpPortOutOfRange", {{"tcp", {{"port", 70000}}}}, false,
+                                      "lumacore.json: tcp/port: 70000 is not a port number"},
+                      FailedStartCase{"MqttKeepAliveOutOfRange", {{"mqtt", {{"keepAliveSec", 1e30}}}}, false,
+                                      "lumacore.json: mqtt/keepAliveSec: 1e+30 is not an unsigned number of seconds "
+                                      "up to 4294967295"}),
     [](const ::testing::TestParamInfo<FailedStartCase>& info) { return std::string(info.param.name); });
 
 namespace {

@@ -8,12 +8,11 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
-#include <sys/stat.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -135,29 +134,34 @@ INSTANTIATE_TEST_SUITE_P(
                       StopPoint{"MainBlocks", "Main blocks here!"}),
     [](const ::testing::TestParamInfo<StopPoint>& info) { return std::string(info.param.name); });
 
-// The configuration file is a pipe, so the first start step waits in its
-// read until the test writes the file, which it does once the stop has
-// begun: that step finishes, and no later one may start.
+// The board stalls at the first request of the configuration's step (the
+// IMU threshold's read, which opening the board does not make) until the
+// stop has begun; each request meanwhile times out, so the step lasts some
+// seconds: it finishes, and no later one may start.
 TEST(DaemonStartStop, NoStartStepBeginsOnceTheStopHasBegun)
 {
     ServiceDaemon service;
-    ASSERT_EQ(mkfifo(service.configPath().c_str(), 0600), 0);
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> held{true};
+    service.board.refuseRequests([&stalled, &held](const API_Message_t& request) {
+        const std::string data(reinterpret_cast<const char*>(request.Data), request.Size);
+        if (data.find("ACC_G_THRESHOLD") != std::string::npos && !stalled.exchange(true)) {
+            while (held)
+                usleep(1000);
+        }
+        return 0;
+    });
+    service.writeConfig({{"device", {{"imu", {{"highGthreshold", 1000}}}, {"power", {{"usbHub", true}}}}}});
     service.launch();
-    int writer = -1;
-    for (int waited = 0; writer < 0 && waited < kStartMs; waited += 20) {
-        // Refused until the daemon opens the pipe to read it.
-        writer = open(service.configPath().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (writer < 0)
-            usleep(20000);
-    }
-    ASSERT_GE(writer, 0) << service.daemon.err();
+    for (int waited = 0; !stalled && waited < kStartMs; waited += 20)
+        usleep(20000);
+    ASSERT_TRUE(stalled) << service.daemon.err();
     service.daemon.signal(SIGTERM);
-    ASSERT_TRUE(sigtermTaken(service.daemon.pid(), kStopMs));
+    const bool taken = sigtermTaken(service.daemon.pid(), kStopMs);
     // From taking the signal to claiming the stop is a few instructions.
     usleep(300000);
-    const std::string text = serviceConfig(service.broker.url(), service.tcpPort).dump();
-    EXPECT_EQ(write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(writer);
+    held = false;
+    ASSERT_TRUE(taken);
     EXPECT_EQ(exitCode(service.daemon.wait(kStopMs)), 0);
 
     const std::string log = service.daemon.err();

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -229,5 +231,25 @@ TEST(Daemon, StressTestWritesBothFormats)
         EXPECT_LE(failures, 3 + total / 20);
         EXPECT_LE(retransmitted, 3 + total / 20);
         EXPECT_FALSE(std::filesystem::exists(daemon.dir().file("lumacore.json")));
+    }
+}
+
+// A report that is not kept ends the stress test with status 1 and a line
+// saying why, so a script can tell it from a kept one.
+TEST(Daemon, StressTestReportNotKeptEndsWithStatusOne)
+{
+    SimulatedBoard board;
+    DaemonProcess daemon;
+    const std::string missing = daemon.dir().file("missing/report");
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/full", "Could not write file '/dev/full': No space left on device"},
+        {missing, "Could not open file '" + missing + "': No such file or directory"},
+    };
+    for (const auto& [output, error] : cases) {
+        const int status = daemon.run({"-d", board.devicePath(), "-e", "--verbose", "0", "--stress-test",
+                                       "--stress-test-seconds", "0", "--stress-test-output", output},
+                                      kStartMs);
+        EXPECT_EQ(exitCode(status), 1) << daemon.err();
+        EXPECT_NE(daemon.err().find(error), std::string::npos) << daemon.err();
     }
 }

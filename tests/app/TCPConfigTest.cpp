@@ -1,21 +1,50 @@
-// The TCP service's settings: defaults, the port's conversions and keys
-// kept through a merge.
+// The TCP service's settings: defaults, the ports taken and refused, and
+// keys kept through a merge.
 
 #include <gtest/gtest.h>
 
 #include "app/TCPConfig.h"
+#include "foundation/JsonSetting.h"
 
 namespace {
 
-TEST(TCPConfig, PortReadsAsANumberWhateverItsJsonType)
+// A port is a number or a text holding one, up to 65535; anything else
+// leaves the settings as they were. Stored is the port's JSON text after.
+TEST(TCPConfig, PortIsANumberOrATextHoldingOne)
 {
-    const std::pair<nlohmann::json, unsigned long> cases[] = {
-        {1500, 1500}, {"1500", 1500}, {1500.7, 1500}, {"letters", 0}, {true, 0},
+    const struct {
+        const char* document;
+        unsigned long port;
+        const char* stored;
+        const char* error;
+    } cases[] = {
+        {R"({"port": 1500})", 1500, "1500", ""},
+        {R"({"port": "1500"})", 1500, R"("1500")", ""},
+        {R"({"port": 1500.0})", 1500, "1500", ""},
+        {R"({"port": 65535})", 65535, "65535", ""},
+        {R"({"port": 70000})", 1414, "1414", "port: 70000 is not a port number"},
+        {R"({"port": "70000"})", 1414, "1414", R"(port: "70000" is not a port number)"},
+        {R"({"port": -1})", 1414, "1414", "port: -1 is not a port number"},
+        {R"({"port": 1e30})", 1414, "1414", "port: 1e+30 is not a port number"},
+        {R"({"port": 1500.7})", 1414, "1414", "port: 1500.7 is not a port number"},
+        {R"({"port": "letters"})", 1414, "1414", R"(port: "letters" is not a port number)"},
+        {R"({"port": " 1500"})", 1414, "1414", R"(port: " 1500" is not a port number)"},
+        {R"({"port": true})", 1414, "1414", "port: true is not a port number"},
+        // Other spellings of the key reach the same setting.
+        {R"({"": {"port": 70000}})", 1414, "1414", "port: 70000 is not a port number"},
+        {R"({"port": 1500, "port/": 70000})", 1500, "1500", ""},
     };
     for (const auto& c : cases) {
         tavo::Board::TCP::Config config;
-        config.fromJson({{"port", c.first}});
-        EXPECT_EQ(config.portGet(), c.second) << c.first;
+        std::string error;
+        try {
+            config.fromJson(nlohmann::json::parse(c.document));
+        } catch (const SettingError& refused) {
+            error = refused.what();
+        }
+        EXPECT_EQ(error, c.error) << c.document;
+        EXPECT_EQ(config.portGet(), c.port) << c.document;
+        EXPECT_EQ(config.toJson()["port"].dump(), c.stored) << c.document;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <syslog.h>
 
+#include "foundation/JsonSetting.h"
 #include "tests/support/LogCapture.h"
 
 using nlohmann::json;
@@ -146,20 +147,58 @@ TEST(BoardConfig, GpioValueIsCopiedWhateverItHolds)
 TEST(BoardConfig, WrongTypesThrowAndKeepEarlierSteps)
 {
     Config config(true, true);
-    EXPECT_THROW(config.fromJson(json::parse(R"({"statusPeriod": "5000"})")), json::type_error);
-    EXPECT_EQ(config.statusPeriod(), 5000u);
-
     // "statusPeriod" is taken before "imu" fails.
     EXPECT_THROW(config.fromJson(json::parse(R"({"statusPeriod": 10, "imu": {"highGthreshold": "x"}})")),
-                 json::type_error);
+                 SettingError);
     EXPECT_EQ(config.statusPeriod(), 10u);
     EXPECT_EQ(config.imuHighGthreshold(), 1200u);
-
-    config.peripheralSet(Peripheral::ftdi, false);
-    EXPECT_THROW(config.fromJson(json::parse(R"({"power": {"ftdi": "on"}})")), json::type_error);
-    EXPECT_THROW(config.fromJson(json::parse(R"({"display": {"mode": 1}})")), json::type_error);
-    EXPECT_THROW(config.fromJson(json::parse(R"({"delayShutdownFor": true})")), json::type_error);
 }
+
+struct SettingCase {
+    const char* given;
+    const char* error; // what() of the refusal; "" when the setting is taken
+};
+
+class BoardConfigSettingTest : public ::testing::TestWithParam<SettingCase> {};
+
+// A refused value names its key path and changes nothing; a taken one is
+// reported back as given, by value.
+TEST_P(BoardConfigSettingTest, TakesOnlyWhatTheSettingHolds)
+{
+    Config config = registeredBoard();
+    const json before = config.toJson();
+    const json given = json::parse(GetParam().given);
+    json expected = before;
+    if (*GetParam().error == '\0') {
+        config.fromJson(given);
+        expected.merge_patch(given);
+    } else {
+        try {
+            config.fromJson(given);
+            ADD_FAILURE() << "taken";
+        } catch (const SettingError& error) {
+            EXPECT_STREQ(error.what(), GetParam().error);
+        }
+    }
+    EXPECT_EQ(config.toJson(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, BoardConfigSettingTest,
+    ::testing::Values(
+        SettingCase{R"({"statusPeriod": 1e30})", "statusPeriod: 1e+30 is not an unsigned number of milliseconds"},
+        SettingCase{R"({"statusPeriod": -1.5})", "statusPeriod: -1.5 is not an unsigned number of milliseconds"},
+        SettingCase{R"({"statusPeriod": -1})", "statusPeriod: -1 is not an unsigned number of milliseconds"},
+        SettingCase{R"({"statusPeriod": 1000.5})", "statusPeriod: 1000.5 is not an unsigned number of milliseconds"},
+        SettingCase{R"({"statusPeriod": "5000"})", R"(statusPeriod: "5000" is not an unsigned number of milliseconds)"},
+        SettingCase{R"({"statusPeriod": 1000.0})", ""},
+        SettingCase{R"({"statusPeriod": 18446744073709551615})", ""},
+        SettingCase{R"({"delayShutdownFor": true})", "delayShutdownFor: true is not an unsigned number of seconds"},
+        SettingCase{R"({"display": {"mode": 1}})", "display/mode: 1 is not a text"},
+        SettingCase{R"({"power": {"ftdi": "on"}})", R"(power/ftdi: "on" is not a boolean)"},
+        SettingCase{R"({"imu": {"highGduration": 2147483647}})", ""},
+        SettingCase{R"({"imu": {"highGthreshold": 2147483648}})",
+                    "imu/highGthreshold: 2147483648 is not an unsigned number up to 2147483647"}));
 
 TEST(BoardConfig, RegistrationAndLookups)
 {

@@ -117,7 +117,7 @@ TEST_F(StressTestReportTest, BothFormatsCarryEveryCounter)
         const std::string path = firmwareDir.file("report");
         std::ofstream(path) << std::string(4096, 'x');
         capture.clear();
-        test.report(format, path);
+        EXPECT_TRUE(test.report(format, path));
 
         const std::string text = readFile(path);
         EXPECT_TRUE(capture.contains("Report:\n" + text));
@@ -139,6 +139,6 @@ TEST_F(StressTestReportTest, UnwritableFileIsLoggedNotThrown)
 {
     open();
     const std::string path = firmwareDir.file("missing/report.json");
-    StressTest(manager).report(StressTest::Format::json, path);
+    EXPECT_FALSE(StressTest(manager).report(StressTest::Format::json, path));
     EXPECT_TRUE(capture.contains("Could not open file '" + path + "': No such file or directory"));
 }

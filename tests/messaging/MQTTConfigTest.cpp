@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/JsonSetting.h"
 #include "tests/support/LogCapture.h"
 
 using nlohmann::json;
@@ -43,20 +44,31 @@ TEST(MQTTConfig, MergeKeepsDefaultsAndExtraKeys)
     EXPECT_EQ(config.toJson()["extra"], json::parse(R"({"x": 1})"));
 }
 
+// A value beyond 32 bits, negative, fractional or no number is refused and
+// the default stays; one within 32 bits is clamped to what MQTT carries.
 TEST(MQTTConfig, KeepAliveReadsBaseZeroAndClamps)
 {
     const struct {
         json value;
         unsigned int expected;
         bool warned;
+        bool refused = false;
     } cases[] = {
-        {"30", 30, false}, {"0x1E", 30, false}, {"036", 30, false}, {"abc", 0, false},
+        {"30", 30, false}, {"0x1E", 30, false}, {"036", 30, false}, {"abc", 20, false, true},
         {30, 30, false},   {0, 0, false},       {65535, 65535, false}, {70000, 65535, true},
-        {-5, 0, true},     {"4294967326", 65535, true},
+        {-5, 20, false, true}, {"4294967326", 20, false, true}, {4294967295U, 65535, true},
+        {1e6, 65535, true}, {1e30, 20, false, true}, {2.5, 20, false, true},
     };
     for (const auto& c : cases) {
         LogCapture capture;
-        const MQTT::Config config = merged(json{{"keepAliveSec", c.value}});
+        MQTT::Config config("", "MQTT");
+        bool refused = false;
+        try {
+            config.fromJson(json{{"keepAliveSec", c.value}});
+        } catch (const SettingError&) {
+            refused = true;
+        }
+        EXPECT_EQ(refused, c.refused) << c.value;
         EXPECT_EQ(config.getKeepAlive(), c.expected) << c.value;
         bool warned = false;
         for (const auto& line : capture.lines()) {
