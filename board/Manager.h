@@ -129,8 +129,9 @@ public:
     // Stores the "device" section and pushes what it names to the device,
     // ignoring device errors, then calls every observer's onConfigSet. A
     // value a setting cannot hold (SettingError, see Config::fromJson) or a
-    // GPIO entry with an unknown mode or resistor throws: what was applied before stays, the failing pin keeps
-    // its previous record, later keys are not applied and nobody is told.
+    // GPIO entry with an unknown mode or resistor throws: what was applied
+    // before stays, the failing pin keeps its previous record, later keys
+    // are not applied and nobody is told.
     void setConfig(const nlohmann::json& j);
     // The stored configuration in the same layout.
     nlohmann::json getConfig();
