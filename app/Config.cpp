@@ -250,7 +250,7 @@ void Config::update()
     if (const std::string target = FileIo::finalTarget(mFilepath); !target.empty()) {
         FileIo::removeOrphans(FileIo::directoryOf(target), temporaryOwner);
     }
-    const Reading reading = readFile();
+    const Reading reading = fileRead();
     if (reading == Reading::Read) {
         try {
             configSet(json());
@@ -265,12 +265,7 @@ void Config::update()
     }
 }
 
-bool Config::fileRead()
-{
-    return readFile() == Reading::Read;
-}
-
-Config::Reading Config::readFile()
+Config::Reading Config::fileRead()
 {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     std::string text;

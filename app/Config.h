@@ -101,11 +101,6 @@ public:
     // under kMaxRemoteFile.
     static constexpr size_t kMaxFileOctets = 16 * 1024 * 1024;
 
-    // Parses the file into the stored configuration; false, logged and the
-    // stored configuration untouched when it is missing, unreadable, not a
-    // regular file, larger than kMaxFileOctets, empty, nested deeper than
-    // kMaxJsonNesting or not exactly one JSON value.
-    bool fileRead();
     // Writes the stored configuration; false (logged) when anything failed,
     // or when the file may not be replaced (not a regular file, or larger
     // than kMaxFileOctets). The old file is then intact, unless only the
@@ -152,8 +147,12 @@ private:
     // What reading the file found: a configuration, a file to replace, or
     // one to leave alone.
     enum class Reading { Read, Unusable, Refused };
-    // fileRead's work.
-    Reading readFile();
+    // Parses the file into the stored configuration; Refused (logged, the
+    // stored configuration untouched) when it is not a regular file or is
+    // larger than kMaxFileOctets; Unusable (likewise) when it is missing,
+    // unreadable, empty, nested deeper than kMaxJsonNesting or not exactly
+    // one JSON value.
+    Reading fileRead();
     // The observers' reports combined as configGet combines them: the first
     // whole, then the members of each later one that are still missing.
     nlohmann::json combined(const std::function<nlohmann::json(const Observer&)>& report) const;
